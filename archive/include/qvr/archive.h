@@ -1,0 +1,8 @@
+// Everything needed to read and write QVR archives.
+#pragma once
+
+#include "qvr/directory.h"
+#include "qvr/format.h"
+#include "qvr/open.h"
+#include "qvr/scramble.h"
+#include "qvr/writer.h"

@@ -1,0 +1,108 @@
+#include "qvr/open.h"
+
+#include <algorithm>
+#include <new>
+
+namespace qvr {
+namespace {
+
+// The directory is read in pieces of this size, so that a forged extent
+// costs memory only for the bytes that really exist.
+constexpr std::size_t DirectoryChunk = std::size_t{1} << 20;
+
+// Reads up to `wanted` bytes at `offset`, stopping at the first short read.
+bool ReadDirectory(ByteSource& source, std::uint64_t offset, std::uint64_t wanted,
+                   std::vector<std::uint8_t>& out) {
+    try {
+        out.clear();
+        while (out.size() < wanted) {
+            const std::size_t piece =
+                static_cast<std::size_t>(std::min<std::uint64_t>(DirectoryChunk, wanted - out.size()));
+            const std::size_t had = out.size();
+            out.resize(had + piece);
+            const std::size_t got = source.ReadAt(offset + had, std::span(out).subspan(had, piece));
+            out.resize(had + std::min(got, piece));
+            if (got < piece) break;
+        }
+        out.shrink_to_fit();
+        return true;
+    } catch (const std::bad_alloc&) {
+        out = {};
+        return false;
+    }
+}
+
+}  // namespace
+
+std::size_t SpanByteSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) {
+    if (offset >= bytes_.size()) return 0;
+    const auto from = bytes_.subspan(static_cast<std::size_t>(offset));
+    const std::size_t n = std::min(from.size(), into.size());
+    std::copy_n(from.begin(), n, into.begin());
+    return n;
+}
+
+OpenStatus OpenArchiveFile(ByteSource& source, std::uint64_t archiveOffset, OpenedArchive& out) {
+    std::array<std::uint8_t, HeadBlockSize> headBlock{};
+    const std::size_t got = source.ReadAt(archiveOffset, headBlock);
+    // A short read means the file ends there: only the bytes that came exist.
+    const auto head = std::span<const std::uint8_t>(headBlock).first(std::min(got, headBlock.size()));
+
+    if (!CheckArchiveHeader(head) || head.size() < HeaderSize) return OpenStatus::UnrecognisedFormat;
+
+    OpenedArchive opened;
+    opened.header.entryCount = LoadU16(head.subspan(EntryCountOffset).first<2>());
+    if (opened.header.entryCount == 0) {
+        out = std::move(opened);
+        return OpenStatus::Success;
+    }
+
+    // The first entry says where the data begin, and so where the directory
+    // ends. If the head holds no complete first entry, the directory is
+    // empty and the walk refuses its first entry.
+    const auto firstEntry = PeekEntry(DirectoryCursor{head.subspan(HeaderSize), 0, 0});
+    if (!firstEntry) {
+        out = std::move(opened);
+        return OpenStatus::Success;
+    }
+    if (firstEntry->dataOffset < HeaderSize) return OpenStatus::MemoryError;
+
+    // Entries past entryCount are never walked, so no more than the longest
+    // possible entries can matter.
+    const std::uint64_t extent = std::min<std::uint64_t>(
+        firstEntry->dataOffset - HeaderSize,
+        std::uint64_t{opened.header.entryCount} * MaxEntrySize);
+    if (!ReadDirectory(source, archiveOffset + HeaderSize, extent, opened.directoryBuffer))
+        return OpenStatus::MemoryError;
+    opened.directory = opened.directoryBuffer;
+    out = std::move(opened);
+    return OpenStatus::Success;
+}
+
+OpenStatus OpenArchiveImage(std::span<const std::uint8_t> image, OpenedArchive& out) noexcept {
+    if (!CheckArchiveHeader(image) || image.size() < HeaderSize) return OpenStatus::UnrecognisedFormat;
+    OpenedArchive opened;
+    opened.header.entryCount = LoadU16(image.subspan(EntryCountOffset).first<2>());
+    opened.directory = image.subspan(HeaderSize);
+    out = std::move(opened);
+    return OpenStatus::Success;
+}
+
+std::optional<std::span<const std::uint8_t>> EntryData(std::span<const std::uint8_t> image,
+                                                       std::uint32_t dataOffset,
+                                                       std::uint32_t dataSize) noexcept {
+    if (dataOffset > image.size() || dataSize > image.size() - dataOffset) return std::nullopt;
+    return image.subspan(dataOffset, dataSize);
+}
+
+std::optional<std::size_t> FindImageStart(std::span<const std::uint8_t> memory, std::size_t at,
+                                          std::size_t maxSteps) noexcept {
+    for (std::size_t d = 0; d <= maxSteps && d <= at; ++d) {
+        const std::size_t p = at - d;
+        if (p + SearchLetters.size() > memory.size()) continue;
+        if (std::equal(SearchLetters.begin(), SearchLetters.end(), memory.subspan(p).begin())) return d;
+    }
+    return std::nullopt;
+}
+
+}  // namespace qvr

@@ -1,0 +1,101 @@
+#include "qvr/writer.h"
+
+#include <algorithm>
+#include <string>
+
+#include "qvr/format.h"
+#include "qvr/scramble.h"
+
+namespace qvr {
+namespace {
+
+constexpr std::uint64_t Max32 = 0xFFFFFFFFu;
+
+std::string Describe(std::size_t index) { return "entry " + std::to_string(index); }
+
+}  // namespace
+
+LayoutResult PlanArchive(std::span<const EntrySpec> entries) {
+    LayoutResult result;
+    if (entries.size() > MaxEntryCount) {
+        result.error = std::to_string(entries.size()) + " entries: an archive holds at most " +
+                       std::to_string(MaxEntryCount);
+        return result;
+    }
+
+    std::uint64_t directorySize = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].name.size() > MaxNameLength) {
+            result.error = Describe(i) + ": name is " + std::to_string(entries[i].name.size()) +
+                           " bytes long; at most " + std::to_string(MaxNameLength) + " fit";
+            return result;
+        }
+        if (entries[i].size > Max32) {
+            result.error = Describe(i) + ": " + std::to_string(entries[i].size) +
+                           " bytes of data; an entry holds at most 4 GiB - 1";
+            return result;
+        }
+        directorySize += EntryFixedSize + entries[i].name.size();
+    }
+
+    ArchiveLayout& layout = result.layout;
+    layout.dataOffsets.reserve(entries.size());
+    std::uint64_t offset = HeaderSize + directorySize;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (offset > Max32) {
+            result.error = Describe(i) + ": its data would start at byte " + std::to_string(offset) +
+                           ", past the 4 GiB that an archive's offsets can address";
+            result.layout = {};
+            return result;
+        }
+        layout.dataOffsets.push_back(static_cast<std::uint32_t>(offset));
+        offset += entries[i].size;
+    }
+    layout.totalSize = offset;
+
+    auto& out = layout.headAndDirectory;
+    out.assign(HeaderSize + directorySize, 0);
+    std::copy(ArchiveMagic.begin(), ArchiveMagic.end(), out.begin());
+    StoreU16(std::span(out).subspan(EntryCountOffset).first<2>(), static_cast<std::uint16_t>(entries.size()));
+
+    std::size_t at = HeaderSize;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto name = entries[i].name;
+        const auto entry = std::span(out).subspan(at, EntryFixedSize + name.size());
+        entry[EntryNameLengthOffset] = static_cast<std::uint8_t>(name.size());
+        const auto storedName = entry.subspan(EntryNameOffset, name.size());
+        std::copy(name.begin(), name.end(), storedName.begin());
+        DescrambleName(storedName);  // its own inverse: this scrambles
+        StoreU32(entry.subspan(EntryNameOffset + name.size()).first<4>(),
+                 static_cast<std::uint32_t>(entries[i].size));
+        StoreU32(entry.subspan(EntryNameOffset + name.size() + 4).first<4>(), layout.dataOffsets[i]);
+        at += entry.size();
+    }
+    return result;
+}
+
+ArchiveBytes WriteArchive(std::span<const WriterEntry> entries) {
+    std::vector<EntrySpec> specs;
+    specs.reserve(entries.size());
+    for (const auto& e : entries) specs.push_back({e.name, e.content.size()});
+
+    ArchiveBytes result;
+    LayoutResult planned = PlanArchive(specs);
+    if (!planned.ok()) {
+        result.error = std::move(planned.error);
+        return result;
+    }
+    auto& bytes = result.bytes;
+    bytes = std::move(planned.layout.headAndDirectory);
+    bytes.reserve(static_cast<std::size_t>(planned.layout.totalSize));
+    for (const auto& e : entries) {
+        const std::size_t at = bytes.size();
+        bytes.insert(bytes.end(), e.content.begin(), e.content.end());
+        ScrambleContent(std::span(bytes).subspan(at));
+    }
+    return result;
+}
+
+void ScrambleContent(std::span<std::uint8_t> content) noexcept { DescrambleContent(content); }
+
+}  // namespace qvr

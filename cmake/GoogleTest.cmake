@@ -1,0 +1,20 @@
+# GoogleTest: the system package natively; for cross builds, the Debian
+# sources in /usr/src/googletest compiled with the cross compiler.
+if(CMAKE_CROSSCOMPILING)
+    set(QVR_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    # Third-party code: build it without the project's warning flags.
+    get_directory_property(_qvr_opts COMPILE_OPTIONS)
+    set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
+    add_subdirectory(${QVR_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL SYSTEM)
+    set_directory_properties(PROPERTIES COMPILE_OPTIONS "${_qvr_opts}")
+    if(NOT TARGET GTest::gtest_main)
+        add_library(GTest::gtest ALIAS gtest)
+        add_library(GTest::gtest_main ALIAS gtest_main)
+    endif()
+else()
+    find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)

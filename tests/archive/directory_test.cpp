@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include "qvr/directory.h"
+#include "test_archives.h"
+
+namespace qvr {
+namespace {
+
+using test::Bytes;
+
+TEST(Directory, TwoEntriesOfFiveAndSevenByteNames) {
+    const std::vector<WriterEntry> entries = {{Bytes("alpha"), Bytes("1")}, {Bytes("bravo.x"), Bytes("22")}};
+    const auto image = test::Build(entries);
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveImage(image, archive), OpenStatus::Success);
+
+    auto cursor = archive.Begin();
+    Entry first;
+    ASSERT_TRUE(ReadNextEntry(cursor, first));
+    EXPECT_EQ(first.dataOffset, 66u);  // 34 + 15 + 17: data follow the directory
+    EXPECT_EQ(cursor.offset, 15u);     // the second entry begins 15 bytes in
+    Entry second;
+    ASSERT_TRUE(ReadNextEntry(cursor, second));
+    EXPECT_EQ(std::string(second.NameText().begin(), second.NameText().end()), "bravo.x");
+    EXPECT_EQ(second.index, 1u);
+    EXPECT_EQ(second.dataOffset, 67u);
+    EXPECT_EQ(second.dataSize, 2u);
+    EXPECT_EQ(cursor.offset, 32u);
+}
+
+TEST(Directory, EmptyNameStillTakesTenBytes) {
+    const std::vector<WriterEntry> entries = {{{}, Bytes("a")}, {Bytes("next"), Bytes("b")}};
+    const auto image = test::Build(entries);
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveImage(image, archive), OpenStatus::Success);
+    const auto walked = test::WalkAll(archive);
+    ASSERT_EQ(walked.size(), 2u);
+    EXPECT_EQ(walked[0].nameLength, 0);
+    EXPECT_TRUE(walked[0].NameText().empty());
+    EXPECT_EQ(std::string(walked[1].NameText().begin(), walked[1].NameText().end()), "next");
+}
+
+TEST(Directory, NameTextEndsAtTheFirstZeroByte) {
+    std::vector<std::uint8_t> name = {'a', 'b', 0, 'c'};
+    const auto image = test::Build({{name, Bytes("x")}});
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveImage(image, archive), OpenStatus::Success);
+    const auto walked = test::WalkAll(archive);
+    ASSERT_EQ(walked.size(), 1u);
+    EXPECT_EQ(walked[0].nameLength, 4);
+    EXPECT_EQ(walked[0].NameText().size(), 2u);
+    EXPECT_TRUE(std::equal(name.begin(), name.end(), walked[0].NameBytes().begin()));
+}
+
+TEST(Directory, EntryRunningPastTheEndIsRefusedAndCursorStays) {
+    // Every prefix of one 13-byte entry, as a whole directory, is refused.
+    const auto image = test::Build({{Bytes("abc"), Bytes("x")}});
+    const auto entryBytes = std::span(image).subspan(HeaderSize, 13);
+    for (std::size_t n = 0; n < entryBytes.size(); ++n) {
+        const std::vector<std::uint8_t> cut(entryBytes.begin(), entryBytes.begin() + static_cast<std::ptrdiff_t>(n));
+        DirectoryCursor cursor{cut, 0, 0};
+        Entry e;
+        e.dataSize = 1234;
+        EXPECT_FALSE(ReadNextEntry(cursor, e)) << n;
+        EXPECT_FALSE(SkipEntry(cursor)) << n;
+        EXPECT_EQ(cursor.offset, 0u);
+        EXPECT_EQ(cursor.index, 0u);
+        EXPECT_EQ(e.dataSize, 1234u);  // refused entries leave the output alone
+    }
+    const std::vector<std::uint8_t> whole(entryBytes.begin(), entryBytes.end());
+    DirectoryCursor cursor{whole, 0, 0};
+    EXPECT_TRUE(SkipEntry(cursor));
+    EXPECT_EQ(cursor.offset, 13u);
+}
+
+TEST(Directory, NameLengthPointingPastTheEndIsRefused) {
+    auto image = test::Build({{Bytes("abc"), Bytes("x")}});
+    image[HeaderSize + EntryNameLengthOffset] = 255;  // the name now runs past the image
+    const std::vector<std::uint8_t> exact(image.begin(), image.end());
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveImage(exact, archive), OpenStatus::Success);
+    EXPECT_TRUE(test::WalkAll(archive).empty());
+}
+
+TEST(Directory, SkipAndReadAgreeOnEveryEntry) {
+    std::vector<WriterEntry> entries;
+    for (int i = 0; i < 40; ++i) entries.push_back({test::Filled(static_cast<std::size_t>(i * 6), 1), test::Filled(3, 2)});
+    const auto image = test::Build(entries);
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveImage(image, archive), OpenStatus::Success);
+    for (std::uint32_t target = 0; target < entries.size(); target += 7) {
+        auto skipped = archive.Begin();
+        for (std::uint32_t i = 0; i < target; ++i) ASSERT_TRUE(SkipEntry(skipped));
+        Entry viaSkip;
+        ASSERT_TRUE(ReadNextEntry(skipped, viaSkip));
+        auto walked = test::WalkAll(archive);
+        EXPECT_EQ(viaSkip.index, target);
+        EXPECT_EQ(viaSkip.dataOffset, walked[target].dataOffset);
+        EXPECT_EQ(viaSkip.name, walked[target].name);
+    }
+}
+
+}  // namespace
+}  // namespace qvr

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "qvr/open.h"
+#include "test_archives.h"
+
+namespace qvr {
+namespace {
+
+using test::Bytes;
+
+// A source that remembers every read, to show which bytes an opener asked for.
+class RecordingSource final : public ByteSource {
+public:
+    explicit RecordingSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        reads.push_back({offset, into.size()});
+        return SpanByteSource(bytes_).ReadAt(offset, into);
+    }
+    std::vector<std::pair<std::uint64_t, std::size_t>> reads;
+
+private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+std::vector<WriterEntry> ThreeEntries() {
+    return {{Bytes("one.txt"), Bytes("first")}, {Bytes("two"), test::Filled(120, 9)}, {Bytes("3"), {}}};
+}
+
+TEST(OpenFile, ReadsHeadBlockThenExactlyTheDirectory) {
+    const auto entries = ThreeEntries();
+    RecordingSource source(test::Build(entries));
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::Success);
+    EXPECT_EQ(archive.header.entryCount, 3);
+    const std::size_t directorySize = test::EntryAt(entries, 3) - HeaderSize;
+    ASSERT_EQ(source.reads.size(), 2u);
+    EXPECT_EQ(source.reads[0], (std::pair<std::uint64_t, std::size_t>{0, HeadBlockSize}));
+    EXPECT_EQ(source.reads[1], (std::pair<std::uint64_t, std::size_t>{HeaderSize, directorySize}));
+    EXPECT_EQ(archive.directory.size(), directorySize);
+    EXPECT_EQ(test::WalkAll(archive).size(), 3u);
+}
+
+TEST(OpenFile, ArchiveInsideALargerFile) {
+    const auto entries = ThreeEntries();
+    const auto archiveBytes = test::Build(entries);
+    std::vector<std::uint8_t> file(1000 + archiveBytes.size() + 500, 'V');
+    std::fill_n(file.begin(), 1000, 'Q');
+    std::copy(archiveBytes.begin(), archiveBytes.end(), file.begin() + 1000);
+    RecordingSource source(file);
+
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveFile(source, 1000, archive), OpenStatus::Success);
+    EXPECT_EQ(source.reads[0].first, 1000u);
+    EXPECT_EQ(source.reads[1].first, 1034u);
+    const auto walked = test::WalkAll(archive);
+    ASSERT_EQ(walked.size(), 3u);
+
+    OpenedArchive alone;
+    SpanByteSource plain(archiveBytes);
+    ASSERT_EQ(OpenArchiveFile(plain, 0, alone), OpenStatus::Success);
+    const auto expected = test::WalkAll(alone);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(walked[i].dataOffset, expected[i].dataOffset);  // still counted from the archive
+        EXPECT_EQ(walked[i].name, expected[i].name);
+    }
+    EXPECT_EQ(OpenArchiveFile(source, 999, archive), OpenStatus::UnrecognisedFormat);
+}
+
+TEST(OpenFile, SmallArchiveOpensFromAShortHeadRead) {
+    const auto bytes = test::Build({{Bytes("a"), Bytes("b")}});
+    ASSERT_LT(bytes.size(), HeadBlockSize);
+    SpanByteSource source(bytes);
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::Success);
+    ASSERT_EQ(test::WalkAll(archive).size(), 1u);
+}
+
+TEST(OpenFile, EntryCountIsUnsignedAndZeroMeansEmpty) {
+    auto bytes = test::Build({});
+    ASSERT_EQ(bytes.size(), HeaderSize);
+    SpanByteSource empty(bytes);
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveFile(empty, 0, archive), OpenStatus::Success);
+    EXPECT_EQ(archive.header.entryCount, 0);
+    EXPECT_TRUE(archive.directory.empty());
+
+    bytes[32] = 0xFF;
+    bytes[33] = 0xFF;
+    SpanByteSource full(bytes);
+    ASSERT_EQ(OpenArchiveFile(full, 0, archive), OpenStatus::Success);
+    EXPECT_EQ(archive.header.entryCount, 65535);
+    EXPECT_TRUE(test::WalkAll(archive).empty());  // announced, but nothing there to read
+}
+
+TEST(OpenFile, RefusesWhatIsNotAnArchive) {
+    OpenedArchive archive;
+    const std::vector<std::vector<std::uint8_t>> candidates = {
+        {}, Bytes("QVR"), Bytes("QVRd"), {'q', 'v', 'r', 'd', 0}, {'Q', 'V', 'R', 'd', 1}, Bytes("PK not this")};
+    for (const auto& bytes : candidates) {
+        SpanByteSource source(bytes);
+        EXPECT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::UnrecognisedFormat);
+    }
+    // The magic alone, with no entry count after it.
+    std::vector<std::uint8_t> magicOnly(ArchiveMagic.begin(), ArchiveMagic.end());
+    SpanByteSource source(magicOnly);
+    EXPECT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::UnrecognisedFormat);
+}
+
+TEST(OpenFile, FirstDataOffsetBelowTheHeaderIsMemoryError) {
+    auto bytes = test::Build({{Bytes("abc"), Bytes("x")}});
+    StoreU32(std::span(bytes).subspan(HeaderSize + 2 + 3 + 4).first<4>(), 33);
+    SpanByteSource source(bytes);
+    OpenedArchive archive;
+    EXPECT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::MemoryError);
+
+    StoreU32(std::span(bytes).subspan(HeaderSize + 2 + 3 + 4).first<4>(), 34);  // an empty directory
+    ASSERT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::Success);
+    EXPECT_TRUE(test::WalkAll(archive).empty());
+}
+
+TEST(OpenFile, CountBeyondTheDirectoryStopsTheWalk) {
+    const auto entries = ThreeEntries();
+    auto bytes = test::Build(entries);
+    bytes[32] = 4;  // one entry more than the directory holds
+    SpanByteSource source(bytes);
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::Success);
+    auto cursor = archive.Begin();
+    Entry e;
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(ReadNextEntry(cursor, e));
+    EXPECT_FALSE(ReadNextEntry(cursor, e));  // the fourth would lie in the data
+}
+
+TEST(OpenFile, FileEndingInsideTheDirectory) {
+    const auto entries = ThreeEntries();
+    const auto bytes = test::Build(entries);
+    const std::size_t secondEntryEnd = test::EntryAt(entries, 2);
+    for (std::size_t end = HeaderSize; end < test::EntryAt(entries, 3); ++end) {
+        const std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(end));
+        SpanByteSource source(cut);
+        OpenedArchive archive;
+        ASSERT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::Success) << end;
+        EXPECT_LE(archive.directory.size(), end - HeaderSize);
+        const std::size_t walked = test::WalkAll(archive).size();
+        EXPECT_EQ(walked, end >= secondEntryEnd ? 2u : (end >= test::EntryAt(entries, 1) ? 1u : 0u)) << end;
+    }
+}
+
+TEST(OpenFile, ForgedExtentCostsOnlyWhatExists) {
+    auto bytes = test::Build({{Bytes("abc"), Bytes("x")}});
+    StoreU32(std::span(bytes).subspan(HeaderSize + 2 + 3 + 4).first<4>(), 0xFFFFFFF0u);
+    SpanByteSource source(bytes);
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::Success);
+    EXPECT_LE(archive.directoryBuffer.capacity(), bytes.size());
+    EXPECT_EQ(test::WalkAll(archive).size(), 1u);
+}
+
+TEST(OpenImage, ViewsTheImageInPlace) {
+    const auto bytes = test::Build(ThreeEntries());
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveImage(bytes, archive), OpenStatus::Success);
+    EXPECT_EQ(archive.directory.data(), bytes.data() + HeaderSize);
+    EXPECT_TRUE(archive.directoryBuffer.empty());
+    EXPECT_EQ(OpenArchiveImage(std::span(bytes).first(33), archive), OpenStatus::UnrecognisedFormat);
+    EXPECT_EQ(OpenArchiveImage(std::span(bytes).subspan(1), archive), OpenStatus::UnrecognisedFormat);
+}
+
+TEST(OpenImage, EntryDataMustLieInsideTheImage) {
+    const std::vector<std::uint8_t> image(100);
+    EXPECT_TRUE(EntryData(image, 0, 100));
+    EXPECT_TRUE(EntryData(image, 100, 0));
+    EXPECT_FALSE(EntryData(image, 99, 2));
+    EXPECT_FALSE(EntryData(image, 101, 0));
+    EXPECT_FALSE(EntryData(image, 1, 0xFFFFFFFFu));  // no wrap-around
+}
+
+TEST(OpenImage, FindImageStartSearchesBackToTheNearestLetters) {
+    std::vector<std::uint8_t> memory(300, 0);
+    memory[10] = 'Q', memory[11] = 'V', memory[12] = 'R';
+    EXPECT_EQ(FindImageStart(memory, 10, 65535), 0u);
+    EXPECT_EQ(FindImageStart(memory, 200, 65535), 190u);
+    EXPECT_EQ(FindImageStart(memory, 200, 189), std::nullopt);  // step limit
+    memory[50] = 'Q', memory[51] = 'V', memory[52] = 'R';
+    EXPECT_EQ(FindImageStart(memory, 200, 65535), 150u);  // the occurrence nearest the pointer
+    EXPECT_EQ(FindImageStart(memory, 9, 65535), std::nullopt);
+    EXPECT_EQ(FindImageStart(memory, 299, 65535), 249u);  // letters cut off at the end are not read
+}
+
+}  // namespace
+}  // namespace qvr

@@ -42,39 +42,70 @@ std::size_t SpanByteSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t>
     return n;
 }
 
-OpenStatus OpenArchiveFile(ByteSource& source, std::uint64_t archiveOffset, OpenedArchive& out) {
-    std::array<std::uint8_t, HeadBlockSize> headBlock{};
-    const std::size_t got = source.ReadAt(archiveOffset, headBlock);
-    // A short read means the file ends there: only the bytes that came exist.
-    const auto head = std::span<const std::uint8_t>(headBlock).first(std::min(got, headBlock.size()));
+namespace {
 
-    if (!CheckArchiveHeader(head) || head.size() < HeaderSize) return OpenStatus::UnrecognisedFormat;
+// What the head block tells: the entry count and how many directory bytes
+// the walk may need. A short head holds only the bytes that exist.
+struct HeadFacts {
+    OpenStatus status = OpenStatus::Success;
+    ArchiveHeader header;
+    std::uint64_t directoryExtent = 0;
+};
 
-    OpenedArchive opened;
-    opened.header.entryCount = LoadU16(head.subspan(EntryCountOffset).first<2>());
-    if (opened.header.entryCount == 0) {
-        out = std::move(opened);
-        return OpenStatus::Success;
+HeadFacts ReadHead(std::span<const std::uint8_t> head) noexcept {
+    HeadFacts facts;
+    if (!CheckArchiveHeader(head) || head.size() < HeaderSize) {
+        facts.status = OpenStatus::UnrecognisedFormat;
+        return facts;
     }
+    facts.header.entryCount = LoadU16(head.subspan(EntryCountOffset).first<2>());
+    if (facts.header.entryCount == 0) return facts;  // no first entry to read
 
     // The first entry says where the data begin, and so where the directory
     // ends. If the head holds no complete first entry, the directory is
     // empty and the walk refuses its first entry.
     const auto firstEntry = PeekEntry(DirectoryCursor{head.subspan(HeaderSize), 0, 0});
-    if (!firstEntry) {
-        out = std::move(opened);
-        return OpenStatus::Success;
+    if (!firstEntry) return facts;
+    if (firstEntry->dataOffset < HeaderSize) {
+        facts.status = OpenStatus::MemoryError;
+        return facts;
     }
-    if (firstEntry->dataOffset < HeaderSize) return OpenStatus::MemoryError;
-
     // Entries past entryCount are never walked, so no more than the longest
     // possible entries can matter.
-    const std::uint64_t extent = std::min<std::uint64_t>(
-        firstEntry->dataOffset - HeaderSize,
-        std::uint64_t{opened.header.entryCount} * MaxEntrySize);
-    if (!ReadDirectory(source, archiveOffset + HeaderSize, extent, opened.directoryBuffer))
+    facts.directoryExtent = std::min<std::uint64_t>(firstEntry->dataOffset - HeaderSize,
+                                                    std::uint64_t{facts.header.entryCount} * MaxEntrySize);
+    return facts;
+}
+
+}  // namespace
+
+OpenStatus OpenArchiveFile(ByteSource& source, std::uint64_t archiveOffset, OpenedArchive& out) {
+    std::array<std::uint8_t, HeadBlockSize> headBlock{};
+    const std::size_t got = source.ReadAt(archiveOffset, headBlock);
+    const auto facts = ReadHead(std::span<const std::uint8_t>(headBlock).first(std::min(got, headBlock.size())));
+    if (facts.status != OpenStatus::Success) return facts.status;
+
+    OpenedArchive opened;
+    opened.header = facts.header;
+    if (!ReadDirectory(source, archiveOffset + HeaderSize, facts.directoryExtent, opened.directoryBuffer))
         return OpenStatus::MemoryError;
     opened.directory = opened.directoryBuffer;
+    out = std::move(opened);
+    return OpenStatus::Success;
+}
+
+OpenStatus OpenArchiveView(std::span<const std::uint8_t> file, std::uint64_t archiveOffset,
+                           OpenedArchive& out) noexcept {
+    if (archiveOffset > file.size()) return OpenStatus::UnrecognisedFormat;
+    const auto archive = file.subspan(static_cast<std::size_t>(archiveOffset));
+    const auto facts = ReadHead(archive.first(std::min(archive.size(), HeadBlockSize)));
+    if (facts.status != OpenStatus::Success) return facts.status;
+
+    OpenedArchive opened;
+    opened.header = facts.header;
+    const auto afterHeader = archive.subspan(HeaderSize);
+    opened.directory = afterHeader.first(static_cast<std::size_t>(
+        std::min<std::uint64_t>(facts.directoryExtent, afterHeader.size())));
     out = std::move(opened);
     return OpenStatus::Success;
 }

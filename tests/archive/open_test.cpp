@@ -191,3 +191,35 @@ TEST(OpenImage, FindImageStartSearchesBackToTheNearestLetters) {
 
 }  // namespace
 }  // namespace qvr
+
+namespace qvr {
+namespace {
+
+// A mapped file must open exactly as a read one does, however it is cut or forged.
+TEST(OpenView, AgreesWithOpenFileOnEveryCutAndOffset) {
+    const std::vector<WriterEntry> entries = {{test::Bytes("one.txt"), test::Bytes("first")},
+                                              {test::Bytes("two"), test::Filled(120, 9)}};
+    auto bytes = test::Build(entries);
+    std::vector<std::uint8_t> file(7 + bytes.size(), 'x');
+    std::copy(bytes.begin(), bytes.end(), file.begin() + 7);
+
+    for (std::size_t end = 0; end <= file.size(); ++end) {
+        const std::vector<std::uint8_t> cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(end));
+        for (const std::uint64_t offset : {0u, 7u, 8u}) {
+            SpanByteSource source(cut);
+            OpenedArchive read, viewed;
+            const auto readStatus = OpenArchiveFile(source, offset, read);
+            ASSERT_EQ(OpenArchiveView(cut, offset, viewed), readStatus) << end << " " << offset;
+            if (readStatus != OpenStatus::Success) continue;
+            EXPECT_EQ(viewed.header.entryCount, read.header.entryCount);
+            EXPECT_TRUE(std::equal(viewed.directory.begin(), viewed.directory.end(), read.directory.begin(),
+                                   read.directory.end()))
+                << end << " " << offset;
+        }
+    }
+    OpenedArchive viewed;
+    EXPECT_EQ(OpenArchiveView(file, file.size() + 1, viewed), OpenStatus::UnrecognisedFormat);
+}
+
+}  // namespace
+}  // namespace qvr

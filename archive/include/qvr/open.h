@@ -61,6 +61,12 @@ struct OpenedArchive {
 // without reading a first entry.
 OpenStatus OpenArchiveFile(ByteSource& source, std::uint64_t archiveOffset, OpenedArchive& out);
 
+// The same rules as OpenArchiveFile over a file's bytes already in memory
+// (a mapped file): the directory is viewed in place, not copied, and only
+// the pages a walk touches are ever read.
+OpenStatus OpenArchiveView(std::span<const std::uint8_t> file, std::uint64_t archiveOffset,
+                           OpenedArchive& out) noexcept;
+
 // Views an image in place; the directory is everything after the header
 // that the span holds.
 OpenStatus OpenArchiveImage(std::span<const std::uint8_t> image, OpenedArchive& out) noexcept;

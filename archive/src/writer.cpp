@@ -54,7 +54,8 @@ LayoutResult PlanArchive(std::span<const EntrySpec> entries) {
     layout.totalSize = offset;
 
     auto& out = layout.headAndDirectory;
-    out.assign(HeaderSize + directorySize, 0);
+    // At most 65535 entries of 265 bytes: the directory fits any size_t.
+    out.assign(static_cast<std::size_t>(HeaderSize + directorySize), 0);
     std::copy(ArchiveMagic.begin(), ArchiveMagic.end(), out.begin());
     StoreU16(std::span(out).subspan(EntryCountOffset).first<2>(), static_cast<std::uint16_t>(entries.size()));
 

@@ -1,0 +1,107 @@
+// What the writer accepts, the reader gives back exactly: names, sizes and
+// contents, from an image and from a file. Layouts alone (no data) are tried
+// with counts, name lengths and sizes past what the format holds: the writer
+// refuses exactly those, and only those.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+
+#include "fuzz_input.h"
+#include "qvr/archive.h"
+
+namespace {
+
+void WriteAndReadBack(std::span<const std::uint8_t> in) {
+    const auto entries = qvr::fuzz::DecodeWriteEntries(in);
+    const auto written = qvr::WriteArchive(entries);
+    if (!written.ok()) std::abort();  // a byte of name length and two of size always fit
+    const std::span<const std::uint8_t> image = written.bytes;
+    std::size_t expectedSize = qvr::HeaderSize;
+    for (const auto& e : entries) expectedSize += qvr::EntryFixedSize + e.name.size() + e.content.size();
+    if (image.size() != expectedSize) std::abort();
+    qvr::SpanByteSource source(image);
+    for (const bool viaFile : {false, true}) {
+        qvr::OpenedArchive archive;
+        if ((viaFile ? qvr::OpenArchiveFile(source, 0, archive) : qvr::OpenArchiveImage(image, archive)) !=
+                qvr::OpenStatus::Success ||
+            archive.header.entryCount != entries.size())
+            std::abort();
+        auto cursor = archive.Begin();
+        for (const auto& e : entries) {
+            qvr::Entry got;
+            if (!qvr::ReadNextEntry(cursor, got)) std::abort();
+            const auto name = got.NameBytes();
+            const auto data = qvr::EntryData(image, got.dataOffset, got.dataSize);
+            if (!std::equal(name.begin(), name.end(), e.name.begin(), e.name.end()) || !data) std::abort();
+            std::vector<std::uint8_t> content(data->begin(), data->end());
+            qvr::DescrambleContent(content);
+            if (content != e.content) std::abort();
+        }
+    }
+}
+
+void PlanOnly(std::span<const std::uint8_t> in) {
+    static constexpr auto names = [] {
+        std::array<std::uint8_t, qvr::fuzz::PlanNameLimit> n{};
+        for (std::size_t i = 0; i < n.size(); ++i) n[i] = static_cast<std::uint8_t>(i * 37 + 1);
+        return n;
+    }();
+    auto plan = qvr::fuzz::DecodePlan(in);
+    if (plan.count > qvr::MaxEntryCount) {
+        // Refused on the count alone, before any entry is looked at.
+        static const std::vector<qvr::EntrySpec> tooMany(plan.count);
+        const auto refused = qvr::PlanArchive(tooMany);
+        if (refused.ok() || !refused.layout.headAndDirectory.empty()) std::abort();
+        return;
+    }
+    if (plan.records.empty()) plan.records.push_back({});
+    std::vector<qvr::EntrySpec> specs(plan.count);
+    std::uint64_t directorySize = 0;
+    bool fits = true;
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        const auto& r = plan.records[i % plan.records.size()];
+        specs[i] = {std::span(names).first(r.nameLength), r.size};
+        directorySize += qvr::EntryFixedSize + r.nameLength;
+        fits = fits && r.nameLength <= qvr::MaxNameLength && r.size <= 0xFFFFFFFFu;
+    }
+    std::uint64_t offset = qvr::HeaderSize + directorySize;
+    for (const auto& s : specs) {
+        fits = fits && offset <= 0xFFFFFFFFu;
+        offset += s.size;
+    }
+    const auto planned = qvr::PlanArchive(specs);
+    if (planned.ok() != fits) std::abort();
+    if (!fits) {
+        if (!planned.layout.headAndDirectory.empty() || !planned.layout.dataOffsets.empty()) std::abort();
+        return;
+    }
+    qvr::OpenedArchive archive;
+    if (qvr::OpenArchiveImage(planned.layout.headAndDirectory, archive) != qvr::OpenStatus::Success ||
+        archive.header.entryCount != specs.size() || planned.layout.totalSize != offset ||
+        planned.layout.headAndDirectory.size() != qvr::HeaderSize + directorySize)
+        std::abort();
+    auto cursor = archive.Begin();
+    std::uint64_t expectedOffset = qvr::HeaderSize + directorySize;
+    for (const auto& s : specs) {
+        qvr::Entry got;
+        if (!qvr::ReadNextEntry(cursor, got)) std::abort();
+        const auto name = got.NameBytes();
+        if (!std::equal(name.begin(), name.end(), s.name.begin(), s.name.end()) || got.dataSize != s.size ||
+            got.dataOffset != expectedOffset || planned.layout.dataOffsets[got.index] != expectedOffset)
+            std::abort();
+        expectedOffset += s.size;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::span<const std::uint8_t> rest(data + 1, size - 1);
+    if (data[0] % 2 == 0)
+        WriteAndReadBack(rest);
+    else
+        PlanOnly(rest);
+    return 0;
+}

@@ -1,0 +1,73 @@
+// A file whose reads come back short wherever the input says. The opener may
+// use only bytes a read delivered, never asks for a byte before the archive,
+// and its walk stays inside the directory and gives a prefix of what whole
+// reads give.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#define QVR_FUZZ_POISON 1
+#endif
+#endif
+
+#include "fuzz_input.h"
+#include "qvr/archive.h"
+
+namespace {
+
+class ChoppySource final : public qvr::ByteSource {
+public:
+    explicit ChoppySource(const qvr::fuzz::ShortReadInput& in) : in_(in), whole_(in.file) {}
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        if (offset < in_.archiveOffset) std::abort();
+        std::size_t n = whole_.ReadAt(offset, into);
+        if (reads_ < in_.cuts.size()) n = n * in_.cuts[reads_] / 255;
+        ++reads_;
+        Hide(into.subspan(n));
+        return n;
+    }
+
+private:
+    // Bytes a read did not deliver: under AddressSanitizer any touch of them
+    // is reported where it happens; elsewhere they hold the inverse of the
+    // truth, which the comparison with the file then shows.
+    static void Hide(std::span<std::uint8_t> undelivered) {
+#ifdef QVR_FUZZ_POISON
+        __asan_poison_memory_region(undelivered.data(), undelivered.size());
+#else
+        for (auto& b : undelivered) b = static_cast<std::uint8_t>(~b);
+#endif
+    }
+
+    qvr::fuzz::ShortReadInput in_;
+    qvr::SpanByteSource whole_;
+    std::size_t reads_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto in = qvr::fuzz::DecodeShortReads({data, size});
+    ChoppySource choppy(in);
+    qvr::SpanByteSource whole(in.file);
+    qvr::OpenedArchive cut, full;
+    if (qvr::OpenArchiveFile(choppy, in.archiveOffset, cut) != qvr::OpenStatus::Success) return 0;
+    const bool fullOpened = qvr::OpenArchiveFile(whole, in.archiveOffset, full) == qvr::OpenStatus::Success;
+    const auto truth = in.file.subspan(static_cast<std::size_t>(in.archiveOffset) + qvr::HeaderSize);
+    if ((fullOpened && full.header.entryCount != cut.header.entryCount) || cut.directory.size() > truth.size() ||
+        !std::equal(cut.directory.begin(), cut.directory.end(), truth.begin()))
+        std::abort();
+    auto cursor = cut.Begin(), fullCursor = full.Begin();
+    for (std::uint32_t i = 0; i < cut.header.entryCount; ++i) {
+        qvr::Entry entry, expected;
+        if (!qvr::ReadNextEntry(cursor, entry)) break;
+        if (cursor.offset > cut.directory.size() || !fullOpened || !qvr::ReadNextEntry(fullCursor, expected) ||
+            entry.name != expected.name || entry.dataSize != expected.dataSize ||
+            entry.dataOffset != expected.dataOffset || entry.index != expected.index)
+            std::abort();
+    }
+    return 0;
+}

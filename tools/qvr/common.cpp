@@ -1,0 +1,105 @@
+#include "common.h"
+
+#include <cstdio>
+
+namespace qvr::cli {
+
+void Reporter::Emit(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    // A progress line may be on the terminal; start clean.
+    std::fputs(clearLine_ ? ("\r\x1b[K" + line).c_str() : line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+void Reporter::Say(const std::string& text) { Emit(fmt::format("qvr: {}: {}\n", subject_, text)); }
+
+void Reporter::Failed(const std::string& text) {
+    failures_.fetch_add(1);
+    Say(text);
+}
+
+void Reporter::EntryFailed(std::uint32_t index, const std::string& name, const std::string& text) {
+    failures_.fetch_add(1);
+    Emit(fmt::format("qvr: {}: entry {} '{}': {}\n", subject_, index, name, text));
+}
+
+std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, Reporter& reporter) {
+    std::string error;
+    auto file = InputFile::Open(path, error);
+    if (!file) {
+        reporter.Say("cannot open: " + error);
+        return std::nullopt;
+    }
+    LoadedArchive loaded{std::move(*file), {}};
+    switch (OpenArchiveFile(loaded.file, 0, loaded.opened)) {
+    case OpenStatus::Success:
+        return loaded;
+    case OpenStatus::UnrecognisedFormat:
+        reporter.Say("not a QVR archive");
+        return std::nullopt;
+    case OpenStatus::MemoryError:
+        reporter.Say("damaged: its directory cannot be read (first data offset below the header's end, or no memory)");
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::string NameForMessage(std::span<const std::uint8_t> stored, const NameCodec& codec) {
+    const auto text = codec.ToUtf8(stored);
+    const auto& bytes = text ? *text : Bytes(stored.begin(), stored.end());
+    return DisplayName(bytes, StderrIsTerminal());
+}
+
+std::string HumanBytes(double bytes) {
+    static constexpr const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    std::size_t u = 0;
+    while (bytes >= 1024.0 && u + 1 < std::size(units)) {
+        bytes /= 1024.0;
+        ++u;
+    }
+    return u == 0 ? fmt::format("{:.0f} {}", bytes, units[u]) : fmt::format("{:.1f} {}", bytes, units[u]);
+}
+
+Progress::Progress(bool enabled, std::uint64_t totalEntries, std::uint64_t totalBytes)
+    : enabled_(enabled), totalEntries_(totalEntries), totalBytes_(totalBytes),
+      start_(std::chrono::steady_clock::now()) {}
+
+Progress::~Progress() { Finish(); }
+
+void Progress::Add(std::uint64_t entries, std::uint64_t bytes) noexcept {
+    entries_.fetch_add(entries, std::memory_order_relaxed);
+    bytes_.fetch_add(bytes, std::memory_order_relaxed);
+}
+
+void Progress::Tick() {
+    if (!enabled_) return;
+    const auto now = std::chrono::steady_clock::now();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
+    std::int64_t last = lastDraw_.load(std::memory_order_relaxed);
+    if (ms - last < 100 && drawn_) return;
+    if (ms < 250 && !drawn_) return;  // short runs draw nothing
+    if (!lastDraw_.compare_exchange_strong(last, ms)) return;
+    std::unique_lock lock(drawing_, std::try_to_lock);
+    if (!lock) return;
+    const double seconds = static_cast<double>(ms) / 1000.0;
+    const auto bytes = static_cast<double>(bytes_.load());
+    std::fputs(fmt::format("\r\x1b[K{}/{} entries, {} of {}, {}/s", entries_.load(), totalEntries_,
+                           HumanBytes(bytes), HumanBytes(static_cast<double>(totalBytes_)),
+                           HumanBytes(seconds > 0 ? bytes / seconds : 0.0))
+                   .c_str(),
+               stderr);
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void Progress::Finish() {
+    std::lock_guard lock(drawing_);
+    if (enabled_ && drawn_) {
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+    }
+    drawn_ = false;
+    enabled_ = false;
+}
+
+}  // namespace qvr::cli

@@ -1,0 +1,87 @@
+// What every command shares: exit statuses, messages that name the archive
+// and the entry, opening an archive, and the progress line.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+
+#include <fmt/core.h>
+
+#include "names.h"
+#include "platform.h"
+#include "qvr/archive.h"
+
+namespace qvr::cli {
+
+enum ExitStatus : int {
+    ExitSuccess = 0,
+    ExitSomeFailed = 1,  // the command ran, but some entries (or inputs) failed
+    ExitBadUsage = 2,    // bad arguments, or not a readable QVR archive
+};
+
+// Messages to standard error, one line each, never interleaved between threads.
+class Reporter {
+public:
+    explicit Reporter(std::string subject) : subject_(std::move(subject)) {}
+    // "qvr: SUBJECT: TEXT"
+    void Say(const std::string& text);
+    // "qvr: SUBJECT: entry INDEX 'NAME': TEXT", counted as a failure.
+    void EntryFailed(std::uint32_t index, const std::string& name, const std::string& text);
+    void Failed(const std::string& text);
+    bool AnyFailed() const noexcept { return failures_.load() != 0; }
+    std::uint64_t Failures() const noexcept { return failures_.load(); }
+    void ClearLine(bool clear) { clearLine_ = clear; }
+
+private:
+    void Emit(const std::string& line);
+    std::string subject_;
+    std::mutex mutex_;
+    std::atomic<std::uint64_t> failures_{0};
+    bool clearLine_ = false;
+};
+
+// An archive file, opened with its directory in memory.
+struct LoadedArchive {
+    InputFile file;
+    OpenedArchive opened;
+};
+
+// Opens the archive; on failure says why through `reporter` and gives nullopt.
+std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, Reporter& reporter);
+
+// An entry's name for messages: converted when an encoding is given, and
+// escaped when standard error is a terminal.
+std::string NameForMessage(std::span<const std::uint8_t> stored, const NameCodec& codec);
+
+// "entries and bytes done, rate" on standard error while it is a terminal.
+class Progress {
+public:
+    Progress(bool enabled, std::uint64_t totalEntries, std::uint64_t totalBytes);
+    ~Progress();
+    void Add(std::uint64_t entries, std::uint64_t bytes) noexcept;
+    // Redraws at most ten times a second; cheap to call after every entry.
+    void Tick();
+    void Finish();
+    bool Enabled() const noexcept { return enabled_; }
+
+private:
+    bool enabled_;
+    std::uint64_t totalEntries_;
+    std::uint64_t totalBytes_;
+    std::atomic<std::uint64_t> entries_{0};
+    std::atomic<std::uint64_t> bytes_{0};
+    std::chrono::steady_clock::time_point start_;
+    std::atomic<std::int64_t> lastDraw_{0};
+    std::mutex drawing_;
+    std::atomic<bool> drawn_{false};
+};
+
+std::string HumanBytes(double bytes);
+
+}  // namespace qvr::cli

@@ -1,0 +1,118 @@
+// qvr list: names, a long table, or JSON, from one walk of the directory.
+#include <cstdio>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "commands.h"
+#include "common.h"
+
+namespace qvr::cli {
+namespace {
+
+constexpr std::size_t FlushAt = std::size_t{64} << 10;
+
+void Flush(std::string& out) {
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    out.clear();
+}
+
+// The name as listed: converted when asked, escaped for a terminal.
+std::string ListedName(std::span<const std::uint8_t> stored, const NameCodec& codec, bool terminal,
+                       bool& convertFailed) {
+    auto text = codec.ToUtf8(stored);
+    if (!text) {
+        convertFailed = true;
+        return DisplayName(stored, true);
+    }
+    return DisplayName(*text, terminal);
+}
+
+std::size_t Digits(std::uint64_t v) { return fmt::formatted_size("{}", v); }
+
+}  // namespace
+
+int List(const ListOptions& options) {
+    Reporter reporter(options.archive.string());
+    std::string error;
+    const auto codec = NameCodec::Make(options.common.encoding, error);
+    if (!codec) {
+        reporter.Say(error);
+        return ExitBadUsage;
+    }
+    auto loaded = LoadArchive(options.archive, reporter);
+    if (!loaded) return ExitBadUsage;
+    const auto& opened = loaded->opened;
+    const std::uint32_t count = opened.header.entryCount;
+    const bool terminal = IsTerminal(StandardOutput());
+
+    // Column widths for -l come from a first, name-free pass.
+    std::size_t indexWidth = Digits(count), sizeWidth = 4, offsetWidth = 6;
+    std::uint32_t readable = 0;
+    {
+        auto cursor = opened.Begin();
+        while (readable < count) {
+            const auto stored = PeekEntry(cursor);
+            if (!stored) break;
+            sizeWidth = std::max(sizeWidth, Digits(stored->dataSize));
+            offsetWidth = std::max(offsetWidth, Digits(stored->dataOffset));
+            SkipEntry(cursor);
+            ++readable;
+        }
+    }
+
+    std::string out;
+    out.reserve(FlushAt + 1024);
+    if (options.longFormat && !options.json)
+        out += fmt::format("{:>{}}  {:>{}}  {:>{}}  {}\n", "#", indexWidth, "size", sizeWidth, "offset",
+                           offsetWidth, "name");
+    if (options.json) out += "[";
+
+    std::uint64_t totalBytes = 0;
+    auto cursor = opened.Begin();
+    Entry entry;
+    for (std::uint32_t i = 0; i < readable; ++i) {
+        ReadNextEntry(cursor, entry);
+        const auto name = entry.NameBytes();
+        totalBytes += entry.dataSize;
+        bool convertFailed = false;
+        if (options.json) {
+            nlohmann::json item;
+            item["index"] = entry.index;
+            if (codec->Converts()) {
+                auto text = codec->ToUtf8(name);
+                if (!text) convertFailed = true;
+                item["name"] = text ? ToUtf8Lossy(*text) : ToUtf8Lossy(name);
+            } else {
+                item["name"] = ToUtf8Lossy(name);
+            }
+            item["nameHex"] = Hex(name);
+            item["size"] = entry.dataSize;
+            item["offset"] = entry.dataOffset;
+            out += i == 0 ? "\n  " : ",\n  ";
+            out += item.dump();
+        } else if (options.longFormat) {
+            out += fmt::format("{:>{}}  {:>{}}  {:>{}}  {}\n", entry.index, indexWidth, entry.dataSize, sizeWidth,
+                               entry.dataOffset, offsetWidth, ListedName(name, *codec, terminal, convertFailed));
+        } else {
+            out += ListedName(name, *codec, terminal, convertFailed);
+            out += '\n';
+        }
+        if (convertFailed)
+            reporter.EntryFailed(entry.index, DisplayName(name, true),
+                                 "name is not valid " + options.common.encoding + "; shown as bytes");
+        if (out.size() >= FlushAt) Flush(out);
+    }
+    if (options.json) out += readable == 0 ? "]\n" : "\n]\n";
+    if (options.longFormat && !options.json)
+        out += fmt::format("{} {}, {} bytes\n", readable, readable == 1 ? "entry" : "entries", totalBytes);
+    Flush(out);
+    std::fflush(stdout);
+
+    if (readable < count)
+        reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; {} of {} entries listed", readable,
+                                    readable, count));
+    return reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
+}
+
+}  // namespace qvr::cli

@@ -1,0 +1,273 @@
+#include "names.h"
+
+#include <cstdio>
+
+#ifndef _WIN32
+#include <iconv.h>
+
+#include <cerrno>
+#include <mutex>
+#endif
+
+namespace qvr::cli {
+
+#ifndef _WIN32
+namespace {
+
+// One iconv conversion; iconv descriptors keep state, so each is used under a lock.
+class Converter {
+public:
+    Converter(iconv_t cd) : cd_(cd) {}
+    ~Converter() { iconv_close(cd_); }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    std::optional<Bytes> Run(std::span<const std::uint8_t> in) {
+        std::lock_guard lock(mutex_);
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        Bytes out(in.size() * 4 + 16);
+        // iconv's interface takes non-const input pointers but does not write through them.
+        char* src = const_cast<char*>(reinterpret_cast<const char*>(in.data()));
+        std::size_t srcLeft = in.size();
+        char* dst = reinterpret_cast<char*>(out.data());
+        std::size_t dstLeft = out.size();
+        if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) return std::nullopt;
+        if (iconv(cd_, nullptr, nullptr, &dst, &dstLeft) == static_cast<std::size_t>(-1)) return std::nullopt;
+        out.resize(out.size() - dstLeft);
+        return out;
+    }
+
+private:
+    iconv_t cd_;
+    std::mutex mutex_;
+};
+
+}  // namespace
+
+struct NameCodec::Impl {
+    std::unique_ptr<Converter> toUtf8;
+    std::unique_ptr<Converter> fromUtf8;
+};
+#else
+struct NameCodec::Impl {};
+#endif
+
+NameCodec::NameCodec() = default;
+NameCodec::~NameCodec() = default;
+NameCodec::NameCodec(NameCodec&&) noexcept = default;
+NameCodec& NameCodec::operator=(NameCodec&&) noexcept = default;
+
+std::optional<NameCodec> NameCodec::Make(const std::string& encoding, std::string& error) {
+    NameCodec codec;
+    if (encoding.empty()) return codec;
+#ifdef _WIN32
+    error = "--encoding is available on Linux only; on Windows names are read in the system code page";
+    return std::nullopt;
+#else
+    const iconv_t to = iconv_open("UTF-8", encoding.c_str());
+    if (to == reinterpret_cast<iconv_t>(-1)) {
+        error = "unknown encoding '" + encoding + "' (see iconv --list)";
+        return std::nullopt;
+    }
+    const iconv_t from = iconv_open(encoding.c_str(), "UTF-8");
+    if (from == reinterpret_cast<iconv_t>(-1)) {
+        iconv_close(to);
+        error = "unknown encoding '" + encoding + "' (see iconv --list)";
+        return std::nullopt;
+    }
+    codec.impl_ = std::make_unique<Impl>();
+    codec.impl_->toUtf8 = std::make_unique<Converter>(to);
+    codec.impl_->fromUtf8 = std::make_unique<Converter>(from);
+    return codec;
+#endif
+}
+
+std::optional<Bytes> NameCodec::ToUtf8(std::span<const std::uint8_t> stored) const {
+#ifndef _WIN32
+    if (impl_) return impl_->toUtf8->Run(stored);
+#endif
+    return Bytes(stored.begin(), stored.end());
+}
+
+std::optional<Bytes> NameCodec::FromUtf8(std::span<const std::uint8_t> text) const {
+#ifndef _WIN32
+    if (impl_) return impl_->fromUtf8->Run(text);
+#endif
+    return Bytes(text.begin(), text.end());
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at the start of `b`, or 0.
+std::size_t Utf8SequenceLength(std::span<const std::uint8_t> b) {
+    const std::uint8_t c = b[0];
+    if (c < 0x80) return 1;
+    std::size_t n = 0;
+    std::uint32_t cp = 0;
+    std::uint32_t min = 0;
+    if ((c & 0xE0) == 0xC0) { n = 2; cp = c & 0x1Fu; min = 0x80; }
+    else if ((c & 0xF0) == 0xE0) { n = 3; cp = c & 0x0Fu; min = 0x800; }
+    else if ((c & 0xF8) == 0xF0) { n = 4; cp = c & 0x07u; min = 0x10000; }
+    else return 0;
+    if (b.size() < n) return 0;
+    for (std::size_t i = 1; i < n; ++i) {
+        if ((b[i] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b[i] & 0x3Fu);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+bool IsC1Control(std::span<const std::uint8_t> seq) {
+    return seq.size() == 2 && seq[0] == 0xC2 && seq[1] >= 0x80 && seq[1] <= 0x9F;
+}
+
+void AppendEscape(std::string& out, std::uint8_t b) {
+    char buf[5];
+    std::snprintf(buf, sizeof buf, "\\x%02X", b);
+    out += buf;
+}
+
+std::uint8_t Fold(std::uint8_t b, bool ignoreCase) {
+    if (b == '/') return '\\';
+    if (ignoreCase && b >= 'A' && b <= 'Z') return static_cast<std::uint8_t>(b + 0x20);
+    return b;
+}
+
+// Matches a `[...]` set at pattern[p] against byte c; sets `next` past the set.
+// A set without its closing bracket is taken as a literal '['.
+bool MatchSet(std::span<const std::uint8_t> pattern, std::size_t p, std::uint8_t c, bool ignoreCase,
+              std::size_t& next, bool& matched) {
+    std::size_t i = p + 1;
+    bool negate = false;
+    if (i < pattern.size() && (pattern[i] == '!' || pattern[i] == '^')) {
+        negate = true;
+        ++i;
+    }
+    bool any = false;
+    bool first = true;
+    for (; i < pattern.size() && (first || pattern[i] != ']'); first = false) {
+        std::uint8_t lo = Fold(pattern[i], ignoreCase);
+        std::uint8_t hi = lo;
+        if (i + 2 < pattern.size() && pattern[i + 1] == '-' && pattern[i + 2] != ']') {
+            hi = Fold(pattern[i + 2], ignoreCase);
+            i += 3;
+        } else {
+            ++i;
+        }
+        if (c >= lo && c <= hi) any = true;
+    }
+    if (i >= pattern.size()) return false;
+    next = i + 1;
+    matched = any != negate;
+    return true;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::span<const std::uint8_t> bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = Utf8SequenceLength(bytes.subspan(i));
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string ToUtf8Lossy(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = Utf8SequenceLength(bytes.subspan(i));
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(reinterpret_cast<const char*>(bytes.data() + i), n);
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::string DisplayName(std::span<const std::uint8_t> bytes, bool forTerminal) {
+    if (!forTerminal) return std::string(bytes.begin(), bytes.end());
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = Utf8SequenceLength(bytes.subspan(i));
+        const auto seq = bytes.subspan(i, n == 0 ? 1 : n);
+        if (n == 0 || (n == 1 && (bytes[i] < 0x20 || bytes[i] == 0x7F)) || IsC1Control(seq)) {
+            for (auto b : seq) AppendEscape(out, b);
+        } else {
+            out.append(reinterpret_cast<const char*>(seq.data()), seq.size());
+        }
+        i += seq.size();
+    }
+    return out;
+}
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (auto b : bytes) {
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 15]);
+    }
+    return out;
+}
+
+bool IsPattern(std::span<const std::uint8_t> pattern) {
+    for (auto b : pattern)
+        if (b == '*' || b == '?' || b == '[') return true;
+    return false;
+}
+
+bool MatchName(std::span<const std::uint8_t> pattern, std::span<const std::uint8_t> name, bool ignoreCase) {
+    // Iterative matcher with one backtrack point for the last '*': linear in practice.
+    std::size_t p = 0, n = 0;
+    std::size_t starP = std::string::npos, starN = 0;
+    while (n < name.size()) {
+        const std::uint8_t c = Fold(name[n], ignoreCase);
+        if (p < pattern.size()) {
+            const std::uint8_t pc = pattern[p];
+            if (pc == '*') {
+                starP = p++;
+                starN = n;
+                continue;
+            }
+            if (pc == '?') {
+                ++p;
+                ++n;
+                continue;
+            }
+            if (pc == '[') {
+                std::size_t next = 0;
+                bool matched = false;
+                if (MatchSet(pattern, p, c, ignoreCase, next, matched)) {
+                    if (matched) {
+                        p = next;
+                        ++n;
+                        continue;
+                    }
+                } else if (c == '[') {
+                    ++p;
+                    ++n;
+                    continue;
+                }
+            } else if (Fold(pc, ignoreCase) == c) {
+                ++p;
+                ++n;
+                continue;
+            }
+        }
+        if (starP == std::string::npos) return false;
+        p = starP + 1;
+        n = ++starN;
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+}  // namespace qvr::cli

@@ -1,0 +1,336 @@
+// POSIX file operations: positioned reads, in-kernel copies, and folders
+// reached with O_NOFOLLOW so no symbolic link is ever written through.
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform.h"
+#include "qvr/scramble.h"
+
+namespace qvr::cli {
+namespace {
+
+constexpr int NoHandle = -1;
+
+// Entries up to this size are read with one pread and written with one write.
+constexpr std::size_t SmallCopy = std::size_t{64} << 10;
+constexpr std::size_t CopyBuffer = std::size_t{1} << 20;
+
+// Temporary outputs open at this moment, for the interrupt handler. A slot is
+// claimed with a compare-exchange; the handler reads only plain bytes.
+struct TempSlot {
+    std::atomic<int> state{0};  // 0 free, 1 filling, 2 live
+    int folder = -1;
+    char name[64] = {};
+};
+constexpr int SlotCount = 16;
+std::array<TempSlot, SlotCount> tempSlots;
+
+int ClaimSlot(int folder, const std::string& name) {
+    if (name.size() >= sizeof(TempSlot::name)) return -1;
+    for (int i = 0; i < SlotCount; ++i) {
+        auto& s = tempSlots[static_cast<std::size_t>(i)];
+        int expected = 0;
+        if (s.state.compare_exchange_strong(expected, 1)) {
+            s.folder = folder;
+            std::memcpy(s.name, name.c_str(), name.size() + 1);
+            s.state.store(2);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void FreeSlot(int slot) {
+    if (slot >= 0) tempSlots[static_cast<std::size_t>(slot)].state.store(0);
+}
+
+extern "C" void OnInterrupt(int sig) {
+    for (auto& s : tempSlots)
+        if (s.state.load() == 2) unlinkat(s.folder, s.name, 0);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+bool ReadExactly(int fd, std::uint64_t offset, std::span<std::uint8_t> into, std::size_t& got) {
+    got = 0;
+    while (got < into.size()) {
+        const ssize_t r = pread(fd, into.data() + got, into.size() - got, static_cast<off_t>(offset + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return r == 0;
+        got += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+std::vector<std::uint8_t>& ThreadBuffer(std::size_t size) {
+    thread_local std::vector<std::uint8_t> buffer;
+    if (buffer.size() < size) buffer.resize(size);
+    return buffer;
+}
+
+void ApplyMask(std::span<std::uint8_t> bytes) { DescrambleContent(bytes); }
+
+}  // namespace
+
+std::string LastSystemError() { return std::strerror(errno); }
+
+File::File() noexcept : h_(NoHandle) {}
+File::File(File&& other) noexcept : h_(other.h_) { other.h_ = NoHandle; }
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (h_ != NoHandle) close(h_);
+        h_ = other.h_;
+        other.h_ = NoHandle;
+    }
+    return *this;
+}
+File::~File() {
+    if (h_ != NoHandle) close(h_);
+}
+bool File::Valid() const noexcept { return h_ != NoHandle; }
+
+std::optional<InputFile> InputFile::Open(const std::filesystem::path& path, std::string& error) {
+    File f(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!f.Valid()) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (fstat(f.Get(), &st) != 0) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        error = "is a folder";
+        return std::nullopt;
+    }
+    InputFile in;
+    in.file_ = std::move(f);
+    in.size_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    in.identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return in;
+}
+
+std::size_t InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) {
+    std::size_t got = 0;
+    ReadExactly(file_.Get(), offset, into, got);
+    return got;
+}
+
+bool WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes, std::string& error) {
+    while (!bytes.empty()) {
+        const ssize_t w = write(to, bytes.data(), bytes.size());
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            error = LastSystemError();
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(w));
+    }
+    return true;
+}
+
+std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
+                         bool toIsStream, std::string& error) {
+    const int src = from.Handle();
+    // Small entries: one read, one write.
+    if (size <= SmallCopy) {
+        auto& buffer = ThreadBuffer(SmallCopy);
+        const auto chunk = std::span(buffer).first(static_cast<std::size_t>(size));
+        std::size_t got = 0;
+        if (!ReadExactly(src, offset, chunk, got)) {
+            error = LastSystemError();
+            return 0;
+        }
+        if (got < chunk.size()) return 0;  // the source ends early: write nothing
+        ApplyMask(chunk);
+        return WriteAll(to, chunk, error) ? size : 0;
+    }
+
+    // The scrambled head goes through memory; the rest is copied by the kernel.
+    std::array<std::uint8_t, ScrambledContentSize> head{};
+    std::size_t got = 0;
+    if (!ReadExactly(src, offset, head, got)) {
+        error = LastSystemError();
+        return 0;
+    }
+    if (got < head.size()) return 0;
+    ApplyMask(head);
+    if (!WriteAll(to, head, error)) return 0;
+
+    std::uint64_t done = head.size();
+    off_t at = static_cast<off_t>(offset + done);
+    bool kernelCopy = true;
+    while (done < size && kernelCopy) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, std::uint64_t{1} << 30));
+        const ssize_t r = toIsStream ? sendfile(to, src, &at, want) : copy_file_range(src, &at, to, nullptr, want, 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                      errno == EBADF)) {
+            kernelCopy = false;  // not between these two: copy through memory
+            break;
+        }
+        if (r < 0) {
+            error = LastSystemError();
+            return done;
+        }
+        if (r == 0) return done;  // the source ends early
+        done += static_cast<std::uint64_t>(r);
+    }
+    auto& buffer = ThreadBuffer(CopyBuffer);
+    while (done < size) {
+        const auto chunk = std::span(buffer).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
+        if (!ReadExactly(src, offset + done, chunk, got)) {
+            error = LastSystemError();
+            return done;
+        }
+        if (!WriteAll(to, chunk.first(got), error)) return done;
+        done += got;
+        if (got < chunk.size()) return done;
+    }
+    return done;
+}
+
+NativeHandle StandardOutput() noexcept { return STDOUT_FILENO; }
+
+std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create, std::string& error) {
+    if (create && mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    File f(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!f.Valid()) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    Folder folder;
+    folder.handle_ = std::make_shared<const File>(std::move(f));
+    folder.path_ = path;
+    return folder;
+}
+
+std::optional<Folder> Folder::Descend(const std::filesystem::path& relative, std::string& error) const {
+    Folder at = *this;
+    for (const auto& part : relative) {
+        const int parent = at.handle_->Get();
+        if (mkdirat(parent, part.c_str(), 0777) != 0 && errno != EEXIST) {
+            error = "cannot create folder " + (at.path_ / part).string() + ": " + LastSystemError();
+            return std::nullopt;
+        }
+        File f(openat(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!f.Valid()) {
+            const int why = errno;
+            error = (at.path_ / part).string() +
+                    (why == ELOOP ? ": is a symbolic link; not followed"
+                                  : why == ENOTDIR ? ": exists and is not a folder" : ": " + LastSystemError());
+            return std::nullopt;
+        }
+        Folder next;
+        next.handle_ = std::make_shared<const File>(std::move(f));
+        next.path_ = at.path_ / part;
+        at = std::move(next);
+    }
+    return at;
+}
+
+NodeKind Folder::Probe(const std::filesystem::path& leaf) const {
+    struct stat st {};
+    if (fstatat(handle_->Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return NodeKind::Missing;
+    if (S_ISREG(st.st_mode)) return NodeKind::File;
+    if (S_ISDIR(st.st_mode)) return NodeKind::Folder;
+    if (S_ISLNK(st.st_mode)) return NodeKind::Link;
+    return NodeKind::Other;
+}
+
+std::optional<TempOutput> Folder::CreateTemp(std::string& error) const {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, ".qvr-%ld-%u.part", static_cast<long>(getpid()), counter.fetch_add(1));
+        File f(openat(handle_->Get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (f.Valid()) {
+            const int slot = ClaimSlot(handle_->Get(), name);
+            return TempOutput(*this, std::move(f), name, slot);
+        }
+        if (errno != EEXIST) break;
+    }
+    error = "cannot create a file in " + path_.string() + ": " + LastSystemError();
+    return std::nullopt;
+}
+
+TempOutput::TempOutput(Folder folder, File file, std::string name, int slot) noexcept
+    : folder_(std::move(folder)), file_(std::move(file)), name_(std::move(name)), slot_(slot) {}
+
+TempOutput::TempOutput(TempOutput&& other) noexcept
+    : folder_(std::move(other.folder_)), file_(std::move(other.file_)), name_(std::move(other.name_)),
+      slot_(other.slot_), open_(other.open_) {
+    other.open_ = false;
+    other.slot_ = -1;
+}
+
+TempOutput::~TempOutput() { Discard(); }
+
+void TempOutput::Discard() noexcept {
+    if (!open_) return;
+    open_ = false;
+    file_ = File();
+    unlinkat(folder_.handle_->Get(), name_.c_str(), 0);
+    FreeSlot(slot_);
+    slot_ = -1;
+}
+
+CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, bool overwrite, std::string& error) {
+    const int dir = folder_.handle_->Get();
+    if (close(file_.Release()) != 0) {
+        error = LastSystemError();
+        Discard();
+        return CommitStatus::Failed;
+    }
+    int r = 0;
+    if (overwrite) {
+        r = renameat(dir, name_.c_str(), dir, leaf.c_str());
+    } else {
+        // Atomic "rename unless the name exists"; where the file system lacks
+        // it, a hard link gives the same guarantee.
+        r = renameat2(dir, name_.c_str(), dir, leaf.c_str(), RENAME_NOREPLACE);
+        if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            r = linkat(dir, name_.c_str(), dir, leaf.c_str(), 0);
+            if (r == 0) unlinkat(dir, name_.c_str(), 0);
+        }
+    }
+    if (r != 0) {
+        const int why = errno;
+        error = LastSystemError();
+        Discard();
+        return why == EEXIST ? CommitStatus::Exists : CommitStatus::Failed;
+    }
+    open_ = false;
+    FreeSlot(slot_);
+    slot_ = -1;
+    return CommitStatus::Done;
+}
+
+void InstallInterruptCleanup() {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, OnInterrupt);
+}
+
+std::optional<std::vector<std::uint8_t>> ComponentBytes(const std::filesystem::path& component) {
+    const auto& s = component.native();
+    return std::vector<std::uint8_t>(s.begin(), s.end());
+}
+
+bool IsTerminal(NativeHandle h) noexcept { return isatty(h) == 1; }
+bool StderrIsTerminal() noexcept { return isatty(STDERR_FILENO) == 1; }
+
+}  // namespace qvr::cli

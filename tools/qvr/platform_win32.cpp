@@ -1,0 +1,291 @@
+// Windows file operations: positioned reads with OVERLAPPED offsets, copies
+// through a buffer, and folders that are never entered through a symbolic
+// link or junction (any reparse point is refused).
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+#include "platform.h"
+#include "qvr/scramble.h"
+
+namespace qvr::cli {
+namespace {
+
+constexpr std::size_t CopyBuffer = std::size_t{1} << 20;
+
+struct TempSlot {
+    std::atomic<int> state{0};  // 0 free, 1 filling, 2 live
+    wchar_t path[1024] = {};
+};
+constexpr int SlotCount = 16;
+std::array<TempSlot, SlotCount> tempSlots;
+
+int ClaimSlot(const std::filesystem::path& path) {
+    const auto& w = path.native();
+    if (w.size() >= std::size(TempSlot{}.path)) return -1;
+    for (int i = 0; i < SlotCount; ++i) {
+        auto& s = tempSlots[static_cast<std::size_t>(i)];
+        int expected = 0;
+        if (s.state.compare_exchange_strong(expected, 1)) {
+            std::wmemcpy(s.path, w.c_str(), w.size() + 1);
+            s.state.store(2);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void FreeSlot(int slot) {
+    if (slot >= 0) tempSlots[static_cast<std::size_t>(slot)].state.store(0);
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    for (auto& s : tempSlots)
+        if (s.state.load() == 2) DeleteFileW(s.path);
+    return FALSE;  // let the default handler end the process
+}
+
+std::vector<std::uint8_t>& ThreadBuffer() {
+    thread_local std::vector<std::uint8_t> buffer(CopyBuffer);
+    return buffer;
+}
+
+std::filesystem::path TempPath(const std::filesystem::path& folder, const std::string& name) {
+    return folder / std::filesystem::path(std::wstring(name.begin(), name.end()));
+}
+
+}  // namespace
+
+std::string LastSystemError() {
+    const DWORD code = GetLastError();
+    char* text = nullptr;
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string message = n && text ? std::string(text, n) : "error " + std::to_string(code);
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+        message.pop_back();
+    return message;
+}
+
+File::File() noexcept : h_(INVALID_HANDLE_VALUE) {}
+File::File(File&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (Valid()) CloseHandle(h_);
+        h_ = other.h_;
+        other.h_ = INVALID_HANDLE_VALUE;
+    }
+    return *this;
+}
+File::~File() {
+    if (Valid()) CloseHandle(h_);
+}
+bool File::Valid() const noexcept { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+
+std::optional<InputFile> InputFile::Open(const std::filesystem::path& path, std::string& error) {
+    File f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f.Valid()) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(f.Get(), &info)) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        error = "is a folder";
+        return std::nullopt;
+    }
+    InputFile in;
+    in.file_ = std::move(f);
+    in.size_ = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    in.identity_ = {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return in;
+}
+
+std::size_t InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) {
+    std::size_t got = 0;
+    while (got < into.size()) {
+        OVERLAPPED at{};
+        const std::uint64_t pos = offset + got;
+        at.Offset = static_cast<DWORD>(pos);
+        at.OffsetHigh = static_cast<DWORD>(pos >> 32);
+        DWORD n = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(into.size() - got, 1u << 30));
+        if (!::ReadFile(file_.Get(), into.data() + got, want, &n, &at) || n == 0) break;
+        got += n;
+    }
+    return got;
+}
+
+bool WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes, std::string& error) {
+    while (!bytes.empty()) {
+        DWORD n = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        if (!WriteFile(to, bytes.data(), want, &n, nullptr) || n == 0) {
+            error = LastSystemError();
+            return false;
+        }
+        bytes = bytes.subspan(n);
+    }
+    return true;
+}
+
+std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to, bool,
+                         std::string& error) {
+    auto& buffer = ThreadBuffer();
+    // ReadAt does not change the file; the cast only meets the byte-source interface.
+    auto& source = const_cast<InputFile&>(from);
+    std::uint64_t done = 0;
+    while (done < size) {
+        const auto chunk = std::span(buffer).first(static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
+        const std::size_t got = source.ReadAt(offset + done, chunk);
+        if (got < chunk.size() && done == 0) return 0;  // never write part of an entry that is not there
+        const auto part = chunk.first(got);
+        if (done == 0) DescrambleContent(part);
+        if (!WriteAll(to, part, error)) return done;
+        done += got;
+        if (got < chunk.size()) return done;
+    }
+    return done;
+}
+
+NativeHandle StandardOutput() noexcept { return GetStdHandle(STD_OUTPUT_HANDLE); }
+
+std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create, std::string& error) {
+    if (create && !CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    const DWORD attrs = GetFileAttributesW(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = "not a folder";
+        return std::nullopt;
+    }
+    Folder folder;
+    std::error_code ec;
+    folder.path_ = std::filesystem::absolute(path, ec);
+    if (ec) folder.path_ = path;
+    return folder;
+}
+
+std::optional<Folder> Folder::Descend(const std::filesystem::path& relative, std::string& error) const {
+    Folder at = *this;
+    for (const auto& part : relative) {
+        const auto next = at.path_ / part;
+        DWORD attrs = GetFileAttributesW(next.c_str());
+        if (attrs == INVALID_FILE_ATTRIBUTES) {
+            if (!CreateDirectoryW(next.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                error = "cannot create folder " + next.string() + ": " + LastSystemError();
+                return std::nullopt;
+            }
+            attrs = GetFileAttributesW(next.c_str());
+        }
+        if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            error = next.string() + ": is a symbolic link or junction; not followed";
+            return std::nullopt;
+        }
+        if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+            error = next.string() + ": exists and is not a folder";
+            return std::nullopt;
+        }
+        at.path_ = next;
+    }
+    return at;
+}
+
+NodeKind Folder::Probe(const std::filesystem::path& leaf) const {
+    const DWORD attrs = GetFileAttributesW((path_ / leaf).c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return NodeKind::Missing;
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return NodeKind::Link;
+    if (attrs & FILE_ATTRIBUTE_DIRECTORY) return NodeKind::Folder;
+    return NodeKind::File;
+}
+
+std::optional<TempOutput> Folder::CreateTemp(std::string& error) const {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, ".qvr-%lu-%u.part", GetCurrentProcessId(), counter.fetch_add(1));
+        const auto full = TempPath(path_, name);
+        File f(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (f.Valid()) return TempOutput(*this, std::move(f), name, ClaimSlot(full));
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    error = "cannot create a file in " + path_.string() + ": " + LastSystemError();
+    return std::nullopt;
+}
+
+TempOutput::TempOutput(Folder folder, File file, std::string name, int slot) noexcept
+    : folder_(std::move(folder)), file_(std::move(file)), name_(std::move(name)), slot_(slot) {}
+
+TempOutput::TempOutput(TempOutput&& other) noexcept
+    : folder_(std::move(other.folder_)), file_(std::move(other.file_)), name_(std::move(other.name_)),
+      slot_(other.slot_), open_(other.open_) {
+    other.open_ = false;
+    other.slot_ = -1;
+}
+
+TempOutput::~TempOutput() { Discard(); }
+
+void TempOutput::Discard() noexcept {
+    if (!open_) return;
+    open_ = false;
+    file_ = File();
+    DeleteFileW(TempPath(folder_.path_, name_).c_str());
+    FreeSlot(slot_);
+    slot_ = -1;
+}
+
+CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, bool overwrite, std::string& error) {
+    if (!CloseHandle(file_.Release())) {
+        error = LastSystemError();
+        Discard();
+        return CommitStatus::Failed;
+    }
+    const auto from = TempPath(folder_.path_, name_);
+    const auto to = folder_.path_ / leaf;
+    if (!MoveFileExW(from.c_str(), to.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) {
+        const DWORD why = GetLastError();
+        error = LastSystemError();
+        Discard();
+        return why == ERROR_ALREADY_EXISTS || why == ERROR_FILE_EXISTS ? CommitStatus::Exists : CommitStatus::Failed;
+    }
+    open_ = false;
+    FreeSlot(slot_);
+    slot_ = -1;
+    return CommitStatus::Done;
+}
+
+void InstallInterruptCleanup() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+std::optional<std::vector<std::uint8_t>> ComponentBytes(const std::filesystem::path& component) {
+    const auto& w = component.native();
+    if (w.empty()) return std::vector<std::uint8_t>{};
+    BOOL lossy = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                      nullptr, &lossy);
+    if (n <= 0 || lossy) return std::nullopt;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(n));
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()),
+                        reinterpret_cast<char*>(out.data()), n, nullptr, &lossy);
+    return out;
+}
+
+bool IsTerminal(NativeHandle h) noexcept { return GetFileType(h) == FILE_TYPE_CHAR; }
+bool StderrIsTerminal() noexcept { return IsTerminal(GetStdHandle(STD_ERROR_HANDLE)); }
+
+}  // namespace qvr::cli

@@ -1,0 +1,80 @@
+#include <cstring>
+
+#include "archive_source.h"
+#include "host_block.h"
+#include "memory_bounds.h"
+#include "plugin.h"
+
+namespace axqvr {
+
+ResultCode ToResultCode(qvr::OpenStatus status) noexcept {
+    switch (status) {
+        case qvr::OpenStatus::Success: return ResultCode::Success;
+        case qvr::OpenStatus::UnrecognisedFormat: return ResultCode::UnrecognisedFormat;
+        case qvr::OpenStatus::MemoryError: return ResultCode::MemoryError;
+    }
+    return ResultCode::MemoryError;
+}
+
+ResultCode OpenSource(const char* source, std::int32_t length, std::uint32_t inputKind, OpenedSource& out) {
+    if (inputKind == static_cast<std::uint32_t>(InputKind::Memory))
+        return ToResultCode(qvr::OpenArchiveImage(BoundedImage(source, length), out.archive));
+
+    out.file.emplace(OpenArchiveForReading(source));
+    if (!out.file->Valid()) return ResultCode::OpenFailed;
+    // No archive can begin before the file does.
+    if (length < 0) return ResultCode::UnrecognisedFormat;
+    Win32FileSource bytes(out.file->Get());
+    return ToResultCode(qvr::OpenArchiveFile(bytes, static_cast<std::uint64_t>(length), out.archive));
+}
+
+ResultCode ListArchive(const char* source, std::int32_t length, std::uint32_t flags,
+                       LocalHandle* listingHandleOut) {
+    const std::uint32_t inputKind = InputKindOf(flags);
+    if (inputKind > static_cast<std::uint32_t>(InputKind::Memory)) return ResultCode::Unsupported;
+
+    OpenedSource opened;
+    if (const ResultCode r = OpenSource(source, length, inputKind, opened); r != ResultCode::Success) return r;
+
+    const std::uint32_t count = opened.archive.header.entryCount;
+    HostBlock block;
+    if (const ResultCode r = block.AllocateLocked(ListingBlockSize(count)); r != ResultCode::Success) return r;
+
+    // The block is zero-filled, so the bytes a record leaves alone, and the
+    // terminator record after the last entry, are zero already.
+    auto cursor = opened.archive.Begin();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        qvr::Entry entry;
+        if (!qvr::ReadNextEntry(cursor, entry)) return ResultCode::EntryNotFound;
+        FileInfoRecord record{};
+        FillRecord(entry, record);
+        record.position = i;
+        std::memcpy(block.Bytes().data() + std::size_t{i} * sizeof record, &record, sizeof record);
+    }
+    *listingHandleOut = block.HandOver();
+    return ResultCode::Success;
+}
+
+ResultCode LookUpEntry(const char* source, std::int32_t length, const char* entryName, std::uint32_t flags,
+                       FileInfoRecord* record) {
+    const std::uint32_t inputKind = InputKindOf(flags);
+    if (inputKind > static_cast<std::uint32_t>(InputKind::Memory)) return ResultCode::Unsupported;
+
+    OpenedSource opened;
+    if (const ResultCode r = OpenSource(source, length, inputKind, opened); r != ResultCode::Success) return r;
+
+    // The host's record is the working record: after a walk without a
+    // match it describes the last entry examined.
+    const bool ignoreCase = IgnoreCaseOf(flags);
+    auto cursor = opened.archive.Begin();
+    for (std::uint32_t i = 0; i < opened.archive.header.entryCount; ++i) {
+        qvr::Entry entry;
+        if (!qvr::ReadNextEntry(cursor, entry)) return ResultCode::EntryNotFound;
+        FillRecord(entry, *record);
+        record->position = i;
+        if (NamesEqual(record->fileName.data(), entryName, ignoreCase)) return ResultCode::Success;
+    }
+    return ResultCode::EntryNotFound;
+}
+
+}  // namespace axqvr

@@ -1,0 +1,41 @@
+#include <algorithm>
+
+#include "plugin.h"
+#include "qvr/format.h"
+
+namespace axqvr {
+
+EntryName RecordName(const qvr::Entry& entry) noexcept {
+    EntryName name{};
+    const auto text = entry.NameText();
+    const std::size_t n = std::min(text.size(), name.size() - 1);
+    std::transform(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), name.begin(),
+                   [](std::uint8_t b) { return static_cast<char>(b); });
+    return name;
+}
+
+void FillRecord(const qvr::Entry& entry, FileInfoRecord& record) noexcept {
+    std::copy(qvr::ArchiveMagic.begin(), qvr::ArchiveMagic.end(), record.methodTag.begin());
+    record.position = entry.dataOffset;
+    record.storedSize = entry.dataSize;
+    record.extractedSize = entry.dataSize;
+    record.timestamp = 0;
+    record.path[0] = '\0';
+    record.fileName = RecordName(entry);
+    record.crc = 0;
+}
+
+bool NamesEqual(const char* recordName, const char* wanted, bool ignoreCase) noexcept {
+    // Only A-Z fold, whatever the locale: names are bytes, and a lead or
+    // trail byte of a double-byte character folds like any other.
+    const auto fold = [ignoreCase](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return (ignoreCase && b >= 'A' && b <= 'Z') ? static_cast<unsigned char>(b + 0x20) : b;
+    };
+    for (std::size_t i = 0;; ++i) {
+        if (fold(recordName[i]) != fold(wanted[i])) return false;
+        if (recordName[i] == '\0') return true;
+    }
+}
+
+}  // namespace axqvr

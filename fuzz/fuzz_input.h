@@ -37,23 +37,32 @@ inline void PutNumber(Bytes& out, std::uint64_t v, std::size_t width) {
 
 // Short-read input: [junk length][cut count][cuts...][file...]. The archive
 // begins `junk length` bytes into the file; read number i delivers
-// cuts[i]/255 of what it may (255: all of it); reads after the last cut are whole.
+// cuts[i]/255 of what it may (255: all of it); reads after the last cut are
+// whole, unless bit 7 of the cut count says that the first of them fails
+// for want of memory.
 struct ShortReadInput {
     std::uint64_t archiveOffset = 0;
     std::span<const std::uint8_t> cuts;
+    bool outOfMemoryAfterCuts = false;
     std::span<const std::uint8_t> file;
 };
+
+inline constexpr std::uint8_t OutOfMemoryAfterCuts = 0x80;
 
 inline ShortReadInput DecodeShortReads(std::span<const std::uint8_t> in) noexcept {
     ShortReadInput out;
     out.archiveOffset = TakeNumber(in, 1);
-    out.cuts = Take(in, static_cast<std::size_t>(TakeNumber(in, 1) % 16));
+    const auto count = static_cast<std::uint8_t>(TakeNumber(in, 1));
+    out.outOfMemoryAfterCuts = (count & OutOfMemoryAfterCuts) != 0;
+    out.cuts = Take(in, count % 16u);
     out.file = in;
     return out;
 }
 
-inline Bytes EncodeShortReads(std::uint8_t archiveOffset, const Bytes& cuts, const Bytes& file) {
-    Bytes out{archiveOffset, static_cast<std::uint8_t>(cuts.size())};
+inline Bytes EncodeShortReads(std::uint8_t archiveOffset, const Bytes& cuts, const Bytes& file,
+                              bool outOfMemoryAfterCuts = false) {
+    Bytes out{archiveOffset,
+              static_cast<std::uint8_t>(cuts.size() | (outOfMemoryAfterCuts ? OutOfMemoryAfterCuts : 0))};
     out.insert(out.end(), cuts.begin(), cuts.end());
     out.insert(out.end(), file.begin(), file.end());
     return out;
@@ -61,7 +70,9 @@ inline Bytes EncodeShortReads(std::uint8_t archiveOffset, const Bytes& cuts, con
 
 // Round-trip input, first byte the mode.
 // Mode even, "write": entries of [name length][name][content length, 2 bytes][content]
-// until the input ends; written whole and read back.
+// until the input ends; written whole and read back. A name length byte of
+// 255 takes one more byte, e: the name is 255 + e % 46 bytes long, so that
+// names the writer must refuse (256 to 300 bytes) are tried too.
 // Mode odd, "plan": [count code] then records of [name length, 2 bytes]
 // [data size, 5 bytes], repeated cyclically up to the count; laid out only,
 // so sizes past what the format holds cost nothing. Count codes below 255
@@ -72,7 +83,9 @@ inline std::vector<WriterEntry> DecodeWriteEntries(std::span<const std::uint8_t>
     std::vector<WriterEntry> entries;
     while (!in.empty()) {
         WriterEntry e;
-        const auto name = Take(in, static_cast<std::size_t>(TakeNumber(in, 1)));
+        std::size_t nameLength = static_cast<std::size_t>(TakeNumber(in, 1));
+        if (nameLength == 255) nameLength += static_cast<std::size_t>(TakeNumber(in, 1) % 46);
+        const auto name = Take(in, nameLength);
         const auto content = Take(in, static_cast<std::size_t>(TakeNumber(in, 2)));
         e.name.assign(name.begin(), name.end());
         e.content.assign(content.begin(), content.end());
@@ -84,7 +97,8 @@ inline std::vector<WriterEntry> DecodeWriteEntries(std::span<const std::uint8_t>
 inline Bytes EncodeWriteEntries(const std::vector<WriterEntry>& entries) {
     Bytes out{0};
     for (const auto& e : entries) {
-        PutNumber(out, e.name.size(), 1);
+        PutNumber(out, std::min<std::size_t>(e.name.size(), 255), 1);
+        if (e.name.size() >= 255) PutNumber(out, e.name.size() - 255, 1);
         out.insert(out.end(), e.name.begin(), e.name.end());
         PutNumber(out, e.content.size(), 2);
         out.insert(out.end(), e.content.begin(), e.content.end());

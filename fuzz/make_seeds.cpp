@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    Corpus image(root, "open_image"), shortReads(root, "short_reads"), roundTrip(root, "round_trip"),
-        safePath(root, "safe_path");
+    Corpus image(root, "fuzz_open_image"), shortReads(root, "fuzz_short_reads"), roundTrip(root, "fuzz_round_trip"),
+        safePath(root, "fuzz_safe_path");
 
     for (const auto& entries : EntrySets()) {
         const Bytes archive = Written(entries);
@@ -117,9 +117,11 @@ int main(int argc, char** argv) {
                                                    {255, 100}, inside));
         shortReads.Add(qvr::fuzz::EncodeShortReads(0, {40, 255}, archive));
         shortReads.Add(qvr::fuzz::EncodeShortReads(0, {255, 128}, archive));
+        shortReads.Add(qvr::fuzz::EncodeShortReads(0, {255}, archive, true));
 
         roundTrip.Add(qvr::fuzz::EncodeWriteEntries(entries));
     }
+    roundTrip.Add(qvr::fuzz::EncodeWriteEntries({{Pattern(256, 11), Text("one byte too long a name")}}));
     roundTrip.Add(qvr::fuzz::EncodePlan(3, {{7, 10}, {0, 0}, {255, 0xFFFF'FFFFull}}));
     roundTrip.Add(qvr::fuzz::EncodePlan(2, {{256, 1}}));
     roundTrip.Add(qvr::fuzz::EncodePlan(1, {{1, 0x1'0000'0000ull}}));

@@ -15,7 +15,10 @@ namespace {
 void WriteAndReadBack(std::span<const std::uint8_t> in) {
     const auto entries = qvr::fuzz::DecodeWriteEntries(in);
     const auto written = qvr::WriteArchive(entries);
-    if (!written.ok()) std::abort();  // a byte of name length and two of size always fit
+    const bool fits = std::all_of(entries.begin(), entries.end(),
+                                  [](const auto& e) { return e.name.size() <= qvr::MaxNameLength; });
+    if (written.ok() != fits || (!fits && !written.bytes.empty())) std::abort();
+    if (!fits) return;
     const std::span<const std::uint8_t> image = written.bytes;
     std::size_t expectedSize = qvr::HeaderSize;
     for (const auto& e : entries) expectedSize += qvr::EntryFixedSize + e.name.size() + e.content.size();

@@ -1,10 +1,13 @@
-// A file whose reads come back short wherever the input says. The opener may
+// A file whose reads come back short, or fail for want of memory, wherever
+// the input says. The opener may
 // use only bytes a read delivered, never asks for a byte before the archive,
-// and its walk stays inside the directory and gives a prefix of what whole
-// reads give.
+// and its walk stays inside the directory and gives a prefix of what the
+// whole file gives.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <new>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -23,6 +26,7 @@ public:
     explicit ChoppySource(const qvr::fuzz::ShortReadInput& in) : in_(in), whole_(in.file) {}
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
         if (offset < in_.archiveOffset) std::abort();
+        if (reads_ == in_.cuts.size() && in_.outOfMemoryAfterCuts) throw std::bad_alloc();
         std::size_t n = whole_.ReadAt(offset, into);
         if (reads_ < in_.cuts.size()) n = n * in_.cuts[reads_] / 255;
         ++reads_;
@@ -51,11 +55,17 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto in = qvr::fuzz::DecodeShortReads({data, size});
-    ChoppySource choppy(in);
-    qvr::SpanByteSource whole(in.file);
+    const std::unique_ptr<qvr::ByteSource> choppy = std::make_unique<ChoppySource>(in);
     qvr::OpenedArchive cut, full;
-    if (qvr::OpenArchiveFile(choppy, in.archiveOffset, cut) != qvr::OpenStatus::Success) return 0;
-    const bool fullOpened = qvr::OpenArchiveFile(whole, in.archiveOffset, full) == qvr::OpenStatus::Success;
+    try {
+        // Out of memory while reading the directory is MemoryError; while
+        // reading the head block it may leave the opener as it came.
+        if (qvr::OpenArchiveFile(*choppy, in.archiveOffset, cut) != qvr::OpenStatus::Success) return 0;
+    } catch (const std::bad_alloc&) {
+        if (!in.cuts.empty()) std::abort();
+        return 0;
+    }
+    const bool fullOpened = qvr::OpenArchiveView(in.file, in.archiveOffset, full) == qvr::OpenStatus::Success;
     const auto truth = in.file.subspan(static_cast<std::size_t>(in.archiveOffset) + qvr::HeaderSize);
     if ((fullOpened && full.header.entryCount != cut.header.entryCount) || cut.directory.size() > truth.size() ||
         !std::equal(cut.directory.begin(), cut.directory.end(), truth.begin()))

@@ -64,8 +64,6 @@ int Test(const TestOptions& options) {
         if (end > fileSize)
             reporter.EntryFailed(entry.index, label,
                                  fmt::format("data run to byte {}, past the end of the file ({} bytes)", end, fileSize));
-        if (entry.dataSize > 0 && begin < directoryEnd)
-            reporter.EntryFailed(entry.index, label, fmt::format("data at byte {} lie inside the header or directory", begin));
         if (entry.dataSize > 0) extents.push_back({begin, end, entry.index});
 
         const auto text = codec->ToUtf8(entry.NameBytes());
@@ -82,6 +80,14 @@ int Test(const TestOptions& options) {
             reporter.Say(fmt::format("entry {} '{}': warning: same name as entry {}; extraction keeps one", entry.index,
                                      label, it->second));
     }
+
+    // Data may lie anywhere after the entries themselves, even inside the
+    // extent the first entry declares; they must not overlap header or entries.
+    const std::uint64_t entriesEnd = HeaderSize + cursor.offset;
+    for (const auto& e : extents)
+        if (e.begin < entriesEnd)
+            reporter.Failed(fmt::format("entry {}: data at byte {} overlap the header or the directory entries", e.index,
+                                        e.begin));
 
     std::sort(extents.begin(), extents.end(),
               [](const Extent& a, const Extent& b) { return a.begin != b.begin ? a.begin < b.begin : a.index < b.index; });

@@ -55,8 +55,8 @@ struct LoadedArchive {
 // Opens the archive; on failure says why through `reporter` and gives nullopt.
 std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, Reporter& reporter);
 
-// An entry's name for messages: converted when an encoding is given, and
-// escaped when standard error is a terminal.
+// An entry's name for messages: converted when an encoding is given, with
+// control bytes escaped.
 std::string NameForMessage(std::span<const std::uint8_t> stored, const NameCodec& codec);
 
 // "entries and bytes done, rate" on standard error while it is a terminal.

@@ -177,9 +177,9 @@ int Extract(const ExtractOptions& options) {
         const auto text = codec->ToUtf8(stored);
         const Bytes name = text ? *text : Bytes(stored.begin(), stored.end());
         if (!selection.Empty() && !selection.Selects(name)) continue;
-        Job job{entry.index, entry.dataSize, entry.dataOffset, 0, {}, DisplayName(name, StderrIsTerminal())};
+        Job job{entry.index, entry.dataSize, entry.dataOffset, 0, {}, DisplayName(name, true)};
         if (!text) {
-            reporter.EntryFailed(entry.index, DisplayName(stored, StderrIsTerminal()),
+            reporter.EntryFailed(entry.index, DisplayName(stored, true),
                                  "name is not valid " + options.common.encoding + "; skipped");
             continue;
         }
@@ -223,7 +223,7 @@ int Extract(const ExtractOptions& options) {
                                     walked, count - walked));
     for (std::size_t i = 0; i < selection.patterns.size(); ++i)
         if (!selection.used[i])
-            reporter.Failed(fmt::format("no entry matches '{}'", DisplayName(selection.patterns[i], StderrIsTerminal())));
+            reporter.Failed(fmt::format("no entry matches '{}'", DisplayName(selection.patterns[i], true)));
     if (!dropped.empty()) {
         std::size_t keep = 0;
         for (std::size_t i = 0; i < plan.jobs.size(); ++i)

@@ -205,8 +205,9 @@ std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint6
 NativeHandle StandardOutput() noexcept { return STDOUT_FILENO; }
 
 std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create, std::string& error) {
-    if (create && mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-        error = LastSystemError();
+    std::error_code ec;
+    if (create && (std::filesystem::create_directories(path, ec), ec)) {
+        error = ec.message();
         return std::nullopt;
     }
     File f(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -230,10 +231,14 @@ std::optional<Folder> Folder::Descend(const std::filesystem::path& relative, std
         }
         File f(openat(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!f.Valid()) {
-            const int why = errno;
-            error = (at.path_ / part).string() +
-                    (why == ELOOP ? ": is a symbolic link; not followed"
-                                  : why == ENOTDIR ? ": exists and is not a folder" : ": " + LastSystemError());
+            const std::string why = LastSystemError();
+            struct stat st {};
+            const bool isLink = fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            const bool isOther = !isLink && fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                 !S_ISDIR(st.st_mode);
+            error = (at.path_ / part).string() + (isLink    ? ": is a symbolic link; not followed"
+                                                  : isOther ? ": exists and is not a folder"
+                                                            : ": " + why);
             return std::nullopt;
         }
         Folder next;

@@ -162,8 +162,9 @@ std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint6
 NativeHandle StandardOutput() noexcept { return GetStdHandle(STD_OUTPUT_HANDLE); }
 
 std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create, std::string& error) {
-    if (create && !CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        error = LastSystemError();
+    std::error_code ec;
+    if (create && (std::filesystem::create_directories(path, ec), ec)) {
+        error = ec.message();
         return std::nullopt;
     }
     const DWORD attrs = GetFileAttributesW(path.c_str());
@@ -176,7 +177,6 @@ std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool c
         return std::nullopt;
     }
     Folder folder;
-    std::error_code ec;
     folder.path_ = std::filesystem::absolute(path, ec);
     if (ec) folder.path_ = path;
     return folder;

@@ -1,0 +1,77 @@
+// Damaged archives: every readable entry still comes out, the damage is
+// reported with the entry's index, and the exit status says so.
+#include "tool_test_support.h"
+
+namespace qvr::tooltest {
+namespace {
+
+class Damaged : public Scratch {
+protected:
+    std::vector<WriterEntry> entries{{B("a.txt"), Pattern(100, 1)},
+                                     {B("b.bin"), Pattern(200000, 2)},
+                                     {B("c.txt"), Pattern(300, 3)}};
+};
+
+TEST_F(Damaged, TruncatedEntryIsSkippedNeverPadded) {
+    auto bytes = Archive(entries);
+    bytes.resize(bytes.size() - 300 - 1000);  // c.txt gone entirely, b.bin short by 1000 bytes
+    WriteFile(dir / "t.qvr", bytes);
+    const auto r = RunQvr({"extract", "t.qvr", "-C", "out"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadFile(dir / "out" / "a.txt"), Pattern(100, 1));
+    EXPECT_FALSE(fs::exists(dir / "out" / "b.bin"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "c.txt"));
+    EXPECT_NE(r.err.find("t.qvr: entry 1 'b.bin': truncated: the archive holds 199000 of its 200000 bytes"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("entry 2 'c.txt': truncated"), std::string::npos) << r.err;
+    EXPECT_TRUE(Leftovers(dir).empty());
+
+    const auto o = RunQvr({"extract", "-O", "t.qvr", "b.bin"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+
+    const auto t = RunQvr({"test", "t.qvr"}, dir);
+    EXPECT_EQ(t.status, 1);
+    EXPECT_NE(t.err.find("entry 1 'b.bin': data run to byte"), std::string::npos) << t.err;
+}
+
+TEST_F(Damaged, DirectoryCutShortStillListsWhatIsThere) {
+    auto bytes = Archive(entries);
+    StoreU16(std::span(bytes).subspan(EntryCountOffset).first<2>(), 5);  // two more than the directory holds
+    WriteFile(dir / "c.qvr", bytes);
+    const auto l = RunQvr({"list", "c.qvr"}, dir);
+    EXPECT_EQ(l.status, 1);
+    EXPECT_EQ(l.out, "a.txt\nb.bin\nc.txt\n");
+    EXPECT_NE(l.err.find("directory ends inside entry 3"), std::string::npos) << l.err;
+
+    const auto x = RunQvr({"extract", "c.qvr", "-C", "out"}, dir);
+    EXPECT_EQ(x.status, 1);
+    EXPECT_EQ(Tree(dir / "out").size(), 3u);
+    EXPECT_EQ(RunQvr({"test", "c.qvr"}, dir).status, 1);
+}
+
+TEST_F(Damaged, OverlappingDataAreReportedByTest) {
+    auto bytes = Archive({{B("x"), Pattern(10, 1)}, {B("y"), Pattern(10, 2)}});
+    const std::size_t secondOffsetAt = HeaderSize + 11 + 2 + 1 + 4;
+    StoreU32(std::span(bytes).subspan(secondOffsetAt).first<4>(), HeaderSize + 22 + 5);
+    WriteFile(dir / "o.qvr", bytes);
+    const auto t = RunQvr({"test", "o.qvr"}, dir);
+    EXPECT_EQ(t.status, 1);
+    EXPECT_NE(t.err.find("entry 1: data at bytes 61 to 70 overlap those of entry 0"), std::string::npos) << t.err;
+}
+
+TEST_F(Damaged, NotAnArchiveIsStatusTwo) {
+    WriteFile(dir / "plain.txt", B("QVRx not an archive at all"));
+    for (const char* command : {"list", "extract", "test"}) {
+        const auto r = RunQvr({command, "plain.txt"}, dir);
+        EXPECT_EQ(r.status, 2) << command;
+        EXPECT_NE(r.err.find("plain.txt: not a QVR archive"), std::string::npos) << r.err;
+    }
+    const auto missing = RunQvr({"list", "missing.qvr"}, dir);
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("missing.qvr: cannot open"), std::string::npos) << missing.err;
+}
+
+}  // namespace
+}  // namespace qvr::tooltest

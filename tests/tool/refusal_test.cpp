@@ -1,0 +1,141 @@
+// What extraction and creation refuse: dangerous names, existing files,
+// symbolic links, and the format's limits.
+#include <sys/stat.h>
+
+#include "tool_test_support.h"
+
+namespace qvr::tooltest {
+namespace {
+
+class Refusals : public Scratch {};
+
+TEST_F(Refusals, DangerousNamesAreRefusedAndTheRestExtracted) {
+    WriteFile(dir / "d.qvr", Archive({{B("../escaped"), B("x")},
+                                      {B("/tmp/absolute"), B("x")},
+                                      {B("C:\\drive"), B("x")},
+                                      {B("\\\\server\\share\\unc"), B("x")},
+                                      {B("a\\..\\..\\climb"), B("x")},
+                                      {B("stream:name"), B("x")},
+                                      {B(""), B("x")},
+                                      {B("good.txt"), B("kept")},
+                                      {Bytes{'n', 'u', 'l', 0, 'x'}, B("x")}}));
+    const auto r = RunQvr({"extract", "d.qvr", "-C", "out/inner"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Tree(dir / "out"), (std::map<std::string, Bytes>{{"inner/good.txt", B("kept")}}));
+    EXPECT_FALSE(fs::exists(dir / "escaped"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "escaped"));
+    EXPECT_FALSE(fs::exists(dir / "climb"));
+    // Each refusal names the archive and the entry.
+    EXPECT_NE(r.err.find("d.qvr: entry 0 '../escaped': refused"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("entry 4 'a\\..\\..\\climb': refused"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("entry 8 'nul\\x00x': refused"), std::string::npos) << r.err;
+
+    const auto t = RunQvr({"test", "d.qvr"}, dir);
+    EXPECT_EQ(t.status, 1);
+    EXPECT_NE(t.err.find("entry 1 '/tmp/absolute': name would be refused"), std::string::npos) << t.err;
+}
+
+TEST_F(Refusals, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
+    WriteFile(dir / "k.qvr", Archive({{B("a.txt"), B("new a")}, {B("b.txt"), B("new b")}}));
+    WriteFile(dir / "out" / "a.txt", B("old a"));
+    auto r = RunQvr({"extract", "k.qvr", "-C", "out"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("entry 0 'a.txt': exists; kept"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out" / "a.txt"), B("old a"));
+    EXPECT_EQ(ReadFile(dir / "out" / "b.txt"), B("new b"));
+
+    r = RunQvr({"extract", "--keep", "k.qvr", "-C", "out"}, dir);
+    EXPECT_EQ(r.status, 1);
+    r = RunQvr({"extract", "--overwrite", "k.qvr", "-C", "out"}, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out" / "a.txt"), B("new a"));
+    EXPECT_EQ(RunQvr({"extract", "--overwrite", "--keep", "k.qvr"}, dir).status, 2);
+    EXPECT_TRUE(Leftovers(dir).empty());
+}
+
+TEST_F(Refusals, DuplicateNamesKeepTheFirstOrTheLastWithOverwrite) {
+    WriteFile(dir / "dup.qvr", Archive({{B("same"), B("first")}, {B("same"), B("second")}}));
+    EXPECT_EQ(RunQvr({"extract", "dup.qvr", "-C", "keep"}, dir).status, 1);
+    EXPECT_EQ(ReadFile(dir / "keep" / "same"), B("first"));
+    EXPECT_EQ(RunQvr({"extract", "--overwrite", "dup.qvr", "-C", "over"}, dir).status, 0);
+    EXPECT_EQ(ReadFile(dir / "over" / "same"), B("second"));
+}
+
+TEST_F(Refusals, NothingIsWrittenThroughSymbolicLinks) {
+    fs::create_directories(dir / "outside");
+    WriteFile(dir / "outside" / "victim", B("untouched"));
+    fs::create_directories(dir / "out");
+    fs::create_directory_symlink(dir / "outside", dir / "out" / "linkdir");
+    fs::create_symlink(dir / "outside" / "victim", dir / "out" / "linkfile");
+    WriteFile(dir / "s.qvr", Archive({{B("linkdir\\victim"), B("evil")},
+                                      {B("linkdir\\new"), B("evil")},
+                                      {B("linkfile"), B("evil")},
+                                      {B("fine"), B("ok")}}));
+
+    auto r = RunQvr({"extract", "s.qvr", "-C", "out"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("symbolic link; not followed"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(dir / "outside" / "victim"), B("untouched"));
+    EXPECT_FALSE(fs::exists(dir / "outside" / "new"));
+    EXPECT_TRUE(fs::is_symlink(dir / "out" / "linkfile"));
+    EXPECT_EQ(ReadFile(dir / "out" / "fine"), B("ok"));
+
+    // Replacing replaces the link itself, never the file it points to.
+    r = RunQvr({"extract", "--overwrite", "s.qvr", "linkfile", "-C", "out"}, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::is_symlink(dir / "out" / "linkfile"));
+    EXPECT_EQ(ReadFile(dir / "out" / "linkfile"), B("evil"));
+    EXPECT_EQ(ReadFile(dir / "outside" / "victim"), B("untouched"));
+}
+
+TEST_F(Refusals, CreateRefusesTooManyEntriesAndLeavesNothing) {
+    // 65536 empty files: one more than an archive can hold.
+    for (int d = 0; d < 64; ++d) {
+        const auto sub = dir / "many" / std::to_string(d);
+        fs::create_directories(sub);
+        for (int f = 0; f < 1024; ++f) std::ofstream(sub / std::to_string(f));
+    }
+    const auto r = RunQvr({"create", "big.qvr", "many"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("65536 files: an archive holds at most 65535 entries"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "big.qvr"));
+    EXPECT_TRUE(Leftovers(dir).empty());
+
+    fs::remove(dir / "many" / "0" / "0");
+    EXPECT_EQ(RunQvr({"create", "-q", "big.qvr", "many"}, dir).status, 0);
+    EXPECT_EQ(RunQvr({"test", "-q", "big.qvr"}, dir).status, 0);
+}
+
+TEST_F(Refusals, CreateRefusesLongNamesAndOffsetsPast4GiB) {
+    const std::string folder(200, 'd'), file(60, 'f');  // 261 bytes with the separator
+    WriteFile(dir / "long" / folder / file, B("x"));
+    auto r = RunQvr({"create", "l.qvr", "-C", "long", "."}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("its name is 261 bytes long"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "l.qvr"));
+
+    // Sparse files: two of 2 GiB put the third's data past 4 GiB.
+    fs::create_directories(dir / "huge");
+    for (const char* name : {"a", "b", "c"}) {
+        std::ofstream(dir / "huge" / name).close();
+        fs::resize_file(dir / "huge" / name, std::uintmax_t{2} << 30);
+    }
+    r = RunQvr({"create", "h.qvr", "-C", "huge", "."}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("past the 4 GiB"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "h.qvr"));
+    EXPECT_TRUE(Leftovers(dir).empty());
+}
+
+TEST_F(Refusals, CreateKeepsAnExistingArchiveUnlessOverwriteIsGiven) {
+    WriteFile(dir / "in.txt", B("in"));
+    WriteFile(dir / "a.qvr", B("precious"));
+    EXPECT_EQ(RunQvr({"create", "a.qvr", "in.txt"}, dir).status, 2);
+    EXPECT_EQ(ReadFile(dir / "a.qvr"), B("precious"));
+    EXPECT_EQ(RunQvr({"create", "--overwrite", "a.qvr", "in.txt"}, dir).status, 0);
+    EXPECT_EQ(RunQvr({"list", "a.qvr"}, dir).out, "in.txt\n");
+    EXPECT_EQ(RunQvr({"create", "b.qvr", "../x"}, dir).status, 2);
+}
+
+}  // namespace
+}  // namespace qvr::tooltest

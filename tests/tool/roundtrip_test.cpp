@@ -1,0 +1,135 @@
+// create, list, test and extract give back folder trees byte for byte, and
+// extraction reads every shape of archive the writer can make.
+#include <nlohmann/json.hpp>
+
+#include "tool_test_support.h"
+
+namespace qvr::tooltest {
+namespace {
+
+class RoundTrip : public Scratch {
+protected:
+    // Files of every awkward size and name.
+    void MakeTree(const fs::path& root) {
+        WriteFile(root / "empty", {});
+        WriteFile(root / "one", B("x"));
+        WriteFile(root / "forty-nine", Pattern(49, 1));
+        WriteFile(root / "fifty", Pattern(50, 2));
+        WriteFile(root / "fifty-one", Pattern(51, 3));
+        WriteFile(root / "large.bin", Pattern(3 * 1024 * 1024 + 17, 4));  // past the small-copy path
+        WriteFile(root / "with space" / "name with  spaces.txt", B("spaces\n"));
+        WriteFile(root / "high\xe9\xff\x80" / "\xc3\xa9t\xc3\xa9.txt", B("accents"));
+        WriteFile(root / "a" / "b" / "c" / "deep" / "empty too", {});
+        WriteFile(root / ".hidden", B("dot file"));
+    }
+};
+
+TEST_F(RoundTrip, FolderTreeComesBackByteForByte) {
+    MakeTree(dir / "tree");
+    ASSERT_EQ(RunQvr({"create", (dir / "a.qvr").string(), "-C", (dir / "tree").string(), "."}).status, 0);
+
+    const auto test = RunQvr({"test", (dir / "a.qvr").string()});
+    EXPECT_EQ(test.status, 0) << test.err;
+    EXPECT_NE(test.out.find("10 entries, sound"), std::string::npos) << test.out;
+
+    const auto extract = RunQvr({"extract", (dir / "a.qvr").string(), "-C", (dir / "out").string()});
+    ASSERT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(Tree(dir / "out"), Tree(dir / "tree"));
+    EXPECT_TRUE(Leftovers(dir).empty());
+
+    // Packing the extracted tree again gives the same archive: the order is stable.
+    ASSERT_EQ(RunQvr({"create", (dir / "b.qvr").string(), "-C", (dir / "out").string(), "."}).status, 0);
+    EXPECT_EQ(ReadFile(dir / "a.qvr"), ReadFile(dir / "b.qvr"));
+}
+
+TEST_F(RoundTrip, NamesAreRelativeWithBackslashesInSortedOrder) {
+    WriteFile(dir / "pack" / "z.txt", B("z"));
+    WriteFile(dir / "pack" / "B" / "x", B("x"));
+    WriteFile(dir / "pack" / "a.txt", B("a"));
+    WriteFile(dir / "top.txt", B("t"));
+    ASSERT_EQ(RunQvr({"create", "a.qvr", "top.txt", "pack"}, dir).status, 0);
+    const auto list = RunQvr({"list", "a.qvr"}, dir);
+    EXPECT_EQ(list.out, "top.txt\npack\\B\\x\npack\\a.txt\npack\\z.txt\n");
+}
+
+TEST_F(RoundTrip, ExtractsEveryShapeTheWriterMakes) {
+    std::vector<WriterEntry> entries;
+    for (std::size_t size : {0u, 1u, 49u, 50u, 51u, 4096u, 70000u})
+        entries.push_back({B("size" + std::to_string(size)), Pattern(size, static_cast<std::uint8_t>(size))});
+    entries.push_back({Bytes(255, 'n'), B("longest name")});
+    entries.push_back({B("dir\\sub\\file"), B("nested")});
+    entries.push_back({B("mixed/seps\\file"), B("mixed")});
+    WriteFile(dir / "w.qvr", Archive(entries));
+
+    ASSERT_EQ(RunQvr({"test", "w.qvr"}, dir).status, 0);
+    const auto extract = RunQvr({"extract", "w.qvr", "-C", "out"}, dir);
+    ASSERT_EQ(extract.status, 0) << extract.err;
+    for (const auto& e : entries) {
+        std::string name(e.name.begin(), e.name.end());
+        std::replace(name.begin(), name.end(), '\\', '/');
+        EXPECT_EQ(ReadFile(dir / "out" / name), e.content) << name;
+    }
+}
+
+// Shapes the writer does not make but the format allows: slack after the
+// directory, data in reverse order, an empty archive.
+TEST_F(RoundTrip, ExtractsHandMadeLayouts) {
+    auto bytes = Archive({{B("first"), Pattern(80, 9)}, {B("second"), Pattern(30, 7)}});
+    // Move both entries' data back by 100 bytes of slack, swapping their order.
+    const std::size_t dirEnd = HeaderSize + (10 + 5) + (10 + 6);
+    Bytes data(bytes.begin() + static_cast<std::ptrdiff_t>(dirEnd), bytes.end());
+    Bytes out(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(dirEnd));
+    out.resize(dirEnd + 100, 0xEE);
+    const auto second = std::span(data).subspan(80, 30);
+    const auto first = std::span(data).first(80);
+    out.insert(out.end(), second.begin(), second.end());
+    out.insert(out.end(), first.begin(), first.end());
+    StoreU32(std::span(out).subspan(HeaderSize + 2 + 5 + 4).first<4>(), static_cast<std::uint32_t>(dirEnd + 130));
+    StoreU32(std::span(out).subspan(HeaderSize + 15 + 2 + 6 + 4).first<4>(), static_cast<std::uint32_t>(dirEnd + 100));
+    WriteFile(dir / "h.qvr", out);
+
+    EXPECT_EQ(RunQvr({"test", "h.qvr"}, dir).status, 0);
+    ASSERT_EQ(RunQvr({"extract", "h.qvr", "-C", "out"}, dir).status, 0);
+    EXPECT_EQ(ReadFile(dir / "out" / "first"), Pattern(80, 9));
+    EXPECT_EQ(ReadFile(dir / "out" / "second"), Pattern(30, 7));
+
+    WriteFile(dir / "empty.qvr", Archive({}));
+    EXPECT_EQ(RunQvr({"extract", "empty.qvr", "-C", "none"}, dir).status, 0);
+    EXPECT_EQ(RunQvr({"list", "empty.qvr"}, dir).out, "");
+    EXPECT_EQ(RunQvr({"test", "empty.qvr"}, dir).status, 0);
+}
+
+TEST_F(RoundTrip, SelectedEntriesByNamePatternAndCase) {
+    WriteFile(dir / "s.qvr", Archive({{B("Sound\\BGM.wav"), B("bgm")},
+                                      {B("sound\\se.wav"), B("se")},
+                                      {B("readme.txt"), B("hello")},
+                                      {B("star*name"), B("literal")}}));
+    auto r = RunQvr({"extract", "-O", "s.qvr", "readme.txt"}, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "hello");
+    r = RunQvr({"extract", "-O", "s.qvr", "sound/*.wav"}, dir);
+    EXPECT_EQ(r.out, "se");
+    r = RunQvr({"extract", "-O", "--ignore-case", "s.qvr", "SOUND\\*.WAV"}, dir);
+    EXPECT_EQ(r.out, "bgmse");
+    r = RunQvr({"extract", "-O", "s.qvr", "star*name"}, dir);  // a pattern that also matches itself
+    EXPECT_EQ(r.out, "literal");
+    r = RunQvr({"extract", "s.qvr", "-C", "sel", "readme.txt", "missing.txt"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no entry matches 'missing.txt'"), std::string::npos) << r.err;
+    EXPECT_EQ(Tree(dir / "sel").size(), 1u);
+}
+
+TEST_F(RoundTrip, EncodingConvertsNamesBothWays) {
+    WriteFile(dir / "tree" / "\xe8\xa1\xa8" / "\xe3\x81\x82.txt", B("kana"));  // 表/あ.txt
+    ASSERT_EQ(RunQvr({"create", "--encoding", "CP932", "e.qvr", "-C", "tree", "."}, dir).status, 0);
+    const auto raw = nlohmann::json::parse(RunQvr({"list", "--json", "e.qvr"}, dir).out);
+    EXPECT_EQ(raw[0]["nameHex"], "955c5c82a02e747874");  // CP932 bytes, 0x5C trail byte included
+    const auto converted = nlohmann::json::parse(RunQvr({"list", "--json", "--encoding", "CP932", "e.qvr"}, dir).out);
+    EXPECT_EQ(converted[0]["name"], "\xe8\xa1\xa8\\\xe3\x81\x82.txt");
+    ASSERT_EQ(RunQvr({"extract", "--encoding", "CP932", "e.qvr", "-C", "out"}, dir).status, 0);
+    EXPECT_EQ(ReadFile(dir / "out" / "\xe8\xa1\xa8" / "\xe3\x81\x82.txt"), B("kana"));
+    EXPECT_EQ(RunQvr({"list", "--encoding", "NOPE", "e.qvr"}, dir).status, 2);
+}
+
+}  // namespace
+}  // namespace qvr::tooltest

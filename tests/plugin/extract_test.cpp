@@ -124,6 +124,7 @@ TEST(GetFile, AFileEndingInsideTheEntryIsNotSuccess) {
     // Cut inside the last non-empty entry (the 5000-byte one).
     const std::size_t cut = core[7].dataOffset + 4000;
     WriteFileBytes("cut.qvr", std::span(archive).first(cut));
+    RemoveFile("ze");
     LocalHandle slot = Untouched();
     EXPECT_EQ(CallGetFile("cut.qvr", 7, &slot, FileSource()), ResultCode::EntryNotFound);
     EXPECT_EQ(CallGetFile("cut.qvr", 7, &slot, FileSource(OutputKind::Disk)), ResultCode::EntryNotFound);

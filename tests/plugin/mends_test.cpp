@@ -9,6 +9,8 @@ namespace axqvr::test {
 namespace {
 
 TEST(DiskOutput, NamesThatReachOutsideTheCurrentDirectoryAreRefused) {
+    const char* mustNotAppear[] = {"up.txt", "x.txt", "inner\\stream.txt", "inner\\stream.txt:hidden", "inner\\C", "inner\\drive.txt"};
+    for (const char* path : mustNotAppear) RemoveFile(path);
     CreateDirectoryA("inner", nullptr);
     SetCurrentDirectoryA("inner");
     const char* unsafe[] = {
@@ -33,8 +35,7 @@ TEST(DiskOutput, NamesThatReachOutsideTheCurrentDirectoryAreRefused) {
         }
     }
     SetCurrentDirectoryA("..");
-    for (const char* left : {"up.txt", "x.txt", "inner\\stream.txt", "inner\\C", "inner\\drive.txt"})
-        EXPECT_FALSE(FileExists(left)) << left;
+    for (const char* path : mustNotAppear) EXPECT_FALSE(FileExists(path)) << path;
     // A plain name next to them is written as ever.
     const Bytes plain = Build({{Text("plain.txt"), Text("fine")}});
     LocalHandle slot = Untouched();

@@ -43,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     auto skipping = viaImage.Begin();
     while (skipping.index < cursor.index && qvr::SkipEntry(skipping)) {}
-    if (skipping.offset != cursor.offset) std::abort();
+    if (skipping.offset != cursor.offset || qvr::SkipEntry(skipping) != qvr::PeekEntry(cursor).has_value())
+        std::abort();
     return 0;
 }

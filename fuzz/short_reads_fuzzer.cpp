@@ -57,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto in = qvr::fuzz::DecodeShortReads({data, size});
     const std::unique_ptr<qvr::ByteSource> choppy = std::make_unique<ChoppySource>(in);
     qvr::OpenedArchive cut, full;
+    const bool fullOpened = qvr::OpenArchiveView(in.file, in.archiveOffset, full) == qvr::OpenStatus::Success;
     try {
         // Out of memory while reading the directory is MemoryError; while
         // reading the head block it may leave the opener as it came.
@@ -65,7 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!in.cuts.empty()) std::abort();
         return 0;
     }
-    const bool fullOpened = qvr::OpenArchiveView(in.file, in.archiveOffset, full) == qvr::OpenStatus::Success;
     const auto truth = in.file.subspan(static_cast<std::size_t>(in.archiveOffset) + qvr::HeaderSize);
     if ((fullOpened && full.header.entryCount != cut.header.entryCount) || cut.directory.size() > truth.size() ||
         !std::equal(cut.directory.begin(), cut.directory.end(), truth.begin()))

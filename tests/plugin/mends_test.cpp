@@ -9,7 +9,8 @@ namespace axqvr::test {
 namespace {
 
 TEST(DiskOutput, NamesThatReachOutsideTheCurrentDirectoryAreRefused) {
-    const char* mustNotAppear[] = {"up.txt", "x.txt", "inner\\stream.txt", "inner\\stream.txt:hidden", "inner\\C", "inner\\drive.txt"};
+    const char* mustNotAppear[] = {"up.txt",   "x.txt",          "inner\\stream.txt", "inner\\stream.txt:hidden",
+                                   "inner\\C", "inner\\drive.txt"};
     for (const char* path : mustNotAppear) RemoveFile(path);
     CreateDirectoryA("inner", nullptr);
     SetCurrentDirectoryA("inner");

@@ -1,6 +1,7 @@
 // Runs the plug-in suite against one DLL: by default AXQVR.SPI next to this
 // program, or the one named by --plugin=PATH. Files the tests make go to a
-// scratch directory under the current one, which becomes the current one.
+// scratch directory under the current one (--scratch=DIR), which becomes the
+// current one. --samples=DIR names the bundled samples.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,6 +10,10 @@
 #include <windows.h>
 
 #include "plugin_api.h"
+
+namespace axqvr::test {
+std::string& SamplesDirectory();
+}
 
 namespace {
 
@@ -31,6 +36,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg.rfind("--plugin=", 0) == 0) plugin = arg.substr(9);
         else if (arg.rfind("--scratch=", 0) == 0) scratch = arg.substr(10);
+        else if (arg.rfind("--samples=", 0) == 0) axqvr::test::SamplesDirectory() = arg.substr(10);
     }
     std::string error;
     if (!axqvr::test::LoadPlugin(plugin, error)) {

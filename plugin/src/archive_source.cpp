@@ -1,0 +1,28 @@
+#include "archive_source.h"
+
+#include "memory_bounds.h"
+
+namespace axqvr {
+
+ResultCode ToResultCode(qvr::OpenStatus status) noexcept {
+    switch (status) {
+        case qvr::OpenStatus::Success: return ResultCode::Success;
+        case qvr::OpenStatus::UnrecognisedFormat: return ResultCode::UnrecognisedFormat;
+        case qvr::OpenStatus::MemoryError: return ResultCode::MemoryError;
+    }
+    return ResultCode::MemoryError;
+}
+
+ResultCode OpenSource(const char* source, std::int32_t length, std::uint32_t inputKind, OpenedSource& out) {
+    if (inputKind == static_cast<std::uint32_t>(InputKind::Memory))
+        return ToResultCode(qvr::OpenArchiveImage(BoundedImage(source, length), out.archive));
+
+    out.file.emplace(OpenArchiveForReading(source));
+    if (!out.file->Valid()) return ResultCode::OpenFailed;
+    // No archive can begin before the file does.
+    if (length < 0) return ResultCode::UnrecognisedFormat;
+    Win32FileSource bytes(out.file->Get());
+    return ToResultCode(qvr::OpenArchiveFile(bytes, static_cast<std::uint64_t>(length), out.archive));
+}
+
+}  // namespace axqvr

@@ -76,7 +76,7 @@ int Test(const TestOptions& options) {
             continue;
         }
         const auto key = SafeRelativePath(*text)->generic_string();
-        if (const auto [it, added] = seen.try_emplace(key, entry.index); !added)
+        if (const auto [it, added] = seen.try_emplace(key, entry.index); !added && !options.common.quiet)
             reporter.Say(fmt::format("entry {} '{}': warning: same name as entry {}; extraction keeps one", entry.index,
                                      label, it->second));
     }

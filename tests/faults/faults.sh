@@ -1,0 +1,469 @@
+#!/usr/bin/env bash
+# The qvr tool under faults, run as a user runs it:
+#   full_device          output to a full device fails with a clear message
+#   read_only_folder     extraction into and creation in a folder that cannot
+#                        be written fail with a clear message, leaving nothing
+#   killed_extraction    a run killed part way leaves no incomplete file under
+#                        a final name, and a second run completes the rest
+#   killed_creation      likewise for a new archive, and for one replaced
+#   interrupted_cleanup  a run stopped by SIGINT, SIGTERM or SIGHUP also
+#                        removes its temporary files
+#   signal_at_temp_creation  ... even when the signal comes the moment a
+#                        temporary file has been created (strace delivers it
+#                        exactly then)
+#
+# Usage: faults.sh QVR_BINARY CASE
+# Exit status: 0 passed, 1 failed, 77 skipped (what the case needs is missing).
+# Cases that need a full or read-only file system make one: a small tmpfs in
+# a private mount namespace (root), else that part is skipped.
+set -uo pipefail
+# ** in the globs that watch for temporary outputs reaches into subfolders.
+shopt -s globstar
+
+qvr=$1
+case_name=$2
+failures=0
+checks=0
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/qvr-faults.XXXXXX")
+chmod 755 "$scratch"
+cleanup() {
+    chmod -R u+w "$scratch" 2>/dev/null
+    umount -q "$scratch"/mnt-* 2>/dev/null
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+pass() {
+    echo "ok: $*"
+}
+note() { echo "    $*"; }
+
+# Runs the tool with stdout to $1; the rest are its arguments. Sets $status,
+# and $message to what it wrote on standard error.
+run_tool() {
+    local out=$1
+    shift
+    "$qvr" "$@" >"$out" 2>"$scratch/stderr"
+    status=$?
+    message=$(cat "$scratch/stderr")
+}
+
+# The run must have failed the ordinary way (status 1 or 2, not a signal or
+# a sanitizer's abort), with a message that starts with "qvr:" and says
+# $1 (an extended regular expression).
+expect_clear_failure() {
+    local what=$1 why=$2
+    checks=$((checks + 1))
+    if [[ $status -eq 0 ]]; then
+        fail "$what: exit status 0 (the failure went unreported); stderr: '${message}'"
+    elif [[ $status -ne 1 && $status -ne 2 ]]; then
+        fail "$what: exit status $status, not 1 or 2; stderr: '${message}'"
+    elif [[ -z $message ]]; then
+        fail "$what: exit status $status but no message"
+    elif ! grep -qE '^qvr: ' <<<"$message" || ! grep -qiE "$why" <<<"$message"; then
+        fail "$what: the message does not say /$why/: '${message}'"
+    else
+        pass "$what: status $status, '$(head -n 1 <<<"$message")'"
+    fi
+}
+
+# Deterministic contents, different for every file: NAME SIZE.
+make_file() {
+    mkdir -p "$(dirname "$1")"
+    local seed
+    seed=$(printf '%s' "$1" | cksum | cut -d' ' -f1)
+    # A pattern that no two files share, written fast at any size.
+    { printf 'qvr fault test file %s seed %s\n' "$1" "$seed"; yes "$seed $1 0123456789abcdefghijklmnopqrstuvwxyz"; } |
+        head -c "$2" >"$1"
+}
+
+# A small tree and its archive, for the cases that need only some output.
+make_small() {
+    make_file "$scratch/small/readme.txt" 1000
+    make_file "$scratch/small/sub/data.bin" 300000
+    make_file "$scratch/small/sub/empty" 0
+    "$qvr" create -q "$scratch/small.qvr" -C "$scratch/small" . || { echo "cannot create the small archive" >&2; exit 1; }
+}
+
+# A tree large enough that extraction and creation take a while: a few
+# large files among small ones.
+make_large() {
+    local i
+    for i in 1 2 3 4; do make_file "$scratch/large/big$i.bin" $((32 * 1024 * 1024)); done
+    for i in $(seq 1 40); do make_file "$scratch/large/small/f$i.txt" $((i * 997)); done
+    "$qvr" create -q "$scratch/large.qvr" -C "$scratch/large" . || { echo "cannot create the large archive" >&2; exit 1; }
+}
+
+# Every file under a final name in $1 must equal its source in $2. Prints how
+# many were complete, and how many other files (temporaries) were left.
+check_final_names() {
+    local out=$1 src=$2 label=$3 complete=0 others=0 f rel
+    while IFS= read -r -d '' f; do
+        rel=${f#"$out"/}
+        if [[ -f $src/$rel ]] && [[ $(basename "$rel") != .* ]]; then
+            checks=$((checks + 1))
+            if cmp -s "$f" "$src/$rel"; then
+                complete=$((complete + 1))
+            else
+                fail "$label: '$rel' exists under its final name but is incomplete ($(stat -c %s "$f") of $(stat -c %s "$src/$rel") bytes)"
+            fi
+        else
+            others=$((others + 1))
+        fi
+    done < <(find "$out" -type f -print0 2>/dev/null)
+    final_complete=$complete
+    final_others=$others
+}
+
+# Starts the tool in the background, waits until something has appeared at
+# the glob $1 (its output is under way), waits $2 seconds more, and freezes
+# it with SIGSTOP. If the glob $3 still matches then (a temporary output is
+# open: the run is in the middle), sends signal $4 and lets it go on; else
+# the run had got past that point and is let finish. Sets $interrupted to 1
+# for a run caught in the middle, and $status to the tool's exit status.
+# The rest are the tool's arguments.
+run_and_signal() {
+    local appeared=$1 delay=$2 middle=$3 signal=$4
+    shift 4
+    "$qvr" "$@" >/dev/null 2>"$scratch/stderr" &
+    local pid=$!
+    # compgen is a builtin, so the loop is fast enough to catch a file
+    # while it is being written.
+    while kill -0 "$pid" 2>/dev/null && ! compgen -G "$appeared" >/dev/null; do :; done
+    [[ $delay != 0 ]] && sleep "$delay"
+    interrupted=0
+    if kill -STOP "$pid" 2>/dev/null; then
+        if [[ $(cut -d' ' -f3 "/proc/$pid/stat" 2>/dev/null) == T ]] && compgen -G "$middle" >/dev/null; then
+            kill "-$signal" "$pid" && interrupted=1
+        fi
+        kill -CONT "$pid" 2>/dev/null
+    fi
+    wait "$pid"
+    status=$?
+}
+
+# Runs the tool with a limit on the size of the files it writes ($1 bytes):
+# the write that would pass it kills the tool with SIGXFSZ, at that byte.
+run_with_file_limit() {
+    local limit=$1
+    shift
+    (ulimit -c 0 && ulimit -f $((limit / 1024)) && exec "$qvr" "$@") >/dev/null 2>"$scratch/stderr"
+    status=$?
+}
+
+# A private mount namespace where this script can mount small file systems.
+in_namespace() { [[ -n ${QVR_FAULTS_NAMESPACE:-} ]]; }
+enter_namespace() {
+    if in_namespace; then return 0; fi
+    if [[ $(id -u) -eq 0 ]] && unshare -m true 2>/dev/null; then
+        rm -rf "$scratch"
+        trap - EXIT
+        exec unshare -m env QVR_FAULTS_NAMESPACE=1 bash "$0" "$qvr" "$case_name"
+    fi
+}
+# mount_tmpfs NAME OPTIONS: a tmpfs at $scratch/mnt-NAME, or false.
+mount_tmpfs() {
+    in_namespace || return 1
+    mkdir -p "$scratch/mnt-$1"
+    mount -t tmpfs -o "$2" "qvr-faults-$1" "$scratch/mnt-$1" 2>/dev/null
+}
+
+case_full_device() {
+    make_small
+    # Each command that prints something must fail when it cannot.
+    local args
+    for args in "extract -O $scratch/small.qvr" "extract -O $scratch/small.qvr readme.txt" \
+                "list $scratch/small.qvr" "list -l $scratch/small.qvr" "list --json $scratch/small.qvr" \
+                "test $scratch/small.qvr"; do
+        # shellcheck disable=SC2086
+        run_tool "$scratch/probe.out" $args
+        if [[ $status -ne 0 || ! -s $scratch/probe.out ]]; then
+            fail "qvr $args: cannot check it, it failed or printed nothing on an ordinary run (status $status)"
+            continue
+        fi
+        # shellcheck disable=SC2086
+        run_tool /dev/full $args
+        expect_clear_failure "qvr $args > /dev/full" 'space|full|write'
+    done
+
+    # A file system that fills up while files are written into it.
+    if mount_tmpfs full size=256k; then
+        local fs=$scratch/mnt-full
+        run_tool /dev/null extract "$scratch/small.qvr" -C "$fs/out"
+        expect_clear_failure "extract into a full file system" 'space|full'
+        check_final_names "$fs/out" "$scratch/small" "extract into a full file system"
+        checks=$((checks + 1))
+        if [[ $final_others -ne 0 ]]; then
+            fail "extract into a full file system: $final_others temporary files left behind"
+        fi
+
+        rm -rf "${fs:?}"/*
+        run_tool /dev/null create "$fs/new.qvr" -C "$scratch/small" .
+        expect_clear_failure "create on a full file system" 'space|full'
+        checks=$((checks + 1))
+        if [[ -n $(ls -A "$fs") ]]; then
+            fail "create on a full file system left: $(ls -A "$fs" | tr '\n' ' ')"
+        fi
+    else
+        note "skipped: a full file system (needs root and a private mount namespace)"
+    fi
+}
+
+case_read_only_folder() {
+    make_small
+    local tried=0
+
+    # A folder without write permission. Root is not held back by it, so
+    # the tool then runs as nobody.
+    local ro=$scratch/ro as=()
+    mkdir -p "$ro"
+    chmod 555 "$ro"
+    if [[ $(id -u) -eq 0 ]]; then
+        if command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null; then
+            as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+        else
+            as=(skip)
+        fi
+    fi
+    if [[ ${as[0]:-} != skip ]]; then
+        tried=1
+        "${as[@]}" "$qvr" extract "$scratch/small.qvr" -C "$ro" >/dev/null 2>"$scratch/stderr"
+        status=$? message=$(cat "$scratch/stderr")
+        expect_clear_failure "extract into a folder without write permission" 'permission|denied|cannot'
+        "${as[@]}" "$qvr" extract "$scratch/small.qvr" -C "$ro/new" >/dev/null 2>"$scratch/stderr"
+        status=$? message=$(cat "$scratch/stderr")
+        expect_clear_failure "extract into a new folder inside one without write permission" 'permission|denied|cannot'
+        "${as[@]}" "$qvr" create "$ro/new.qvr" -C "$scratch/small" . >/dev/null 2>"$scratch/stderr"
+        status=$? message=$(cat "$scratch/stderr")
+        expect_clear_failure "create in a folder without write permission" 'permission|denied|cannot'
+        checks=$((checks + 1))
+        [[ -z $(ls -A "$ro") ]] || fail "the folder without write permission now holds: $(ls -A "$ro" | tr '\n' ' ')"
+    else
+        note "skipped: a folder without write permission (root, and cannot run as nobody)"
+    fi
+
+    # A folder on a read-only file system: refused to root as well.
+    if mount_tmpfs ro ro,size=64k; then
+        tried=1
+        local fs=$scratch/mnt-ro
+        run_tool /dev/null extract "$scratch/small.qvr" -C "$fs"
+        expect_clear_failure "extract onto a read-only file system" 'read-only|cannot'
+        run_tool /dev/null extract "$scratch/small.qvr" -C "$fs/new"
+        expect_clear_failure "extract into a new folder on a read-only file system" 'read-only|cannot'
+        run_tool /dev/null create "$fs/new.qvr" -C "$scratch/small" .
+        expect_clear_failure "create on a read-only file system" 'read-only|cannot'
+    else
+        note "skipped: a read-only file system (needs root and a private mount namespace)"
+    fi
+    [[ $tried -eq 1 ]] || exit 77
+}
+
+case_killed_extraction() {
+    make_large
+    local total out delay limit attempt runs=0 cut=0
+    total=$(find "$scratch/large" -type f | wc -l)
+    # Killed at chosen moments while a file is being written ...
+    for delay in 0 0 0.02 0.05 0.1; do
+        for attempt in 1 2 3 4 5; do
+            out=$scratch/out-$runs
+            rm -rf "$out"
+            mkdir -p "$out"
+            # The tool's temporary outputs are hidden files: one open means
+            # a file is being written.
+            run_and_signal "$out/**/.[!.]*" "$delay" "$out/**/.[!.]*" KILL extract -q "$scratch/large.qvr" -C "$out"
+            [[ $interrupted -eq 1 ]] && break
+        done
+        runs=$((runs + 1))
+        check_final_names "$out" "$scratch/large" "extract killed after ${delay}s"
+        if [[ $interrupted -eq 1 ]]; then
+            cut=$((cut + 1))
+            note "killed after ${delay}s: $final_complete of $total files complete under final names, $final_others temporary files left"
+        fi
+        # Run again over what the killed run left: everything is there and
+        # whole afterwards.
+        "$qvr" extract -q --overwrite "$scratch/large.qvr" -C "$out" 2>"$scratch/stderr"
+        status=$?
+        check_final_names "$out" "$scratch/large" "extract run again after a kill"
+        checks=$((checks + 1))
+        [[ $status -eq 0 && $final_complete -eq $total ]] ||
+            fail "extract run again after a kill: status $status, $final_complete of $total files complete; $(head -n 3 "$scratch/stderr")"
+        rm -rf "$out"
+    done
+    checks=$((checks + 1))
+    [[ $cut -gt 0 ]] || fail "no run was caught part way (each finished first); the test proved nothing"
+    pass "$cut of $runs extractions killed in the middle; no incomplete file under a final name"
+
+    # ... and killed by the system at an exact byte, inside a large file.
+    for limit in 1048576 $((20 * 1048576)); do
+        out=$scratch/out-limit
+        mkdir -p "$out"
+        run_with_file_limit "$limit" extract -q -j 1 "$scratch/large.qvr" -C "$out"
+        check_final_names "$out" "$scratch/large" "extract killed at byte $limit of a file"
+        checks=$((checks + 1))
+        if [[ $status -ne $((128 + 25)) ]]; then
+            fail "extract under a $limit-byte file limit: status $status, not killed by SIGXFSZ"
+        else
+            pass "extract killed writing byte $limit of a file: $final_complete of $total files complete, $final_others temporary files left, none incomplete under its final name"
+        fi
+        rm -rf "$out"
+    done
+}
+
+case_killed_creation() {
+    make_small
+    make_large
+    "$qvr" create -q "$scratch/reference.qvr" -C "$scratch/large" . || fail "create without interruption"
+    local size delay attempt limit runs=0 cut=0 dir=$scratch/new
+    size=$(stat -c %s "$scratch/reference.qvr")
+    # A new archive, killed at chosen moments while it is being written.
+    for delay in 0 0 0.02 0.05 0.1; do
+        for attempt in 1 2 3 4 5; do
+            rm -rf "$dir"
+            mkdir -p "$dir"
+            run_and_signal "$dir/.[!.]*" "$delay" "$dir/.[!.]*" KILL create -q "$dir/new.qvr" -C "$scratch/large" .
+            [[ $interrupted -eq 1 ]] && break
+        done
+        runs=$((runs + 1))
+        checks=$((checks + 1))
+        if [[ -e $dir/new.qvr ]] && ! cmp -s "$dir/new.qvr" "$scratch/reference.qvr"; then
+            fail "create killed after ${delay}s: new.qvr exists but is incomplete ($(stat -c %s "$dir/new.qvr") of $size bytes)"
+        fi
+        if [[ $interrupted -eq 1 ]]; then
+            cut=$((cut + 1))
+            note "killed after ${delay}s: new.qvr $([[ -e $dir/new.qvr ]] && echo complete || echo absent), $(find "$dir" -type f ! -name new.qvr | wc -l) temporary files left"
+        fi
+
+        # Replacing an archive: killed part way, the old one stays whole.
+        rm -rf "$dir"
+        mkdir -p "$dir"
+        cp "$scratch/small.qvr" "$dir/old.qvr"
+        run_and_signal "$dir/.[!.]*" "$delay" "$dir/.[!.]*" KILL create -q --overwrite "$dir/old.qvr" -C "$scratch/large" .
+        checks=$((checks + 1))
+        if ! cmp -s "$dir/old.qvr" "$scratch/small.qvr" && ! cmp -s "$dir/old.qvr" "$scratch/reference.qvr"; then
+            fail "create --overwrite killed after ${delay}s: old.qvr is neither the old archive nor the new one"
+        fi
+    done
+    checks=$((checks + 1))
+    [[ $cut -gt 0 ]] || fail "no creation was caught part way (each finished first); the test proved nothing"
+    pass "$cut of $runs creations killed in the middle; no incomplete archive under its final name"
+
+    # Killed by the system at exact bytes: inside the directory, inside the
+    # data, and one byte short of the end.
+    for limit in 1024 $((size / 2)) $((size - 1)); do
+        rm -rf "$dir"
+        mkdir -p "$dir"
+        cp "$scratch/small.qvr" "$dir/old.qvr"
+        run_with_file_limit "$limit" create -q "$dir/new.qvr" -C "$scratch/large" .
+        local first=$status
+        run_with_file_limit "$limit" create -q --overwrite "$dir/old.qvr" -C "$scratch/large" .
+        checks=$((checks + 1))
+        if [[ $first -ne $((128 + 25)) || $status -ne $((128 + 25)) ]]; then
+            fail "create under a $limit-byte file limit: status $first and $status, not killed by SIGXFSZ"
+        elif [[ -e $dir/new.qvr ]]; then
+            fail "create killed at byte $limit: new.qvr exists ($(stat -c %s "$dir/new.qvr") of $size bytes)"
+        elif ! cmp -s "$dir/old.qvr" "$scratch/small.qvr"; then
+            fail "create --overwrite killed at byte $limit: old.qvr was changed"
+        else
+            pass "create killed at byte $limit: no new.qvr, old.qvr untouched by the replacement"
+        fi
+    done
+}
+
+case_interrupted_cleanup() {
+    make_large
+    local signal out dir attempt
+    for signal in INT TERM HUP; do
+        for attempt in 1 2 3 4 5; do
+            out=$scratch/out-$signal
+            rm -rf "$out"
+            mkdir -p "$out"
+            run_and_signal "$out/**/.[!.]*" 0.005 "$out/**/.[!.]*" "$signal" extract -q "$scratch/large.qvr" -C "$out"
+            [[ $interrupted -eq 1 ]] && break
+        done
+        check_final_names "$out" "$scratch/large" "extract stopped by SIG$signal"
+        checks=$((checks + 1))
+        if [[ $interrupted -eq 0 ]]; then
+            fail "extract was never caught part way by SIG$signal; the test proved nothing"
+        elif [[ $status -eq 0 ]]; then
+            fail "extract stopped by SIG$signal exited with status 0"
+        elif [[ $final_others -ne 0 ]]; then
+            fail "extract stopped by SIG$signal left $final_others temporary files: $(find "$out" -name '.*' -type f | tr '\n' ' ')"
+        else
+            pass "extract stopped by SIG$signal: status $status, $final_complete complete files, no temporary file left"
+        fi
+
+        for attempt in 1 2 3 4 5; do
+            dir=$scratch/new-$signal
+            rm -rf "$dir"
+            mkdir -p "$dir"
+            run_and_signal "$dir/.[!.]*" 0.005 "$dir/.[!.]*" "$signal" create -q "$dir/new.qvr" -C "$scratch/large" .
+            [[ $interrupted -eq 1 ]] && break
+        done
+        checks=$((checks + 1))
+        if [[ $interrupted -eq 0 ]]; then
+            fail "create was never caught part way by SIG$signal; the test proved nothing"
+        elif [[ $status -eq 0 ]]; then
+            fail "create stopped by SIG$signal exited with status 0"
+        elif [[ -n $(ls -A "$dir") ]]; then
+            fail "create stopped by SIG$signal left: $(ls -A "$dir" | tr '\n' ' ')"
+        else
+            pass "create stopped by SIG$signal: status $status, nothing left"
+        fi
+    done
+}
+
+# The signal arrives as the call that creates the temporary output returns:
+# the one moment a cleanup that learns of the file only afterwards misses.
+case_signal_at_temp_creation() {
+    command -v strace >/dev/null || { note "skipped: needs strace"; exit 77; }
+    make_small
+    local what args n dir=$scratch/at
+    for what in extract create; do
+        rm -rf "$dir"
+        mkdir -p "$dir"
+        if [[ $what == extract ]]; then
+            args=(extract -q -j 1 "$scratch/small.qvr" -C "$dir")
+        else
+            args=(create -q "$dir/new.qvr" -C "$scratch/small" .)
+        fi
+        # Which openat creates it: the calls come in the same order every run.
+        strace -f -qq -o "$scratch/trace" -e trace=openat "$qvr" "${args[@]}" 2>/dev/null
+        n=$(grep -v 'resumed>' "$scratch/trace" | grep -n 'openat(' | grep -m1 'O_CREAT' | cut -d: -f1)
+        [[ -n $n ]] || { fail "$what: no openat with O_CREAT seen; cannot aim the signal"; continue; }
+        rm -rf "$dir"
+        mkdir -p "$dir"
+        strace -f -qq -o /dev/null -e trace=openat -e inject=openat:signal=SIGTERM:when="$n" \
+            "$qvr" "${args[@]}" 2>/dev/null
+        status=$?
+        checks=$((checks + 1))
+        if [[ $status -ne 143 ]]; then
+            fail "$what: SIGTERM at the creation of its temporary file: status $status, not 143"
+        elif [[ -n $(ls -A "$dir") ]]; then
+            fail "$what: SIGTERM as its temporary file was created left: $(ls -A "$dir" | tr '\n' ' ')"
+        else
+            pass "$what: SIGTERM as its temporary file was created: status 143, nothing left"
+        fi
+    done
+}
+
+[[ -x $qvr ]] || { echo "faults.sh: no tool at '$qvr'" >&2; exit 1; }
+case $case_name in
+    full_device | read_only_folder) enter_namespace ;;
+esac
+case $case_name in
+    full_device) case_full_device ;;
+    read_only_folder) case_read_only_folder ;;
+    killed_extraction) case_killed_extraction ;;
+    killed_creation) case_killed_creation ;;
+    interrupted_cleanup) case_interrupted_cleanup ;;
+    signal_at_temp_creation) case_signal_at_temp_creation ;;
+    *) echo "faults.sh: unknown case '$case_name'" >&2; exit 2 ;;
+esac
+
+echo "$case_name: $checks checks, $failures failed"
+[[ $failures -eq 0 ]]

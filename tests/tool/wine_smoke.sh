@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# qvr.exe under Wine: create, test, list and extract a small tree, and the
+# exit status for a missing archive.
+#   wine_smoke.sh WINE_RUN QVR_EXE WORK_DIR
+set -euo pipefail
+wine_run=$1 qvr=$2 work=$3
+rm -rf "$work"
+mkdir -p "$work/tree/sub/deeper" "$work/tree/with space"
+cd "$work"
+printf 'hello\n' > tree/readme.txt
+: > tree/sub/empty
+head -c 200000 /dev/urandom > tree/sub/deeper/random.bin
+printf '%049d' 0 > "tree/with space/forty-nine"
+
+run() { "$wine_run" "$qvr" "$@"; }
+
+run --version | grep -q '^qvr '
+run create a.qvr -C tree .
+run test a.qvr | grep -q '4 entries, sound'
+run list a.qvr | tr -d '\r' > names.txt
+printf '%s\n' 'readme.txt' 'sub\deeper\random.bin' 'sub\empty' 'with space\forty-nine' > expected.txt
+diff expected.txt names.txt
+run extract a.qvr -C out
+diff -r tree out
+run extract -O a.qvr 'sub\deeper\random.bin' | cmp - tree/sub/deeper/random.bin
+
+status=0
+run list missing.qvr 2>/dev/null || status=$?
+[ "$status" -eq 2 ] || { echo "missing archive: status $status, wanted 2" >&2; exit 1; }
+status=0
+run extract a.qvr -C out 2>/dev/null || status=$?
+[ "$status" -eq 1 ] || { echo "existing files: status $status, wanted 1" >&2; exit 1; }
+echo "qvr.exe smoke test passed"

@@ -38,6 +38,18 @@ void DescrambleName(std::span<std::uint8_t> name) noexcept {
     }
 }
 
+std::size_t DescrambleNameText(std::span<const std::uint8_t> scrambled, std::span<std::uint8_t> out) noexcept {
+    const std::size_t n = std::min(scrambled.size(), out.size());
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto b = static_cast<std::uint8_t>(scrambled[i] ^ NameKey[k]);
+        if (b == 0) return i;
+        out[i] = b;
+        if (++k == NameKey.size()) k = 0;
+    }
+    return n;
+}
+
 void DescrambleContent(std::span<std::uint8_t> content) noexcept {
     const std::size_t n = std::min(content.size(), ScrambledContentSize);
     for (std::size_t i = 0; i < n; ++i) content[i] ^= ContentMaskTable[i];

@@ -20,8 +20,15 @@ constexpr std::size_t DiskOutputBlockSize = 200;
 // passed over, the wanted one decoded.
 bool WalkTo(const qvr::OpenedArchive& archive, std::uint32_t index, qvr::Entry& out) noexcept {
     auto cursor = archive.Begin();
-    for (std::uint32_t i = 0; i < index; ++i)
+    for (std::uint32_t i = 0; i < index; ++i) {
+#ifdef AXQVR_LITERAL_WALK
+        // The literal build decodes every name it passes, to be measured against.
+        qvr::Entry passed;
+        if (!qvr::ReadNextEntry(cursor, passed)) return false;
+#else
         if (!qvr::SkipEntry(cursor)) return false;
+#endif
+    }
     return qvr::ReadNextEntry(cursor, out);
 }
 
@@ -37,17 +44,18 @@ ResultCode ExtractFromFile(HostBlock& slot, EntryName& nameOut, std::uint32_t& s
                            std::int32_t index) {
     FileHandle file(OpenArchiveForReading(path));
     if (!file.Valid()) return ResultCode::OpenFailed;
-    Win32FileSource bytes(file.Get());
 
     qvr::Entry entry;
     {
-        qvr::OpenedArchive archive;
-        if (const auto status = qvr::OpenArchiveFile(bytes, 0, archive); status != qvr::OpenStatus::Success)
-            return ToResultCode(status);
+        OpenedFileArchive opened;
+        if (const ResultCode r = OpenArchiveInFile(file.Get(), 0, opened); r != ResultCode::Success) return r;
+        const qvr::OpenedArchive& archive = opened.archive;
         if (index < 0 || static_cast<std::uint32_t>(index) >= archive.header.entryCount)
             return ResultCode::EntryNotFound;
         if (!WalkTo(archive, static_cast<std::uint32_t>(index), entry)) return ResultCode::EntryNotFound;
-    }  // the directory is released before the content block is made
+    }  // the directory (or its view) is released before the content block is made
+
+    Win32FileSource bytes(file.Get());
 
     HostBlock content;
     if (const ResultCode r = AllocateContent(entry.dataSize, content); r != ResultCode::Success) return r;

@@ -49,6 +49,34 @@ TEST(Scramble, BothOperationsAreTheirOwnInverse) {
     EXPECT_EQ(content, original);
 }
 
+TEST(Scramble, NameTextStopsAtTheFirstZeroOrWhenTheOutputIsFull) {
+    std::vector<std::uint8_t> plain = {'a', 'b', 'c', 0, 'd', 'e'};
+    auto stored = plain;
+    DescrambleName(stored);  // scrambling is descrambling
+
+    std::vector<std::uint8_t> out(10, 0xEE);
+    EXPECT_EQ(DescrambleNameText(stored, out), 3u);
+    EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + 3, out.begin()));
+    EXPECT_TRUE(std::all_of(out.begin() + 3, out.end(), [](auto b) { return b == 0xEE; }));
+
+    std::vector<std::uint8_t> two(2, 0xEE);
+    EXPECT_EQ(DescrambleNameText(stored, two), 2u);
+    EXPECT_EQ(two, (std::vector<std::uint8_t>{'a', 'b'}));
+    EXPECT_EQ(DescrambleNameText({}, out), 0u);
+}
+
+TEST(Scramble, NameTextAgreesWithTheWholeNameDescrambled) {
+    // Long enough that the key wraps several times.
+    auto stored = test::Filled(255, 9);
+    auto whole = stored;
+    DescrambleName(whole);
+    const auto zero = std::find(whole.begin(), whole.end(), std::uint8_t{0});
+    std::vector<std::uint8_t> text(255, 0);
+    const std::size_t n = DescrambleNameText(stored, text);
+    EXPECT_EQ(n, static_cast<std::size_t>(zero - whole.begin()));
+    EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n), text.begin()));
+}
+
 TEST(Scramble, ShortContentTouchesOnlyItsOwnBytes) {
     std::vector<std::uint8_t> buffer(50, 0xAA);
     DescrambleContent(std::span(buffer).first(7));

@@ -22,6 +22,12 @@ inline constexpr std::size_t ScrambledContentSize = 50;
 // Name byte i is XORed with NameKey[i mod 15]: the key wraps to position 0.
 void DescrambleName(std::span<std::uint8_t> name) noexcept;
 
+// Descrambles a stored name into `out`, stopping before the first zero byte
+// of the plain name or when `out` is full, and returns how many bytes it
+// wrote: the name's text as a host sees it, without a working copy of the
+// whole name (a listing writes it straight into the host's record).
+std::size_t DescrambleNameText(std::span<const std::uint8_t> scrambled, std::span<std::uint8_t> out) noexcept;
+
 // Content byte i (i < 50) is XORed with ContentKey and then NameKey, each
 // key wrapping to position 1, not 0. Only the bytes the span holds are
 // touched, so an entry shorter than 50 bytes is descrambled over itself alone.

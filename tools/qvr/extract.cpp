@@ -104,15 +104,8 @@ void ExtractOne(const InputFile& archive, const Plan& plan, const Job& job, Fold
         reporter.EntryFailed(job.index, job.label, error);
         return;
     }
-    const NodeKind existing = folder->Probe(job.leaf);
-    if (existing != NodeKind::Missing && !overwrite) {
-        reporter.EntryFailed(job.index, job.label, "exists; kept (--overwrite replaces it)");
-        return;
-    }
-    if (existing == NodeKind::Folder) {
-        reporter.EntryFailed(job.index, job.label, "a folder of that name exists; not replaced");
-        return;
-    }
+    // No look before writing: the rename refuses an existing name on its
+    // own (atomically), and a fresh folder, the common case, has none.
     auto temp = folder->CreateTemp(error);
     if (!temp) {
         reporter.EntryFailed(job.index, job.label, error);

@@ -1,0 +1,180 @@
+#include "core_expectations.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace axqvr::test {
+namespace {
+
+// No entry index is larger, so the memory search goes no further back.
+constexpr std::size_t MaxSearchSteps = qvr::MaxEntryCount;
+
+// Below this an allocation cannot fail in a test process; above it, the
+// plug-in may find no block before it finds the file too short.
+constexpr std::uint32_t SurelyAllocatable = 1u << 20;
+
+ResultCode CodeOf(qvr::OpenStatus status) {
+    switch (status) {
+        case qvr::OpenStatus::Success: return ResultCode::Success;
+        case qvr::OpenStatus::UnrecognisedFormat: return ResultCode::UnrecognisedFormat;
+        case qvr::OpenStatus::MemoryError: return ResultCode::MemoryError;
+    }
+    return ResultCode::MemoryError;
+}
+
+ResultCode OpenFile(std::span<const std::uint8_t> file, std::uint32_t offset, qvr::OpenedArchive& out) {
+    qvr::SpanByteSource source(file);
+    return CodeOf(qvr::OpenArchiveFile(source, offset, out));
+}
+
+ResultCode OpenImage(std::span<const std::uint8_t> image, qvr::OpenedArchive& out) {
+    return CodeOf(qvr::OpenArchiveImage(image, out));
+}
+
+ExpectedListing Listing(ResultCode opened, const qvr::OpenedArchive& archive) {
+    ExpectedListing expected;
+    expected.code = opened;
+    if (opened != ResultCode::Success) return expected;
+    const std::uint32_t count = archive.header.entryCount;
+    expected.block.assign(ListingBlockSize(count), 0);
+    auto cursor = archive.Begin();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        qvr::Entry entry;
+        if (!qvr::ReadNextEntry(cursor, entry)) {
+            expected = {ResultCode::EntryNotFound, {}};
+            return expected;
+        }
+        const FileInfoRecord record = ExpectedRecord(entry, i);
+        std::memcpy(expected.block.data() + std::size_t{i} * sizeof record, &record, sizeof record);
+    }
+    return expected;
+}
+
+ExpectedLookup Lookup(ResultCode opened, const qvr::OpenedArchive& archive, const char* name, bool ignoreCase) {
+    ExpectedLookup expected;
+    expected.code = opened;
+    if (opened != ResultCode::Success) return expected;
+    auto cursor = archive.Begin();
+    for (std::uint32_t i = 0; i < archive.header.entryCount; ++i) {
+        qvr::Entry entry;
+        if (!qvr::ReadNextEntry(cursor, entry)) {
+            expected.code = ResultCode::EntryNotFound;
+            return expected;
+        }
+        expected.touched = true;
+        expected.record = ExpectedRecord(entry, i);
+        if (HostNamesEqual(expected.record.fileName.data(), name, ignoreCase)) return expected;
+    }
+    expected.code = ResultCode::EntryNotFound;
+    return expected;
+}
+
+// Walks to entry `index`: the entries before it are passed over.
+bool WalkTo(const qvr::OpenedArchive& archive, std::uint32_t index, qvr::Entry& out) {
+    auto cursor = archive.Begin();
+    for (std::uint32_t i = 0; i < index; ++i)
+        if (!qvr::SkipEntry(cursor)) return false;
+    return qvr::ReadNextEntry(cursor, out);
+}
+
+std::string NameOf(const qvr::Entry& entry) {
+    const auto text = entry.NameText();
+    return std::string(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(text.size(), 199)));
+}
+
+ExpectedExtraction Delivered(const qvr::Entry& entry, std::span<const std::uint8_t> data) {
+    ExpectedExtraction expected;
+    expected.content.assign(data.begin(), data.end());
+    qvr::DescrambleContent(expected.content);
+    expected.name = NameOf(entry);
+    return expected;
+}
+
+}  // namespace
+
+bool HostNamesEqual(const char* a, const char* b, bool ignoreCase) {
+    const auto fold = [ignoreCase](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return (ignoreCase && u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u + 0x20) : u;
+    };
+    for (std::size_t i = 0;; ++i) {
+        if (fold(a[i]) != fold(b[i])) return false;
+        if (a[i] == '\0') return true;
+    }
+}
+
+ExpectedListing ListFile(std::span<const std::uint8_t> file, std::uint32_t offset) {
+    qvr::OpenedArchive archive;
+    const ResultCode opened = OpenFile(file, offset, archive);
+    return Listing(opened, archive);
+}
+
+ExpectedLookup LookUpInFile(std::span<const std::uint8_t> file, std::uint32_t offset, const char* name,
+                            bool ignoreCase) {
+    qvr::OpenedArchive archive;
+    const ResultCode opened = OpenFile(file, offset, archive);
+    return Lookup(opened, archive, name, ignoreCase);
+}
+
+ExpectedListing ListImage(std::span<const std::uint8_t> image) {
+    qvr::OpenedArchive archive;
+    const ResultCode opened = OpenImage(image, archive);
+    return Listing(opened, archive);
+}
+
+ExpectedLookup LookUpInImage(std::span<const std::uint8_t> image, const char* name, bool ignoreCase) {
+    qvr::OpenedArchive archive;
+    const ResultCode opened = OpenImage(image, archive);
+    return Lookup(opened, archive, name, ignoreCase);
+}
+
+ExpectedExtraction ExtractFromFile(std::span<const std::uint8_t> file, std::int32_t index) {
+    ExpectedExtraction expected;
+    qvr::OpenedArchive archive;
+    expected.code = OpenFile(file, 0, archive);
+    if (expected.code != ResultCode::Success) return expected;
+    qvr::Entry entry;
+    if (index < 0 || static_cast<std::uint32_t>(index) >= archive.header.entryCount ||
+        !WalkTo(archive, static_cast<std::uint32_t>(index), entry)) {
+        expected.code = ResultCode::EntryNotFound;
+        return expected;
+    }
+    // The file must hold the whole entry.
+    const auto data = qvr::EntryData(file, entry.dataOffset, entry.dataSize);
+    if (!data) {
+        expected.code = ResultCode::EntryNotFound;
+        expected.allocMayFail = entry.dataSize >= SurelyAllocatable;
+        expected.claimedSize = entry.dataSize;
+        return expected;
+    }
+    return Delivered(entry, *data);
+}
+
+ExpectedExtraction ExtractFromMemory(std::span<const std::uint8_t> readable, std::size_t at) {
+    ExpectedExtraction expected;
+    const std::size_t back = std::min(at, MaxSearchSteps);
+    const auto distance = qvr::FindImageStart(readable.subspan(at - back), back, MaxSearchSteps);
+    if (!distance) {
+        expected.code = ResultCode::UnrecognisedFormat;
+        return expected;
+    }
+    const auto image = readable.subspan(at - *distance);
+    const auto index = static_cast<std::uint32_t>(*distance);
+    qvr::OpenedArchive archive;
+    expected.code = OpenImage(image, archive);
+    if (expected.code != ResultCode::Success) return expected;
+    qvr::Entry entry;
+    if (index >= archive.header.entryCount || !WalkTo(archive, index, entry)) {
+        expected.code = ResultCode::EntryNotFound;
+        return expected;
+    }
+    // The image must hold the whole entry.
+    const auto data = qvr::EntryData(image, entry.dataOffset, entry.dataSize);
+    if (!data) {
+        expected.code = ResultCode::EntryNotFound;
+        return expected;
+    }
+    return Delivered(entry, *data);
+}
+
+}  // namespace axqvr::test

@@ -1,0 +1,28 @@
+// Archives made by the writer and then damaged on purpose: cut short at
+// every boundary a reader meets, with counts, name lengths, sizes and
+// offsets set to 0, to their largest values and just past the data, and
+// with entry names that would reach outside the current directory if a
+// reader wrote them to disk as they stand.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace axqvr::test {
+
+struct DamagedArchive {
+    std::string what;  // how it was made, for failure messages
+    Bytes bytes;
+};
+
+// Names that must never reach the disk as they stand: rooted, drive-
+// qualified, UNC, holding a stream colon, or climbing out with "..".
+// Each escape names a file "qvr-escape-N" that nothing else creates.
+std::vector<std::string> DangerousNames();
+
+// The whole generated set, in a fixed order.
+std::vector<DamagedArchive> DamagedArchives();
+
+}  // namespace axqvr::test

@@ -53,4 +53,27 @@ bool SkipEntry(DirectoryCursor& cursor) noexcept {
     return true;
 }
 
+bool SkipEntries(DirectoryCursor& cursor, std::uint32_t count) noexcept {
+    const auto directory = cursor.directory;
+    std::size_t offset = cursor.offset;
+    std::uint32_t passed = 0;
+    bool whole = true;
+    for (; passed < count; ++passed) {
+        // Both the fixed part and the name must lie inside the directory.
+        if (offset > directory.size() || directory.size() - offset < EntryFixedSize) {
+            whole = false;
+            break;
+        }
+        const std::size_t size = EntryFixedSize + directory[offset + EntryNameLengthOffset];
+        if (directory.size() - offset < size) {
+            whole = false;
+            break;
+        }
+        offset += size;
+    }
+    cursor.offset = offset;
+    cursor.index += passed;
+    return whole;
+}
+
 }  // namespace qvr

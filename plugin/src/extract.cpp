@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <optional>
 
 #include <windows.h>
 
@@ -20,15 +22,15 @@ constexpr std::size_t DiskOutputBlockSize = 200;
 // passed over, the wanted one decoded.
 bool WalkTo(const qvr::OpenedArchive& archive, std::uint32_t index, qvr::Entry& out) noexcept {
     auto cursor = archive.Begin();
-    for (std::uint32_t i = 0; i < index; ++i) {
 #ifdef AXQVR_LITERAL_WALK
-        // The literal build decodes every name it passes, to be measured against.
+    // The literal build decodes every name it passes, to be measured against.
+    for (std::uint32_t i = 0; i < index; ++i) {
         qvr::Entry passed;
         if (!qvr::ReadNextEntry(cursor, passed)) return false;
-#else
-        if (!qvr::SkipEntry(cursor)) return false;
-#endif
     }
+#else
+    if (!qvr::SkipEntries(cursor, index)) return false;
+#endif
     return qvr::ReadNextEntry(cursor, out);
 }
 
@@ -39,6 +41,45 @@ ResultCode AllocateContent(std::uint32_t size, HostBlock& block) noexcept {
     return block.AllocateLocked(size);
 }
 
+#ifndef AXQVR_LITERAL_WALK
+// One read of this much from the file's start reaches the first few
+// thousand entries of a directory, with no view of the file to set up.
+constexpr std::size_t FirstPieceSize = std::size_t{64} << 10;
+
+// Entry `index` from the directory's first piece alone. Nothing when the
+// walk needs more of the directory than the piece holds.
+std::optional<ResultCode> FindInFirstPiece(HANDLE file, std::int32_t index, qvr::Entry& entry) {
+    const auto piece = std::make_unique_for_overwrite<std::uint8_t[]>(FirstPieceSize);
+    Win32FileSource bytes(file);
+    const std::size_t got = bytes.ReadAt(0, std::span(piece.get(), FirstPieceSize));
+    // A short read means the file ends there, so the piece is all there is.
+    const bool wholeFile = got < FirstPieceSize;
+
+    qvr::OpenedArchive archive;
+    const auto status = qvr::OpenArchiveView(std::span<const std::uint8_t>(piece.get(), got), 0, archive);
+    if (status != qvr::OpenStatus::Success) return ToResultCode(status);
+    if (index < 0 || static_cast<std::uint32_t>(index) >= archive.header.entryCount)
+        return ResultCode::EntryNotFound;
+    if (WalkTo(archive, static_cast<std::uint32_t>(index), entry)) return ResultCode::Success;
+    if (wholeFile) return ResultCode::EntryNotFound;
+    return std::nullopt;
+}
+#endif
+
+// Walks the archive at the start of `file` to entry `index`.
+ResultCode FindInFile(HANDLE file, std::int32_t index, qvr::Entry& entry) {
+#ifndef AXQVR_LITERAL_WALK
+    if (const auto found = FindInFirstPiece(file, index, entry)) return *found;
+#endif
+    OpenedFileArchive opened;
+    if (const ResultCode r = OpenArchiveInFile(file, 0, opened); r != ResultCode::Success) return r;
+    const qvr::OpenedArchive& archive = opened.archive;
+    if (index < 0 || static_cast<std::uint32_t>(index) >= archive.header.entryCount)
+        return ResultCode::EntryNotFound;
+    if (!WalkTo(archive, static_cast<std::uint32_t>(index), entry)) return ResultCode::EntryNotFound;
+    return ResultCode::Success;
+}  // the directory (or its view) is released before the content block is made
+
 // Entry `index` of the archive file at `path`, which begins at the file's first byte.
 ResultCode ExtractFromFile(HostBlock& slot, EntryName& nameOut, std::uint32_t& sizeOut, const char* path,
                            std::int32_t index) {
@@ -46,14 +87,7 @@ ResultCode ExtractFromFile(HostBlock& slot, EntryName& nameOut, std::uint32_t& s
     if (!file.Valid()) return ResultCode::OpenFailed;
 
     qvr::Entry entry;
-    {
-        OpenedFileArchive opened;
-        if (const ResultCode r = OpenArchiveInFile(file.Get(), 0, opened); r != ResultCode::Success) return r;
-        const qvr::OpenedArchive& archive = opened.archive;
-        if (index < 0 || static_cast<std::uint32_t>(index) >= archive.header.entryCount)
-            return ResultCode::EntryNotFound;
-        if (!WalkTo(archive, static_cast<std::uint32_t>(index), entry)) return ResultCode::EntryNotFound;
-    }  // the directory (or its view) is released before the content block is made
+    if (const ResultCode r = FindInFile(file.Get(), index, entry); r != ResultCode::Success) return r;
 
     Win32FileSource bytes(file.Get());
 

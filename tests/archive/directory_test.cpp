@@ -100,5 +100,31 @@ TEST(Directory, SkipAndReadAgreeOnEveryEntry) {
     }
 }
 
+TEST(Directory, SkippingManyAgreesWithSkippingOneByOne) {
+    std::vector<WriterEntry> entries;
+    for (int i = 0; i < 30; ++i) entries.push_back({test::Filled(static_cast<std::size_t>(i * 9 % 256), 4), {}});
+    const auto image = test::Build(entries);
+    const auto directory = std::span(image).subspan(HeaderSize);
+    // Whole and cut directories, every count up to past the last entry.
+    for (const std::size_t cutBy : {std::size_t{0}, std::size_t{1}, std::size_t{9}, std::size_t{200}}) {
+        const auto view = directory.first(directory.size() - cutBy);
+        for (std::uint32_t count = 0; count <= 32; ++count) {
+            DirectoryCursor one{view, 0, 0};
+            bool oneByOne = true;
+            for (std::uint32_t i = 0; i < count && oneByOne; ++i) oneByOne = SkipEntry(one);
+            DirectoryCursor many{view, 0, 0};
+            EXPECT_EQ(SkipEntries(many, count), oneByOne) << cutBy << " " << count;
+            EXPECT_EQ(many.offset, one.offset) << cutBy << " " << count;
+            EXPECT_EQ(many.index, one.index) << cutBy << " " << count;
+        }
+    }
+    // A cursor already past the end passes nothing.
+    DirectoryCursor beyond{directory.first(5), 7, 3};
+    EXPECT_FALSE(SkipEntries(beyond, 1));
+    EXPECT_EQ(beyond.offset, 7u);
+    EXPECT_EQ(beyond.index, 3u);
+    EXPECT_TRUE(SkipEntries(beyond, 0));
+}
+
 }  // namespace
 }  // namespace qvr

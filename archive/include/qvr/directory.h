@@ -58,4 +58,10 @@ bool ReadNextEntry(DirectoryCursor& cursor, Entry& out) noexcept;
 // same refusal as ReadNextEntry.
 bool SkipEntry(DirectoryCursor& cursor) noexcept;
 
+// SkipEntry `count` times, reading only each entry's name length: the walk
+// to a far entry costs a few instructions per entry passed. False when an
+// entry would run past the directory's end; the cursor then stands on it,
+// as after the SkipEntry calls that succeeded.
+bool SkipEntries(DirectoryCursor& cursor, std::uint32_t count) noexcept;
+
 }  // namespace qvr

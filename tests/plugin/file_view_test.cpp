@@ -3,6 +3,7 @@
 // files that cannot be mapped, views that begin before the archive, and
 // directories that the file does not hold whole.
 #include <cstring>
+#include <string>
 
 #include "support.h"
 
@@ -114,6 +115,29 @@ TEST(FileView, ADirectoryExtentPastTheFileEndStopsWhereTheFileDoes) {
     LocalHandle listing = Untouched();
     EXPECT_EQ(CallGetArchiveInfo("extent-past-end.qvr", 0, FileSource(), &listing), ResultCode::EntryNotFound);
     EXPECT_EQ(listing, Untouched());
+}
+
+TEST(FileView, EveryEntryOnEitherSideOfTheFirstReadsEndComesWhole) {
+    // About 100 KiB of directory: the first read ends inside it, and inside
+    // some entry, so later entries come through the view.
+    std::vector<qvr::WriterEntry> entries;
+    for (std::size_t i = 0; i < 2000; ++i) {
+        const std::string name = "folder\\a-name-of-some-forty-bytes-" + std::to_string(i);
+        entries.push_back({Text(name), Pattern(1 + i % 97, static_cast<std::uint8_t>(i))});
+    }
+    const Bytes archive = Build(entries);
+    ASSERT_GT(archive.size(), std::size_t{100} << 10);
+    WriteFileBytes("two-pieces.qvr", archive);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        ReceivedBlock block;
+        ASSERT_EQ(CallGetFile("two-pieces.qvr", static_cast<std::int32_t>(i), block.Slot(), FileSource()),
+                  ResultCode::Success)
+            << i;
+        ASSERT_EQ(block.Contents(), entries[i].content) << i;
+    }
+    LocalHandle slot = Untouched();
+    EXPECT_EQ(CallGetFile("two-pieces.qvr", 2000, &slot, FileSource()), ResultCode::EntryNotFound);
+    EXPECT_EQ(slot, Untouched());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "qvr/open.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 namespace qvr {
@@ -92,6 +93,69 @@ OpenStatus OpenArchiveFile(ByteSource& source, std::uint64_t archiveOffset, Open
     opened.directory = opened.directoryBuffer;
     out = std::move(opened);
     return OpenStatus::Success;
+}
+
+namespace {
+
+// The first read takes the head and enough directory for the first few
+// thousand entries; later reads take bigger pieces, as a walk that needed
+// more than the first is likely to need much more. Each piece is read into
+// the same window, after the part of an entry that the last piece cut.
+constexpr std::size_t FirstPieceSize = std::size_t{64} << 10;
+constexpr std::size_t LaterPieceSize = std::size_t{256} << 10;
+
+}  // namespace
+
+OpenStatus ReadEntryAt(ByteSource& source, std::uint64_t archiveOffset, std::uint32_t index,
+                       std::optional<Entry>& out) {
+    out.reset();
+    // Never zero-filled: only bytes a read has delivered are ever looked at.
+    std::unique_ptr<std::uint8_t[]> buffer;
+    try {
+        buffer = std::make_unique_for_overwrite<std::uint8_t[]>(MaxEntrySize + LaterPieceSize);
+    } catch (const std::bad_alloc&) {
+        return OpenStatus::MemoryError;
+    }
+    const std::span<std::uint8_t> window(buffer.get(), MaxEntrySize + LaterPieceSize);
+    const std::size_t got = source.ReadAt(archiveOffset, window.first(FirstPieceSize));
+    const auto first = std::span<const std::uint8_t>(window.first(got));
+    const auto facts = ReadHead(first.first(std::min(got, HeadBlockSize)));
+    if (facts.status != OpenStatus::Success) return facts.status;
+    if (index >= facts.header.entryCount) return OpenStatus::Success;
+
+    // The window holds directory bytes [windowStart, windowStart + held);
+    // the directory ends at `extent` or where a read first comes up short.
+    const std::uint64_t extent = facts.directoryExtent;
+    bool sourceEnded = got < FirstPieceSize;
+    std::size_t held = static_cast<std::size_t>(
+        std::min<std::uint64_t>(extent, got > HeaderSize ? got - HeaderSize : 0));
+    std::copy_n(window.begin() + static_cast<std::ptrdiff_t>(std::min(got, HeaderSize)), held, window.begin());
+    std::uint64_t windowStart = 0;
+    std::uint32_t passed = 0;
+
+    for (;;) {
+        DirectoryCursor cursor{std::span<const std::uint8_t>(window.first(held)), 0, passed};
+        Entry entry;
+        if (SkipEntries(cursor, index - passed) && ReadNextEntry(cursor, entry)) {
+            out = entry;
+            return OpenStatus::Success;
+        }
+        // The cursor stands on the entry that the window does not hold whole.
+        const bool directoryEnded = sourceEnded || windowStart + held >= extent;
+        if (directoryEnded) return OpenStatus::Success;
+
+        const std::size_t kept = held - cursor.offset;  // less than one entry
+        std::copy(window.begin() + static_cast<std::ptrdiff_t>(cursor.offset),
+                  window.begin() + static_cast<std::ptrdiff_t>(held), window.begin());
+        windowStart += cursor.offset;
+        passed = cursor.index;
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(LaterPieceSize, extent - (windowStart + kept)));
+        const std::size_t more =
+            source.ReadAt(archiveOffset + HeaderSize + windowStart + kept, window.subspan(kept, want));
+        sourceEnded = more < want;
+        held = kept + std::min(more, want);
+    }
 }
 
 OpenStatus OpenArchiveView(std::span<const std::uint8_t> file, std::uint64_t archiveOffset,

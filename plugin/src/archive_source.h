@@ -12,24 +12,10 @@ namespace axqvr {
 
 ResultCode ToResultCode(qvr::OpenStatus status) noexcept;
 
-// An archive opened in a file: the view its directory may lie in, when the
-// file could be mapped. The view outlives the archive that points into it.
-struct OpenedFileArchive {
-    std::optional<FileView> view;
-    qvr::OpenedArchive archive;
-};
-
-// Opens the archive `archiveOffset` bytes into the open file: through a
-// view of the file where it can be mapped, otherwise by reading the
-// directory. Both give the same results; the view reads only what a walk
-// touches.
-ResultCode OpenArchiveInFile(HANDLE file, std::uint64_t archiveOffset, OpenedFileArchive& out);
-
 // A file archive's handle, closed when this goes; empty for a memory source.
 struct OpenedSource {
     std::optional<FileHandle> file;
-    OpenedFileArchive opened;
-    const qvr::OpenedArchive& Archive() const noexcept { return opened.archive; }
+    qvr::OpenedArchive archive;
 };
 
 // InputKind 0: opens the file at `source` and the archive `length` bytes

@@ -1,6 +1,6 @@
 #include <algorithm>
 #include <cstring>
-#include <memory>
+#include <limits>
 #include <optional>
 
 #include <windows.h>
@@ -41,44 +41,31 @@ ResultCode AllocateContent(std::uint32_t size, HostBlock& block) noexcept {
     return block.AllocateLocked(size);
 }
 
-#ifndef AXQVR_LITERAL_WALK
-// One read of this much from the file's start reaches the first few
-// thousand entries of a directory, with no view of the file to set up.
-constexpr std::size_t FirstPieceSize = std::size_t{64} << 10;
-
-// Entry `index` from the directory's first piece alone. Nothing when the
-// walk needs more of the directory than the piece holds.
-std::optional<ResultCode> FindInFirstPiece(HANDLE file, std::int32_t index, qvr::Entry& entry) {
-    const auto piece = std::make_unique_for_overwrite<std::uint8_t[]>(FirstPieceSize);
-    Win32FileSource bytes(file);
-    const std::size_t got = bytes.ReadAt(0, std::span(piece.get(), FirstPieceSize));
-    // A short read means the file ends there, so the piece is all there is.
-    const bool wholeFile = got < FirstPieceSize;
-
-    qvr::OpenedArchive archive;
-    const auto status = qvr::OpenArchiveView(std::span<const std::uint8_t>(piece.get(), got), 0, archive);
-    if (status != qvr::OpenStatus::Success) return ToResultCode(status);
-    if (index < 0 || static_cast<std::uint32_t>(index) >= archive.header.entryCount)
-        return ResultCode::EntryNotFound;
-    if (WalkTo(archive, static_cast<std::uint32_t>(index), entry)) return ResultCode::Success;
-    if (wholeFile) return ResultCode::EntryNotFound;
-    return std::nullopt;
-}
-#endif
-
 // Walks the archive at the start of `file` to entry `index`.
 ResultCode FindInFile(HANDLE file, std::int32_t index, qvr::Entry& entry) {
-#ifndef AXQVR_LITERAL_WALK
-    if (const auto found = FindInFirstPiece(file, index, entry)) return *found;
-#endif
-    OpenedFileArchive opened;
-    if (const ResultCode r = OpenArchiveInFile(file, 0, opened); r != ResultCode::Success) return r;
-    const qvr::OpenedArchive& archive = opened.archive;
+    Win32FileSource bytes(file);
+#ifdef AXQVR_LITERAL_WALK
+    // The literal build reads the whole directory on every call.
+    qvr::OpenedArchive archive;
+    if (const auto status = qvr::OpenArchiveFile(bytes, 0, archive); status != qvr::OpenStatus::Success)
+        return ToResultCode(status);
     if (index < 0 || static_cast<std::uint32_t>(index) >= archive.header.entryCount)
         return ResultCode::EntryNotFound;
-    if (!WalkTo(archive, static_cast<std::uint32_t>(index), entry)) return ResultCode::EntryNotFound;
+    return WalkTo(archive, static_cast<std::uint32_t>(index), entry) ? ResultCode::Success
+                                                                     : ResultCode::EntryNotFound;
+#else
+    // The directory is read in bounded pieces only as far as the entry:
+    // near its start, one read does. A negative index lies past every count.
+    const std::uint32_t wanted =
+        index < 0 ? std::numeric_limits<std::uint32_t>::max() : static_cast<std::uint32_t>(index);
+    std::optional<qvr::Entry> found;
+    if (const auto status = qvr::ReadEntryAt(bytes, 0, wanted, found); status != qvr::OpenStatus::Success)
+        return ToResultCode(status);
+    if (!found) return ResultCode::EntryNotFound;
+    entry = *found;
     return ResultCode::Success;
-}  // the directory (or its view) is released before the content block is made
+#endif
+}
 
 // Entry `index` of the archive file at `path`, which begins at the file's first byte.
 ResultCode ExtractFromFile(HostBlock& slot, EntryName& nameOut, std::uint32_t& sizeOut, const char* path,

@@ -36,7 +36,7 @@ ResultCode ListArchive(const char* source, std::int32_t length, std::uint32_t fl
     OpenedSource opened;
     if (const ResultCode r = OpenSource(source, length, inputKind, opened); r != ResultCode::Success) return r;
 
-    const std::uint32_t count = opened.Archive().header.entryCount;
+    const std::uint32_t count = opened.archive.header.entryCount;
     HostBlock block;
     if (const ResultCode r = block.AllocateLocked(ListingBlockSize(count)); r != ResultCode::Success) return r;
 
@@ -44,7 +44,7 @@ ResultCode ListArchive(const char* source, std::int32_t length, std::uint32_t fl
     // terminator record after the last entry, are zero already: each record
     // gets only the fields that are not zero, written in place.
     std::uint8_t* record = block.Bytes().data();
-    auto cursor = opened.Archive().Begin();
+    auto cursor = opened.archive.Begin();
     for (std::uint32_t i = 0; i < count; ++i, record += sizeof(FileInfoRecord)) {
         const auto stored = qvr::PeekEntry(cursor);
         if (!stored || !qvr::SkipEntry(cursor)) return ResultCode::EntryNotFound;
@@ -65,8 +65,8 @@ ResultCode LookUpEntry(const char* source, std::int32_t length, const char* entr
     // The host's record is the working record: after a walk without a
     // match it describes the last entry examined.
     const bool ignoreCase = IgnoreCaseOf(flags);
-    auto cursor = opened.Archive().Begin();
-    for (std::uint32_t i = 0; i < opened.Archive().header.entryCount; ++i) {
+    auto cursor = opened.archive.Begin();
+    for (std::uint32_t i = 0; i < opened.archive.header.entryCount; ++i) {
         qvr::Entry entry;
         if (!qvr::ReadNextEntry(cursor, entry)) return ResultCode::EntryNotFound;
         FillRecord(entry, *record);

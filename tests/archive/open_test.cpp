@@ -223,3 +223,124 @@ TEST(OpenView, AgreesWithOpenFileOnEveryCutAndOffset) {
 
 }  // namespace
 }  // namespace qvr
+
+namespace qvr {
+namespace {
+
+// What OpenArchiveFile and a walk to `index` give, for ReadEntryAt to match.
+struct WalkResult {
+    OpenStatus status = OpenStatus::Success;
+    std::optional<Entry> entry;
+};
+
+WalkResult OpenAndWalk(std::span<const std::uint8_t> file, std::uint64_t offset, std::uint32_t index) {
+    SpanByteSource source(file);
+    OpenedArchive archive;
+    WalkResult result;
+    result.status = OpenArchiveFile(source, offset, archive);
+    if (result.status != OpenStatus::Success || index >= archive.header.entryCount) return result;
+    auto cursor = archive.Begin();
+    Entry e;
+    for (std::uint32_t i = 0; i <= index; ++i)
+        if (!ReadNextEntry(cursor, e)) return result;
+    result.entry = e;
+    return result;
+}
+
+::testing::AssertionResult SameResult(std::span<const std::uint8_t> file, std::uint64_t offset, std::uint32_t index) {
+    const WalkResult expected = OpenAndWalk(file, offset, index);
+    SpanByteSource source(file);
+    std::optional<Entry> entry;
+    const OpenStatus status = ReadEntryAt(source, offset, index, entry);
+    if (status != expected.status) return ::testing::AssertionFailure() << "status differs at index " << index;
+    if (entry.has_value() != expected.entry.has_value())
+        return ::testing::AssertionFailure() << "found one and not the other at index " << index;
+    if (entry && (entry->index != expected.entry->index || entry->name != expected.entry->name ||
+                  entry->nameLength != expected.entry->nameLength || entry->dataSize != expected.entry->dataSize ||
+                  entry->dataOffset != expected.entry->dataOffset))
+        return ::testing::AssertionFailure() << "entries differ at index " << index;
+    return ::testing::AssertionSuccess();
+}
+
+TEST(ReadEntryAt, AgreesWithOpenAndWalkOnEveryCutAndOffset) {
+    const auto bytes = test::Build(ThreeEntries());
+    std::vector<std::uint8_t> file(7 + bytes.size(), 'x');
+    std::copy(bytes.begin(), bytes.end(), file.begin() + 7);
+    for (std::size_t end = 0; end <= file.size(); ++end) {
+        const auto cut = std::span<const std::uint8_t>(file).first(end);
+        for (const std::uint64_t offset : {0u, 7u, 8u, 1000u})
+            for (std::uint32_t index = 0; index < 5; ++index)
+                EXPECT_TRUE(SameResult(cut, offset, index)) << "end " << end << " offset " << offset;
+    }
+    SpanByteSource source(file);
+    std::optional<Entry> entry;
+    EXPECT_EQ(ReadEntryAt(source, 7, 0xFFFFFFFFu, entry), OpenStatus::Success);
+    EXPECT_FALSE(entry.has_value());
+}
+
+// Names of every length, so entries end at every position of a piece.
+std::vector<WriterEntry> ManyEntries(std::size_t count) {
+    std::vector<WriterEntry> entries(count);
+    for (std::size_t i = 0; i < count; ++i) entries[i].name = test::Filled((i * 7) % 256, static_cast<std::uint8_t>(i));
+    return entries;
+}
+
+// Opens and walks once, then asks ReadEntryAt for every `stride`th index
+// and the one after it.
+void ExpectAgreementAlongTheDirectory(std::span<const std::uint8_t> file, std::uint32_t count, std::uint32_t stride) {
+    SpanByteSource source(file);
+    OpenedArchive archive;
+    ASSERT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::Success);
+    const auto walked = test::WalkAll(archive);
+    for (std::uint32_t index = 0; index <= count; index += (index % stride == 0 ? 1 : stride - index % stride)) {
+        std::optional<Entry> entry;
+        ASSERT_EQ(ReadEntryAt(source, 0, index, entry), OpenStatus::Success) << index;
+        ASSERT_EQ(entry.has_value(), index < walked.size()) << index;
+        if (!entry) continue;
+        EXPECT_EQ(entry->index, walked[index].index);
+        EXPECT_EQ(entry->name, walked[index].name) << index;
+        EXPECT_EQ(entry->dataOffset, walked[index].dataOffset) << index;
+        EXPECT_EQ(entry->dataSize, walked[index].dataSize) << index;
+    }
+}
+
+TEST(ReadEntryAt, DirectoriesLongerThanSeveralPiecesAgreeAlongTheWay) {
+    // About 640 KiB of directory: the first piece and a few later ones.
+    const auto entries = ManyEntries(5000);
+    const auto bytes = test::Build(entries);
+    ASSERT_GT(bytes.size(), std::size_t{600} << 10);
+    ExpectAgreementAlongTheDirectory(bytes, 5000, 5);
+    // Files that end inside the directory, in the first piece and in later ones.
+    for (const std::size_t end : {std::size_t{40000}, std::size_t{65536 + 34}, std::size_t{65536 + 300},
+                                  std::size_t{400000}})
+        ExpectAgreementAlongTheDirectory(std::span<const std::uint8_t>(bytes).first(end), 5000, 11);
+}
+
+TEST(ReadEntryAt, ReadsOnlyAsFarAsTheEntry) {
+    const auto bytes = test::Build(ManyEntries(5000));
+    RecordingSource near(bytes);
+    std::optional<Entry> entry;
+    ASSERT_EQ(ReadEntryAt(near, 0, 3, entry), OpenStatus::Success);
+    ASSERT_TRUE(entry.has_value());
+    ASSERT_EQ(near.reads.size(), 1u);
+    EXPECT_LE(near.reads[0].second, std::size_t{64} << 10);
+
+    RecordingSource far(bytes);
+    ASSERT_EQ(ReadEntryAt(far, 0, 4999, entry), OpenStatus::Success);
+    ASSERT_TRUE(entry.has_value());
+    std::size_t read = 0;
+    for (const auto& r : far.reads) read += r.second;
+    EXPECT_LE(read, test::EntryAt(ManyEntries(5000), 5000) + (std::size_t{1} << 10));
+}
+
+TEST(ReadEntryAt, ForgedExtentStopsWhereTheFileDoes) {
+    auto bytes = test::Build({{Bytes("abc"), Bytes("x")}, {Bytes("de"), Bytes("y")}});
+    StoreU32(std::span(bytes).subspan(HeaderSize + 2 + 3 + 4).first<4>(), 0xFFFFFFF0u);
+    for (std::uint32_t index = 0; index < 3; ++index) EXPECT_TRUE(SameResult(bytes, 0, index));
+    // The first entry's data begin inside the header: no directory.
+    StoreU32(std::span(bytes).subspan(HeaderSize + 2 + 3 + 4).first<4>(), 20);
+    EXPECT_TRUE(SameResult(bytes, 0, 0));
+}
+
+}  // namespace
+}  // namespace qvr

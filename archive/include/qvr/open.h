@@ -61,6 +61,15 @@ struct OpenedArchive {
 // without reading a first entry.
 OpenStatus OpenArchiveFile(ByteSource& source, std::uint64_t archiveOffset, OpenedArchive& out);
 
+// Reads the head at `archiveOffset`, then the directory in bounded pieces
+// and only as far as entry `index`, passing the entries before it without
+// decoding their names. Gives what OpenArchiveFile and a walk to `index`
+// give: the status of the opening and, on Success, the entry in `out`, or
+// nothing when `index` is not below the entry count or the directory ends
+// before the entry does. Memory use is bounded whatever the directory's size.
+OpenStatus ReadEntryAt(ByteSource& source, std::uint64_t archiveOffset, std::uint32_t index,
+                       std::optional<Entry>& out);
+
 // The same rules as OpenArchiveFile over a file's bytes already in memory
 // (a mapped file): the directory is viewed in place, not copied, and only
 // the pages a walk touches are ever read.

@@ -1,7 +1,7 @@
-// File sources are opened through a view of the file where it can be
-// mapped, and read otherwise. These are the shapes where the two could part:
-// files that cannot be mapped, views that begin before the archive, and
-// directories that the file does not hold whole.
+// GetFile reads a file's directory in pieces, only as far as the entry it
+// wants; listings read it whole. These are the shapes where the two could
+// part: files too short for a first piece, devices, archives that begin
+// deep inside a file, and directories the file does not hold whole.
 #include <cstring>
 #include <string>
 
@@ -23,27 +23,26 @@ void ExpectEveryExportRefuses(const char* path, std::int32_t entry, ResultCode e
     EXPECT_EQ(slot, Untouched()) << path;
 }
 
-TEST(FileView, AnEmptyFileIsNoArchive) {
-    // No mapping can be made of zero bytes.
+TEST(FileSourcePieces, AnEmptyFileIsNoArchive) {
     WriteFileBytes("empty.qvr", {});
     ExpectEveryExportRefuses("empty.qvr", 0, ResultCode::UnrecognisedFormat);
 }
 
-TEST(FileView, ADeviceThatCannotBeMappedReadsAsEmpty) {
+TEST(FileSourcePieces, ADeviceReadsAsEmpty) {
     HANDLE device = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no null device here";
     CloseHandle(device);
     ExpectEveryExportRefuses("NUL", 0, ResultCode::UnrecognisedFormat);
 }
 
-TEST(FileView, AFileEndingInsideTheHeadIsNoArchive) {
+TEST(FileSourcePieces, AFileEndingInsideTheHeadIsNoArchive) {
     const Bytes archive = Build({{Text("a"), Text("1")}});
     WriteFileBytes("head-only.qvr", Bytes(archive.begin(), archive.begin() + 20));
     ExpectEveryExportRefuses("head-only.qvr", 0, ResultCode::UnrecognisedFormat);
 }
 
-TEST(FileView, AnArchiveBeyondTheFirstViewBoundaryListsAsItsOwnFile) {
-    // Views begin at 64 KiB boundaries; this archive begins after one.
+TEST(FileSourcePieces, AnArchiveFarIntoAFileListsAsItsOwnFile) {
+    // The archive begins around and beyond the size of GetFile's first read.
     const Bytes archive = Build(VariedEntries());
     for (const std::int32_t at : {65536 - 34, 65536, 70000}) {
         Bytes file(static_cast<std::size_t>(at), 'Q');
@@ -91,7 +90,7 @@ Bytes ExtentPastTheEnd() {
     return file;
 }
 
-TEST(FileView, ADirectoryExtentPastTheFileEndStopsWhereTheFileDoes) {
+TEST(FileSourcePieces, ADirectoryExtentPastTheFileEndStopsWhereTheFileDoes) {
     const Bytes file = ExtentPastTheEnd();
     WriteFileBytes("extent-past-end.qvr", file);
 
@@ -117,9 +116,9 @@ TEST(FileView, ADirectoryExtentPastTheFileEndStopsWhereTheFileDoes) {
     EXPECT_EQ(listing, Untouched());
 }
 
-TEST(FileView, EveryEntryOnEitherSideOfTheFirstReadsEndComesWhole) {
+TEST(FileSourcePieces, EveryEntryOnEitherSideOfTheFirstReadsEndComesWhole) {
     // About 100 KiB of directory: the first read ends inside it, and inside
-    // some entry, so later entries come through the view.
+    // some entry, so later entries need a second read.
     std::vector<qvr::WriterEntry> entries;
     for (std::size_t i = 0; i < 2000; ++i) {
         const std::string name = "folder\\a-name-of-some-forty-bytes-" + std::to_string(i);

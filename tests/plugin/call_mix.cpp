@@ -97,8 +97,11 @@ CallMix::CallMix(bool threadSafe) {
     heldForWriting_ = CreateFileA("held.qvr", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
 
-    const char* image = AsSource(archive_.data());
-    const char* broken = AsSource(brokenImage_.data());
+    const auto pagesFor = [](std::size_t bytes) { return (bytes + PageSize() - 1) / PageSize(); };
+    imageMemory_ = std::make_unique<GuardedMemory>(pagesFor(archive_.size()), 1);
+    brokenMemory_ = std::make_unique<GuardedMemory>(pagesFor(brokenImage_.size()), 1);
+    const char* image = AsSource(imageMemory_->PlaceAtEnd(archive_));
+    const char* broken = AsSource(brokenMemory_->PlaceAtEnd(brokenImage_));
     const auto brokenLength = static_cast<std::int32_t>(brokenImage_.size());
     const auto last = static_cast<std::int32_t>(entries.size() - 1);
 

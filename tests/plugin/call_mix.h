@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,13 @@ public:
 private:
     void Add(std::string what, std::function<CallOutcome()> call) { calls_.push_back({std::move(what), std::move(call)}); }
 
+    // Images lie in memory of their own that ends where they end: what
+    // follows a broken image cannot be read, rather than being whatever
+    // another thread's heap blocks hold at the moment.
     Bytes archive_;
     Bytes brokenImage_;
-    Bytes notAnArchive_;
+    std::unique_ptr<GuardedMemory> imageMemory_;
+    std::unique_ptr<GuardedMemory> brokenMemory_;
     HANDLE heldForWriting_ = INVALID_HANDLE_VALUE;
     std::vector<std::string> files_;
     std::vector<MixedCall> calls_;

@@ -233,11 +233,11 @@ private:
                          const ExpectedExtraction& expected) {
         // An entry that claims more than its file holds costs a block of the
         // claimed size before the short read shows (up to 4 GiB, a second or
-        // so each). One claim of each size class is enough; the output
+        // so each). One claim per GiB of size is enough; the output
         // stage never runs for it.
         std::vector<OutputKind> outputs = {OutputKind::Memory, OutputKind::Disk};
         if (expected.allocMayFail) {
-            if (!hugeClaimsTried_.insert(expected.claimedSize >> 28).second) {
+            if (!hugeClaimsTried_.insert(expected.claimedSize >> 30).second) {
                 ++hugeClaimsPassedOver;
                 return;
             }

@@ -2,6 +2,7 @@
 // decoding, opening through a byte source, and descrambling content.
 #include <benchmark/benchmark.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,49 @@ void BM_WalkSkippingNames(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_WalkSkippingNames)->Arg(64)->Arg(65535);
+
+void BM_SkipEntries(benchmark::State& state) {
+    const auto image = ArchiveOf(state.range(0));
+    for (auto _ : state) {
+        qvr::OpenedArchive archive;
+        qvr::OpenArchiveImage(image, archive);
+        auto cursor = archive.Begin();
+        benchmark::DoNotOptimize(qvr::SkipEntries(cursor, archive.header.entryCount));
+        benchmark::DoNotOptimize(cursor.offset);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_SkipEntries)->Arg(64)->Arg(65535);
+
+// The last entry through a byte source: the directory read in pieces as
+// far as the entry, against reading it whole and walking.
+void BM_ReadEntryAtLast(benchmark::State& state) {
+    const auto image = ArchiveOf(state.range(0));
+    qvr::SpanByteSource source(image);
+    const auto last = static_cast<std::uint32_t>(state.range(0) - 1);
+    for (auto _ : state) {
+        std::optional<qvr::Entry> entry;
+        benchmark::DoNotOptimize(qvr::ReadEntryAt(source, 0, last, entry));
+        benchmark::DoNotOptimize(entry);
+    }
+}
+BENCHMARK(BM_ReadEntryAtLast)->Arg(64)->Arg(65535);
+
+void BM_OpenFileAndWalkToLast(benchmark::State& state) {
+    const auto image = ArchiveOf(state.range(0));
+    qvr::SpanByteSource source(image);
+    const auto last = static_cast<std::uint32_t>(state.range(0) - 1);
+    for (auto _ : state) {
+        qvr::OpenedArchive archive;
+        qvr::OpenArchiveFile(source, 0, archive);
+        auto cursor = archive.Begin();
+        qvr::Entry e;
+        for (std::uint32_t i = 0; i <= last && qvr::ReadNextEntry(cursor, e); ++i) {
+        }
+        benchmark::DoNotOptimize(e);
+    }
+}
+BENCHMARK(BM_OpenFileAndWalkToLast)->Arg(64)->Arg(65535);
 
 void BM_OpenArchiveFile(benchmark::State& state) {
     const auto image = ArchiveOf(state.range(0));

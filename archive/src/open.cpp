@@ -1,7 +1,6 @@
 #include "qvr/open.h"
 
 #include <algorithm>
-#include <memory>
 #include <new>
 
 namespace qvr {
@@ -97,12 +96,10 @@ OpenStatus OpenArchiveFile(ByteSource& source, std::uint64_t archiveOffset, Open
 
 namespace {
 
-// The first read takes the head and enough directory for the first few
-// thousand entries; later reads take bigger pieces, as a walk that needed
-// more than the first is likely to need much more. Each piece is read into
-// the same window, after the part of an entry that the last piece cut.
-constexpr std::size_t FirstPieceSize = std::size_t{64} << 10;
-constexpr std::size_t LaterPieceSize = std::size_t{256} << 10;
+// The directory is read in pieces of this size into one window on the
+// stack, each after the part of an entry that the last piece cut. A fresh
+// heap block per call would cost more than the reads: its pages are new.
+constexpr std::size_t PieceSize = std::size_t{32} << 10;
 
 }  // namespace
 
@@ -110,14 +107,9 @@ OpenStatus ReadEntryAt(ByteSource& source, std::uint64_t archiveOffset, std::uin
                        std::optional<Entry>& out) {
     out.reset();
     // Never zero-filled: only bytes a read has delivered are ever looked at.
-    std::unique_ptr<std::uint8_t[]> buffer;
-    try {
-        buffer = std::make_unique_for_overwrite<std::uint8_t[]>(MaxEntrySize + LaterPieceSize);
-    } catch (const std::bad_alloc&) {
-        return OpenStatus::MemoryError;
-    }
-    const std::span<std::uint8_t> window(buffer.get(), MaxEntrySize + LaterPieceSize);
-    const std::size_t got = source.ReadAt(archiveOffset, window.first(FirstPieceSize));
+    std::array<std::uint8_t, MaxEntrySize + PieceSize> buffer;
+    const std::span<std::uint8_t> window(buffer);
+    const std::size_t got = source.ReadAt(archiveOffset, window.first(PieceSize));
     const auto first = std::span<const std::uint8_t>(window.first(got));
     const auto facts = ReadHead(first.first(std::min(got, HeadBlockSize)));
     if (facts.status != OpenStatus::Success) return facts.status;
@@ -126,7 +118,7 @@ OpenStatus ReadEntryAt(ByteSource& source, std::uint64_t archiveOffset, std::uin
     // The window holds directory bytes [windowStart, windowStart + held);
     // the directory ends at `extent` or where a read first comes up short.
     const std::uint64_t extent = facts.directoryExtent;
-    bool sourceEnded = got < FirstPieceSize;
+    bool sourceEnded = got < PieceSize;
     std::size_t held = static_cast<std::size_t>(
         std::min<std::uint64_t>(extent, got > HeaderSize ? got - HeaderSize : 0));
     std::copy_n(window.begin() + static_cast<std::ptrdiff_t>(std::min(got, HeaderSize)), held, window.begin());
@@ -150,7 +142,7 @@ OpenStatus ReadEntryAt(ByteSource& source, std::uint64_t archiveOffset, std::uin
         windowStart += cursor.offset;
         passed = cursor.index;
         const std::size_t want = static_cast<std::size_t>(
-            std::min<std::uint64_t>(LaterPieceSize, extent - (windowStart + kept)));
+            std::min<std::uint64_t>(PieceSize, extent - (windowStart + kept)));
         const std::size_t more =
             source.ReadAt(archiveOffset + HeaderSize + windowStart + kept, window.subspan(kept, want));
         sourceEnded = more < want;

@@ -305,7 +305,7 @@ void ExpectAgreementAlongTheDirectory(std::span<const std::uint8_t> file, std::u
 }
 
 TEST(ReadEntryAt, DirectoriesLongerThanSeveralPiecesAgreeAlongTheWay) {
-    // About 640 KiB of directory: the first piece and a few later ones.
+    // About 640 KiB of directory: many pieces.
     const auto entries = ManyEntries(5000);
     const auto bytes = test::Build(entries);
     ASSERT_GT(bytes.size(), std::size_t{600} << 10);

@@ -179,6 +179,8 @@ std::vector<std::string> DangerousNames() {
     };
     // Cut to the 199 bytes a record holds, what remains still climbs out.
     names.push_back("..\\" + std::string(196, 'x'));
+    // Devices: written to, they are no file in the current directory.
+    for (const char* device : {"NUL", "con.txt", "sub\\COM1", "lpt2.bin", "Aux", "CONOUT$"}) names.push_back(device);
     return names;
 }
 

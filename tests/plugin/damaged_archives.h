@@ -18,8 +18,9 @@ struct DamagedArchive {
 };
 
 // Names that must never reach the disk as they stand: rooted, drive-
-// qualified, UNC, holding a stream colon, or climbing out with "..".
-// Each escape names a file "qvr-escape-N" that nothing else creates.
+// qualified, UNC, holding a stream colon, climbing out with "..", or
+// naming a device. Each escape names a file "qvr-escape-N" that nothing
+// else creates.
 std::vector<std::string> DangerousNames();
 
 // The whole generated set, in a fixed order.

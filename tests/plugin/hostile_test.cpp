@@ -23,6 +23,18 @@ bool IsResultCode(ResultCode code) {
     return value >= 0 && value <= 6;
 }
 
+// A component the system opens as a device whatever its extension.
+bool NamesDevice(std::string component) {
+    component = component.substr(0, component.find('.'));
+    while (!component.empty() && component.back() == ' ') component.pop_back();
+    for (char& c : component) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"})
+        if (component == device) return true;
+    const auto last = component.size() == 4 ? static_cast<unsigned char>(component[3]) : 0;
+    return (component.rfind("com", 0) == 0 || component.rfind("lpt", 0) == 0) && component.size() == 4 &&
+           ((last >= '0' && last <= '9') || last == 0xB9 || last == 0xB2 || last == 0xB3);
+}
+
 // The rule disk output keeps: such a name is refused before any file is made.
 bool RefusedOnDisk(const std::string& name) {
     if (name.empty() || name[0] == '\\' || name[0] == '/') return true;
@@ -34,6 +46,7 @@ bool RefusedOnDisk(const std::string& name) {
         // The system drops trailing dots and spaces: ". ." and "..." climb like "..".
         const bool onlyDotsAndSpaces = component.find_first_not_of(". ") == std::string::npos;
         if (onlyDotsAndSpaces && std::count(component.begin(), component.end(), '.') >= 2) return true;
+        if (NamesDevice(component)) return true;
         start = i + 1;
     }
     return false;

@@ -20,14 +20,27 @@ struct Job {
     std::uint32_t size = 0;
     std::uint32_t offset = 0;
     std::uint32_t folder = 0;     // into the list of relative folders
+    std::uint32_t where = 0;      // the entry's place in the directory, to name it in messages
     std::filesystem::path leaf;   // file name inside that folder
-    std::string label;            // the entry's name for messages
 };
 
 struct Plan {
     std::vector<std::filesystem::path> folders;  // relative to the target; [0] is the target itself
     std::vector<Job> jobs;
     std::uint64_t bytes = 0;
+};
+
+// Names for messages are decoded again from the directory when needed, so
+// that the plan holds no copy of every name.
+struct Namer {
+    const OpenedArchive& opened;
+    const NameCodec& codec;
+    std::string operator()(const Job& job) const {
+        DirectoryCursor cursor{opened.directory, job.where, job.index};
+        Entry entry;
+        if (!ReadNextEntry(cursor, entry)) return "?";
+        return NameForMessage(entry.NameBytes(), codec);
+    }
 };
 
 struct Selection {
@@ -65,22 +78,29 @@ struct Selection {
     }
 };
 
-// Keeps the folder of the last entry open, since entries come folder by folder.
+// Keeps folders open once reached, since entries of many folders may come
+// interleaved; beyond a bound (file handles are limited) it starts afresh.
 class FolderCache {
 public:
-    explicit FolderCache(const Folder& root) : root_(root) {}
+    FolderCache(const Folder& root, std::size_t folderCount) : root_(root), open_(folderCount) {}
     const Folder* Get(std::uint32_t id, const std::filesystem::path& relative, std::string& error) {
         if (id == 0) return &root_;
-        if (current_ && currentId_ == id) return &*current_;
-        current_ = root_.Descend(relative, error);
-        currentId_ = id;
-        return current_ ? &*current_ : nullptr;
+        auto& slot = open_[id];
+        if (slot) return &*slot;
+        if (++held_ > MaxOpen) {
+            for (auto& f : open_) f.reset();
+            held_ = 1;
+        }
+        slot = root_.Descend(relative, error);
+        if (!slot) --held_;
+        return slot ? &*slot : nullptr;
     }
 
 private:
+    static constexpr std::size_t MaxOpen = 256;
     const Folder& root_;
-    std::optional<Folder> current_;
-    std::uint32_t currentId_ = 0;
+    std::vector<std::optional<Folder>> open_;
+    std::size_t held_ = 0;
 };
 
 bool FitsInArchive(const InputFile& file, const Job& job) {
@@ -93,27 +113,27 @@ std::string TruncatedText(const InputFile& file, const Job& job) {
 }
 
 void ExtractOne(const InputFile& archive, const Plan& plan, const Job& job, FolderCache& folders,
-                bool overwrite, Reporter& reporter) {
+                bool overwrite, const Namer& name, Reporter& reporter) {
     if (!FitsInArchive(archive, job)) {
-        reporter.EntryFailed(job.index, job.label, TruncatedText(archive, job));
+        reporter.EntryFailed(job.index, name(job), TruncatedText(archive, job));
         return;
     }
     std::string error;
     const Folder* folder = folders.Get(job.folder, plan.folders[job.folder], error);
     if (!folder) {
-        reporter.EntryFailed(job.index, job.label, error);
+        reporter.EntryFailed(job.index, name(job), error);
         return;
     }
     // No look before writing: the rename refuses an existing name on its
     // own (atomically), and a fresh folder, the common case, has none.
     auto temp = folder->CreateTemp(error);
     if (!temp) {
-        reporter.EntryFailed(job.index, job.label, error);
+        reporter.EntryFailed(job.index, name(job), error);
         return;
     }
     const std::uint64_t copied = CopyMasked(archive, job.offset, job.size, temp->Handle(), false, error);
     if (copied != job.size) {
-        reporter.EntryFailed(job.index, job.label,
+        reporter.EntryFailed(job.index, name(job),
                              error.empty() ? "the archive ends inside its data; skipped" : "cannot write: " + error);
         return;
     }
@@ -121,10 +141,10 @@ void ExtractOne(const InputFile& archive, const Plan& plan, const Job& job, Fold
     case CommitStatus::Done:
         break;
     case CommitStatus::Exists:
-        reporter.EntryFailed(job.index, job.label, "exists; kept (--overwrite replaces it)");
+        reporter.EntryFailed(job.index, name(job), "exists; kept (--overwrite replaces it)");
         break;
     case CommitStatus::Failed:
-        reporter.EntryFailed(job.index, job.label, "cannot put in place: " + error);
+        reporter.EntryFailed(job.index, name(job), "cannot put in place: " + error);
         break;
     }
 }
@@ -159,18 +179,22 @@ int Extract(const ExtractOptions& options) {
     Plan plan;
     plan.folders.emplace_back();
     std::unordered_map<std::string, std::uint32_t> folderIds;
-    std::unordered_map<std::string, std::size_t> placed;  // relative path -> job
+    // Paths already placed, by hash; equal hashes are compared in full.
+    std::unordered_multimap<std::size_t, std::uint32_t> placed;
     std::vector<bool> dropped;
+    const Namer namer{opened, *codec};
     auto cursor = opened.Begin();
     Entry entry;
     std::uint32_t walked = 0;
     for (; walked < count; ++walked) {
+        const auto where = static_cast<std::uint32_t>(cursor.offset);
         if (!ReadNextEntry(cursor, entry)) break;
         const auto stored = entry.NameBytes();
         const auto text = codec->ToUtf8(stored);
         const Bytes name = text ? *text : Bytes(stored.begin(), stored.end());
         if (!selection.Empty() && !selection.Selects(name)) continue;
-        Job job{entry.index, entry.dataSize, entry.dataOffset, 0, {}, DisplayName(name, true)};
+        Job job{entry.index, entry.dataSize, entry.dataOffset, 0, where, {}};
+        const auto label = [&] { return DisplayName(name, true); };
         if (!text) {
             reporter.EntryFailed(entry.index, DisplayName(stored, true),
                                  "name is not valid " + options.common.encoding + "; skipped");
@@ -183,19 +207,30 @@ int Extract(const ExtractOptions& options) {
         }
         const auto relative = SafeRelativePath(name);
         if (!relative) {
-            reporter.EntryFailed(entry.index, job.label, "refused: " + RefusalReason(name));
+            reporter.EntryFailed(entry.index, label(), "refused: " + RefusalReason(name));
             continue;
         }
         const auto key = FolderKey(*relative);
-        if (auto it = placed.find(key); it != placed.end()) {
+        const std::size_t hash = std::hash<std::string>{}(key);
+        std::optional<std::uint32_t> earlier;
+        for (auto [it, end] = placed.equal_range(hash); it != end; ++it) {
+            const Job& other = plan.jobs[it->second];
+            if (FolderKey(plan.folders[other.folder] / other.leaf) == key) {
+                earlier = it->second;
+                if (!options.overwrite) break;
+                placed.erase(it);
+                break;
+            }
+        }
+        if (earlier) {
             // Two entries of one name: keep the first unless replacing, in
             // which case the last wins, as it would when written in order.
             if (!options.overwrite) {
-                reporter.EntryFailed(entry.index, job.label,
-                                     fmt::format("same name as entry {}; kept the first", plan.jobs[it->second].index));
+                reporter.EntryFailed(entry.index, label(),
+                                     fmt::format("same name as entry {}; kept the first", plan.jobs[*earlier].index));
                 continue;
             }
-            dropped[it->second] = true;
+            dropped[*earlier] = true;
         }
         const auto parent = relative->parent_path();
         if (!parent.empty()) {
@@ -205,7 +240,7 @@ int Extract(const ExtractOptions& options) {
             job.folder = it->second;
         }
         job.leaf = relative->filename();
-        placed[key] = plan.jobs.size();
+        placed.emplace(hash, static_cast<std::uint32_t>(plan.jobs.size()));
         plan.bytes += job.size;
         plan.jobs.push_back(std::move(job));
         dropped.push_back(false);
@@ -233,12 +268,12 @@ int Extract(const ExtractOptions& options) {
     if (options.toStdout) {
         for (const auto& job : plan.jobs) {
             if (!FitsInArchive(archive, job)) {
-                reporter.EntryFailed(job.index, job.label, TruncatedText(archive, job));
+                reporter.EntryFailed(job.index, namer(job), TruncatedText(archive, job));
                 continue;
             }
             const std::uint64_t copied = CopyMasked(archive, job.offset, job.size, StandardOutput(), true, error);
             if (copied != job.size) {
-                reporter.EntryFailed(job.index, job.label,
+                reporter.EntryFailed(job.index, namer(job),
                                      error.empty() ? "the archive ends inside its data" : "cannot write: " + error);
                 if (!error.empty()) break;  // standard output is gone
             }
@@ -263,9 +298,9 @@ int Extract(const ExtractOptions& options) {
     if (threads == 0) threads = plan.jobs.size() >= 64 ? std::min(2u, std::max(1u, std::thread::hardware_concurrency())) : 1u;
     std::atomic<std::size_t> next{0};
     auto work = [&] {
-        FolderCache folders(*root);
+        FolderCache folders(*root, plan.folders.size());
         for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < plan.jobs.size();) {
-            ExtractOne(archive, plan, plan.jobs[i], folders, options.overwrite, reporter);
+            ExtractOne(archive, plan, plan.jobs[i], folders, options.overwrite, namer, reporter);
             progress.Add(1, plan.jobs[i].size);
             progress.Tick();
         }

@@ -1,5 +1,7 @@
 // Damaged archives: every readable entry still comes out, the damage is
 // reported with the entry's index, and the exit status says so.
+#include <csignal>
+
 #include "tool_test_support.h"
 
 namespace qvr::tooltest {
@@ -71,6 +73,45 @@ TEST_F(Damaged, NotAnArchiveIsStatusTwo) {
     const auto missing = RunQvr({"list", "missing.qvr"}, dir);
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("missing.qvr: cannot open"), std::string::npos) << missing.err;
+}
+
+}  // namespace
+}  // namespace qvr::tooltest
+
+namespace qvr::tooltest {
+namespace {
+
+// An interrupted extraction leaves only complete files under final names
+// and no temporary files, wherever the interruption falls.
+TEST_F(Damaged, InterruptedExtractionLeavesNoPartialFiles) {
+    constexpr std::uintmax_t Size = std::uintmax_t{48} << 20;
+    fs::create_directories(dir / "big");
+    for (const char* name : {"a", "b", "c", "d"}) {
+        std::ofstream(dir / "big" / name).close();
+        fs::resize_file(dir / "big" / name, Size);
+    }
+    ASSERT_EQ(RunQvr({"create", "big.qvr", "-C", "big", "."}, dir).status, 0);
+
+    for (int delayMs : {5, 40, 120}) {
+        const auto out = dir / ("out" + std::to_string(delayMs));
+        std::vector<std::string> argv{QVR_BINARY, "extract", "-q", "-j1", (dir / "big.qvr").string(), "-C",
+                                      out.string()};
+        std::vector<char*> cargv;
+        for (auto& a : argv) cargv.push_back(a.data());
+        cargv.push_back(nullptr);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, QVR_BINARY, nullptr, nullptr, cargv.data(), environ), 0);
+        usleep(static_cast<useconds_t>(delayMs) * 1000);
+        kill(pid, SIGINT);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (fs::exists(out)) {
+            for (const auto& e : fs::recursive_directory_iterator(out)) {
+                EXPECT_EQ(fs::file_size(e.path()), Size) << e.path();
+            }
+        }
+        EXPECT_TRUE(Leftovers(out).empty()) << delayMs;
+    }
 }
 
 }  // namespace

@@ -3,11 +3,22 @@
 #include <cstdio>
 
 namespace qvr::cli {
+namespace {
+
+// Returns to the start of the line and clears it. Older Windows consoles do
+// not take escape sequences, so there the line is overwritten with spaces.
+#ifdef _WIN32
+constexpr const char* EraseLine = "\r                                                                               \r";
+#else
+constexpr const char* EraseLine = "\r\x1b[K";
+#endif
+
+}  // namespace
 
 void Reporter::Emit(const std::string& line) {
     std::lock_guard lock(mutex_);
     // A progress line may be on the terminal; start clean.
-    std::fputs(clearLine_ ? ("\r\x1b[K" + line).c_str() : line.c_str(), stderr);
+    std::fputs(clearLine_ ? (EraseLine + line).c_str() : line.c_str(), stderr);
     std::fflush(stderr);
 }
 
@@ -84,7 +95,7 @@ void Progress::Tick() {
     if (!lock) return;
     const double seconds = static_cast<double>(ms) / 1000.0;
     const auto bytes = static_cast<double>(bytes_.load());
-    std::fputs(fmt::format("\r\x1b[K{}/{} entries, {} of {}, {}/s", entries_.load(), totalEntries_,
+    std::fputs(fmt::format("{}{}/{} entries, {} of {}, {}/s", EraseLine, entries_.load(), totalEntries_,
                            HumanBytes(bytes), HumanBytes(static_cast<double>(totalBytes_)),
                            HumanBytes(seconds > 0 ? bytes / seconds : 0.0))
                    .c_str(),
@@ -96,7 +107,7 @@ void Progress::Tick() {
 void Progress::Finish() {
     std::lock_guard lock(drawing_);
     if (enabled_ && drawn_) {
-        std::fputs("\r\x1b[K", stderr);
+        std::fputs(EraseLine, stderr);
         std::fflush(stderr);
     }
     drawn_ = false;

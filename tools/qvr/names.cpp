@@ -177,6 +177,14 @@ bool IsValidUtf8(std::span<const std::uint8_t> bytes) {
 std::string ToUtf8Lossy(std::span<const std::uint8_t> bytes) {
     std::string out;
     out.reserve(bytes.size());
+#ifdef _WIN32
+    // A Windows console shows bytes in its own code page: only control bytes are escaped.
+    for (auto b : bytes) {
+        if (b < 0x20 || b == 0x7F) AppendEscape(out, b);
+        else out.push_back(static_cast<char>(b));
+    }
+    return out;
+#endif
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t n = Utf8SequenceLength(bytes.subspan(i));
         if (n == 0) {
@@ -194,6 +202,14 @@ std::string DisplayName(std::span<const std::uint8_t> bytes, bool forTerminal) {
     if (!forTerminal) return std::string(bytes.begin(), bytes.end());
     std::string out;
     out.reserve(bytes.size());
+#ifdef _WIN32
+    // A Windows console shows bytes in its own code page: only control bytes are escaped.
+    for (auto b : bytes) {
+        if (b < 0x20 || b == 0x7F) AppendEscape(out, b);
+        else out.push_back(static_cast<char>(b));
+    }
+    return out;
+#endif
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t n = Utf8SequenceLength(bytes.subspan(i));
         const auto seq = bytes.subspan(i, n == 0 ? 1 : n);

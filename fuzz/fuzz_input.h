@@ -35,8 +35,9 @@ inline void PutNumber(Bytes& out, std::uint64_t v, std::size_t width) {
     for (std::size_t i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-// Short-read input: [junk length][cut count][cuts...][file...]. The archive
-// begins `junk length` bytes into the file; read number i delivers
+// Short-read input: [junk length][cut count][index, 2 bytes][cuts...][file...].
+// The archive begins `junk length` bytes into the file; `index` is the entry
+// that is also read on its own; read number i (of each opening) delivers
 // cuts[i]/255 of what it may (255: all of it); reads after the last cut are
 // whole, unless bit 7 of the cut count says that the first of them fails
 // for want of memory.
@@ -44,6 +45,7 @@ struct ShortReadInput {
     std::uint64_t archiveOffset = 0;
     std::span<const std::uint8_t> cuts;
     bool outOfMemoryAfterCuts = false;
+    std::uint32_t index = 0;
     std::span<const std::uint8_t> file;
 };
 
@@ -54,15 +56,17 @@ inline ShortReadInput DecodeShortReads(std::span<const std::uint8_t> in) noexcep
     out.archiveOffset = TakeNumber(in, 1);
     const auto count = static_cast<std::uint8_t>(TakeNumber(in, 1));
     out.outOfMemoryAfterCuts = (count & OutOfMemoryAfterCuts) != 0;
+    out.index = static_cast<std::uint32_t>(TakeNumber(in, 2));
     out.cuts = Take(in, count % 16u);
     out.file = in;
     return out;
 }
 
 inline Bytes EncodeShortReads(std::uint8_t archiveOffset, const Bytes& cuts, const Bytes& file,
-                              bool outOfMemoryAfterCuts = false) {
+                              bool outOfMemoryAfterCuts = false, std::uint16_t index = 0) {
     Bytes out{archiveOffset,
               static_cast<std::uint8_t>(cuts.size() | (outOfMemoryAfterCuts ? OutOfMemoryAfterCuts : 0))};
+    PutNumber(out, index, 2);
     out.insert(out.end(), cuts.begin(), cuts.end());
     out.insert(out.end(), file.begin(), file.end());
     return out;

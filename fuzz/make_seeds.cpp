@@ -118,6 +118,8 @@ int main(int argc, char** argv) {
         shortReads.Add(qvr::fuzz::EncodeShortReads(0, {40, 255}, archive));
         shortReads.Add(qvr::fuzz::EncodeShortReads(0, {255, 128}, archive));
         shortReads.Add(qvr::fuzz::EncodeShortReads(0, {255}, archive, true));
+        shortReads.Add(qvr::fuzz::EncodeShortReads(0, {}, archive, false, static_cast<std::uint16_t>(entries.size() / 2)));
+        shortReads.Add(qvr::fuzz::EncodeShortReads(0, {255, 3}, archive, false, static_cast<std::uint16_t>(entries.size())));
 
         roundTrip.Add(qvr::fuzz::EncodeWriteEntries(entries));
     }

@@ -47,14 +47,20 @@ struct Selection {
     std::vector<Bytes> patterns;
     std::vector<bool> isPattern;
     std::vector<bool> used;
+    std::vector<Bytes> matchers;  // what each pattern or exact name is matched as, made once
     bool ignoreCase = false;
 
+    void Add(Bytes name) {
+        isPattern.push_back(IsPattern(name));
+        matchers.push_back(isPattern.back() ? name : Literal(name));
+        patterns.push_back(std::move(name));
+        used.push_back(false);
+    }
     bool Empty() const { return patterns.empty(); }
     bool Selects(std::span<const std::uint8_t> name) {
         bool any = false;
         for (std::size_t i = 0; i < patterns.size(); ++i) {
-            const bool hit = isPattern[i] ? MatchName(patterns[i], name, ignoreCase)
-                                          : MatchName(Literal(patterns[i]), name, ignoreCase);
+            const bool hit = MatchName(matchers[i], name, ignoreCase);
             if (hit) {
                 used[i] = true;
                 any = true;
@@ -169,11 +175,7 @@ int Extract(const ExtractOptions& options) {
 
     Selection selection;
     selection.ignoreCase = options.ignoreCase;
-    for (const auto& n : options.names) {
-        selection.patterns.emplace_back(n.begin(), n.end());
-        selection.isPattern.push_back(IsPattern(selection.patterns.back()));
-        selection.used.push_back(false);
-    }
+    for (const auto& n : options.names) selection.Add(Bytes(n.begin(), n.end()));
 
     // One walk: choose, check and place every entry.
     Plan plan;
@@ -190,9 +192,12 @@ int Extract(const ExtractOptions& options) {
         const auto where = static_cast<std::uint32_t>(cursor.offset);
         if (!ReadNextEntry(cursor, entry)) break;
         const auto stored = entry.NameBytes();
+        // Without a conversion the stored bytes are the name: entries not
+        // selected are passed over before any copy of their name is made.
+        if (!codec->Converts() && !selection.Empty() && !selection.Selects(stored)) continue;
         const auto text = codec->ToUtf8(stored);
         const Bytes name = text ? *text : Bytes(stored.begin(), stored.end());
-        if (!selection.Empty() && !selection.Selects(name)) continue;
+        if (codec->Converts() && !selection.Empty() && !selection.Selects(name)) continue;
         Job job{entry.index, entry.dataSize, entry.dataOffset, 0, where, {}};
         const auto label = [&] { return DisplayName(name, true); };
         if (!text) {

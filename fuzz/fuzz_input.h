@@ -40,32 +40,48 @@ inline void PutNumber(Bytes& out, std::uint64_t v, std::size_t width) {
 // that is also read on its own; read number i (of each opening) delivers
 // cuts[i]/255 of what it may (255: all of it); reads after the last cut are
 // whole, unless bit 7 of the cut count says that the first of them fails
-// for want of memory.
+// for want of memory. Bit 6 stretches the file: what follows the header is
+// repeated until the file passes StretchedSize bytes, so that directories
+// larger than one read piece are reached from small inputs.
 struct ShortReadInput {
     std::uint64_t archiveOffset = 0;
     std::span<const std::uint8_t> cuts;
     bool outOfMemoryAfterCuts = false;
+    bool stretch = false;
     std::uint32_t index = 0;
     std::span<const std::uint8_t> file;
 };
 
 inline constexpr std::uint8_t OutOfMemoryAfterCuts = 0x80;
+inline constexpr std::uint8_t Stretch = 0x40;
+inline constexpr std::size_t StretchedSize = 80 * 1024;
 
 inline ShortReadInput DecodeShortReads(std::span<const std::uint8_t> in) noexcept {
     ShortReadInput out;
     out.archiveOffset = TakeNumber(in, 1);
     const auto count = static_cast<std::uint8_t>(TakeNumber(in, 1));
     out.outOfMemoryAfterCuts = (count & OutOfMemoryAfterCuts) != 0;
+    out.stretch = (count & Stretch) != 0;
     out.index = static_cast<std::uint32_t>(TakeNumber(in, 2));
     out.cuts = Take(in, count % 16u);
     out.file = in;
     return out;
 }
 
+// The file a stretched input stands for.
+inline Bytes Stretched(std::span<const std::uint8_t> file, std::uint64_t archiveOffset) {
+    const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(archiveOffset + HeaderSize, file.size()));
+    Bytes out(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(head));
+    const auto body = file.subspan(head);
+    while (!body.empty() && out.size() < StretchedSize) out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
 inline Bytes EncodeShortReads(std::uint8_t archiveOffset, const Bytes& cuts, const Bytes& file,
-                              bool outOfMemoryAfterCuts = false, std::uint16_t index = 0) {
+                              bool outOfMemoryAfterCuts = false, std::uint16_t index = 0, bool stretch = false) {
     Bytes out{archiveOffset,
-              static_cast<std::uint8_t>(cuts.size() | (outOfMemoryAfterCuts ? OutOfMemoryAfterCuts : 0))};
+              static_cast<std::uint8_t>(cuts.size() | (outOfMemoryAfterCuts ? OutOfMemoryAfterCuts : 0) |
+                                        (stretch ? Stretch : 0))};
     PutNumber(out, index, 2);
     out.insert(out.end(), cuts.begin(), cuts.end());
     out.insert(out.end(), file.begin(), file.end());

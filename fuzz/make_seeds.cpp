@@ -123,6 +123,16 @@ int main(int argc, char** argv) {
 
         roundTrip.Add(qvr::fuzz::EncodeWriteEntries(entries));
     }
+    // Directories larger than one read piece, from small inputs: one entry
+    // whose stated count and first data offset reach far into its repeats.
+    for (const std::uint16_t index : {std::uint16_t{0}, std::uint16_t{1000}, std::uint16_t{2500}, std::uint16_t{4000}}) {
+        Bytes archive = Written({{Text("stretched"), {}}});
+        archive.resize(qvr::HeaderSize + qvr::EntryFixedSize + 9);  // header and the one entry
+        qvr::StoreU16(std::span(archive).subspan(qvr::EntryCountOffset).first<2>(), 0xFFFF);
+        qvr::StoreU32(std::span(archive).subspan(qvr::HeaderSize + qvr::EntryNameOffset + 9 + 4).first<4>(), 70000);
+        shortReads.Add(qvr::fuzz::EncodeShortReads(0, {}, archive, false, index, true));
+        shortReads.Add(qvr::fuzz::EncodeShortReads(0, {255, 255, 200}, archive, false, index, true));
+    }
     roundTrip.Add(qvr::fuzz::EncodeWriteEntries({{Pattern(256, 11), Text("one byte too long a name")}}));
     roundTrip.Add(qvr::fuzz::EncodePlan(3, {{7, 10}, {0, 0}, {255, 0xFFFF'FFFFull}}));
     roundTrip.Add(qvr::fuzz::EncodePlan(2, {{256, 1}}));

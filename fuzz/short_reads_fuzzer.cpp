@@ -80,7 +80,12 @@ void ReadOneEntry(const qvr::fuzz::ShortReadInput& in, const qvr::OpenedArchive&
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto in = qvr::fuzz::DecodeShortReads({data, size});
+    auto in = qvr::fuzz::DecodeShortReads({data, size});
+    qvr::fuzz::Bytes stretched;
+    if (in.stretch) {
+        stretched = qvr::fuzz::Stretched(in.file, in.archiveOffset);
+        in.file = stretched;
+    }
     const std::unique_ptr<qvr::ByteSource> choppy = std::make_unique<ChoppySource>(in);
     qvr::OpenedArchive cut, full;
     const bool fullOpened = qvr::OpenArchiveView(in.file, in.archiveOffset, full) == qvr::OpenStatus::Success;

@@ -263,11 +263,14 @@ std::optional<TempOutput> Folder::CreateTemp(std::string& error) const {
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[64];
         std::snprintf(name, sizeof name, ".qvr-%ld-%u.part", static_cast<long>(getpid()), counter.fetch_add(1));
+        // The name is registered for removal before the file exists, so a
+        // signal between the two cannot leave it behind.
+        const int slot = ClaimSlot(handle_->Get(), name);
         File f(openat(handle_->Get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (f.Valid()) {
-            const int slot = ClaimSlot(handle_->Get(), name);
-            return TempOutput(*this, std::move(f), name, slot);
-        }
+        if (f.Valid()) return TempOutput(*this, std::move(f), name, slot);
+        const int openError = errno;
+        FreeSlot(slot);
+        errno = openError;
         if (errno != EEXIST) break;
     }
     error = "cannot create a file in " + path_.string() + ": " + LastSystemError();

@@ -221,9 +221,15 @@ std::optional<TempOutput> Folder::CreateTemp(std::string& error) const {
         char name[64];
         std::snprintf(name, sizeof name, ".qvr-%lu-%u.part", GetCurrentProcessId(), counter.fetch_add(1));
         const auto full = TempPath(path_, name);
+        // Registered for removal before it exists: an interrupt between the
+        // two cannot leave it behind.
+        const int slot = ClaimSlot(full);
         File f(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (f.Valid()) return TempOutput(*this, std::move(f), name, ClaimSlot(full));
-        if (GetLastError() != ERROR_FILE_EXISTS) break;
+        if (f.Valid()) return TempOutput(*this, std::move(f), name, slot);
+        const DWORD openError = GetLastError();
+        FreeSlot(slot);
+        SetLastError(openError);
+        if (openError != ERROR_FILE_EXISTS) break;
     }
     error = "cannot create a file in " + path_.string() + ": " + LastSystemError();
     return std::nullopt;

@@ -22,14 +22,9 @@ struct Extent {
 
 int Test(const TestOptions& options) {
     Reporter reporter(options.archive.string());
-    std::string error;
-    const auto codec = NameCodec::Make(options.common.encoding, error);
-    if (!codec) {
-        reporter.Say(error);
-        return ExitBadUsage;
-    }
-    auto loaded = LoadArchive(options.archive, reporter);
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
     if (!loaded) return ExitBadUsage;
+    const NameCodec* codec = &loaded->codec;
     const auto& opened = loaded->opened;
     const std::uint64_t fileSize = loaded->file.Size();
     const std::uint32_t count = opened.header.entryCount;

@@ -34,14 +34,20 @@ void Reporter::EntryFailed(std::uint32_t index, const std::string& name, const s
     Emit(fmt::format("qvr: {}: entry {} '{}': {}\n", subject_, index, name, text));
 }
 
-std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, Reporter& reporter) {
+std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, const std::string& encoding,
+                                         Reporter& reporter) {
     std::string error;
+    auto codec = NameCodec::Make(encoding, error);
+    if (!codec) {
+        reporter.Say(error);
+        return std::nullopt;
+    }
     auto file = InputFile::Open(path, error);
     if (!file) {
         reporter.Say("cannot open: " + error);
         return std::nullopt;
     }
-    LoadedArchive loaded{std::move(*file), {}};
+    LoadedArchive loaded{std::move(*codec), std::move(*file), {}};
     switch (OpenArchiveFile(loaded.file, 0, loaded.opened)) {
     case OpenStatus::Success:
         return loaded;

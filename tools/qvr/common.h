@@ -46,14 +46,19 @@ private:
     bool clearLine_ = false;
 };
 
-// An archive file, opened with its directory in memory.
+// An archive file, opened with its directory in memory, and the codec for
+// its names.
 struct LoadedArchive {
+    NameCodec codec;
     InputFile file;
     OpenedArchive opened;
 };
 
-// Opens the archive; on failure says why through `reporter` and gives nullopt.
-std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, Reporter& reporter);
+// Makes the codec for `encoding` (checked first: a bad option is reported
+// before any file is touched), then opens the archive; on failure says why
+// through `reporter` and gives nullopt.
+std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, const std::string& encoding,
+                                         Reporter& reporter);
 
 // An entry's name for messages: converted when an encoding is given, with
 // control bytes escaped.

@@ -161,15 +161,11 @@ std::string FolderKey(const std::filesystem::path& p) { return p.generic_string(
 
 int Extract(const ExtractOptions& options) {
     Reporter reporter(options.archive.string());
-    std::string error;
-    const auto codec = NameCodec::Make(options.common.encoding, error);
-    if (!codec) {
-        reporter.Say(error);
-        return ExitBadUsage;
-    }
-    auto loaded = LoadArchive(options.archive, reporter);
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
     if (!loaded) return ExitBadUsage;
+    const NameCodec* codec = &loaded->codec;
     const InputFile& archive = loaded->file;
+    std::string error;
     const auto& opened = loaded->opened;
     const std::uint32_t count = opened.header.entryCount;
 

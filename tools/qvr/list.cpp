@@ -34,14 +34,9 @@ std::size_t Digits(std::uint64_t v) { return fmt::formatted_size("{}", v); }
 
 int List(const ListOptions& options) {
     Reporter reporter(options.archive.string());
-    std::string error;
-    const auto codec = NameCodec::Make(options.common.encoding, error);
-    if (!codec) {
-        reporter.Say(error);
-        return ExitBadUsage;
-    }
-    auto loaded = LoadArchive(options.archive, reporter);
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
     if (!loaded) return ExitBadUsage;
+    const NameCodec* codec = &loaded->codec;
     const auto& opened = loaded->opened;
     const std::uint32_t count = opened.header.entryCount;
     const bool terminal = IsTerminal(StandardOutput());

@@ -1,7 +1,8 @@
-// Runs the plug-in suite against one DLL: by default AXQVR.SPI next to this
+// Runs a plug-in suite against one DLL: by default AXQVR.SPI next to this
 // program, or the one named by --plugin=PATH. Files the tests make go to a
 // scratch directory under the current one (--scratch=DIR), which becomes the
-// current one. --samples=DIR names the bundled samples.
+// current one, so whatever a call leaves on disk can be found there.
+// --samples=DIR names the bundled samples.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,10 +11,7 @@
 #include <windows.h>
 
 #include "plugin_api.h"
-
-namespace axqvr::test {
-std::string& SamplesDirectory();
-}
+#include "support.h"
 
 namespace {
 

@@ -5,12 +5,6 @@
 #include "support.h"
 
 namespace axqvr::test {
-
-std::string& SamplesDirectory() {
-    static std::string dir;
-    return dir;
-}
-
 namespace {
 
 TEST(BundledSample, ExtractsToItsOriginalFiles) {

@@ -18,6 +18,12 @@ void PrintTo(ResultCode code, std::ostream* out) {
 
 namespace test {
 
+// Where the bundled samples are; main sets it from --samples=DIR.
+std::string& SamplesDirectory() {
+    static std::string dir;
+    return dir;
+}
+
 Bytes Text(std::string_view s) { return {s.begin(), s.end()}; }
 
 Bytes Pattern(std::size_t n, std::uint8_t seed) {

@@ -25,6 +25,9 @@ void PrintTo(ResultCode code, std::ostream* out);
 
 namespace test {
 
+// Where the bundled samples are (--samples=DIR); empty when not given.
+std::string& SamplesDirectory();
+
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Text(std::string_view s);

@@ -174,16 +174,24 @@ bool IsValidUtf8(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-std::string ToUtf8Lossy(std::span<const std::uint8_t> bytes) {
+#ifdef _WIN32
+// A Windows console shows bytes in its own code page: only control bytes are escaped.
+static std::string ConsoleText(std::span<const std::uint8_t> bytes) {
     std::string out;
     out.reserve(bytes.size());
-#ifdef _WIN32
-    // A Windows console shows bytes in its own code page: only control bytes are escaped.
     for (auto b : bytes) {
         if (b < 0x20 || b == 0x7F) AppendEscape(out, b);
         else out.push_back(static_cast<char>(b));
     }
     return out;
+}
+#endif
+
+std::string ToUtf8Lossy(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+#ifdef _WIN32
+    return ConsoleText(bytes);
 #endif
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t n = Utf8SequenceLength(bytes.subspan(i));
@@ -203,12 +211,7 @@ std::string DisplayName(std::span<const std::uint8_t> bytes, bool forTerminal) {
     std::string out;
     out.reserve(bytes.size());
 #ifdef _WIN32
-    // A Windows console shows bytes in its own code page: only control bytes are escaped.
-    for (auto b : bytes) {
-        if (b < 0x20 || b == 0x7F) AppendEscape(out, b);
-        else out.push_back(static_cast<char>(b));
-    }
-    return out;
+    return ConsoleText(bytes);
 #endif
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t n = Utf8SequenceLength(bytes.subspan(i));

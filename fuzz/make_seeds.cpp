@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     }
     const fs::path root = argv[1];
     Corpus image(root, "fuzz_open_image"), shortReads(root, "fuzz_short_reads"), roundTrip(root, "fuzz_round_trip"),
-        safePath(root, "fuzz_safe_path");
+        entryName(root, "fuzz_entry_name");
 
     for (const auto& entries : EntrySets()) {
         const Bytes archive = Written(entries);
@@ -141,11 +141,20 @@ int main(int argc, char** argv) {
     roundTrip.Add(qvr::fuzz::EncodePlan(qvr::fuzz::PlanTooManyEntries, {{0, 0}}));
 
     // Names an extraction might be handed: ordinary, climbing out, rooted,
-    // drive-qualified, with back slashes, dots, and a zero byte.
+    // drive-qualified, with back slashes, dots, devices and a zero byte;
+    // each read single-byte (the first byte 0) and as Shift_JIS (1), where
+    // the second byte of "\x95\\" is no separator.
     using namespace std::string_view_literals;
     const std::string_view names[] = {
         "a"sv, "dir/file.txt", "a/./b", "a/../b", "../up", "a/../../up", "/abs", "//server/share", "C:x",
-        "C:\\win", "a\\b", "..\\up", ".", "..", "", "a/", "trailing.", "a\0b"sv};
-    for (const auto name : names) safePath.Add(Text(name));
+        "C:\\win", "a\\b", "..\\up", ".", "..", "", "a/", "trailing.", "a\0b"sv, "nul.txt", "COM1",
+        "\x95\\\x8e\xa6\\\x83\\.txt", "\x83\\..\\x"};
+    for (const auto name : names) {
+        for (const char codePage : {'\0', '\1'}) {
+            std::string seed(1, codePage);
+            seed += name;
+            entryName.Add(Text(seed));
+        }
+    }
     return 0;
 }

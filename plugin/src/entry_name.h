@@ -4,10 +4,9 @@
 
 namespace axqvr {
 
-// False for a name that is empty, absolute (\x, /x), UNC, holds a colon
-// anywhere (a drive, or an alternate data stream), or has a component that
-// the system would take as the parent directory or as a device (NUL, CON,
-// COM1 and their kin). Relative names into existing folders are fine.
+// Whether the archive rule for entry names accepts `name`, read in the
+// system's ANSI code page (the one CreateFileA reads it in), so that the
+// second byte of a double-byte character is never taken for a separator.
 bool IsSafeEntryName(const char* name) noexcept;
 
 }  // namespace axqvr

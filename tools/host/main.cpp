@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
 #include <windows.h>
 
 #include "plugin_library.h"
+#include "qvr/entry_name.h"
 
 namespace qvrhost {
 namespace {
@@ -183,19 +185,13 @@ int Find(const PluginLibrary& plugin, const Source& source, const std::string& n
     return 0;
 }
 
-// Entry names come from the archive: the host writes only below DIR.
+// Entry names come from the archive: the host writes only below DIR, and
+// only names that the archive rule accepts, read in the ANSI code page.
 bool IsPlainRelativeName(const char* name) {
-    if (name[0] == '\0' || name[0] == '\\' || name[0] == '/' || std::strchr(name, ':') != nullptr) return false;
-    std::string component;
-    for (const char* p = name;; ++p) {
-        if (*p == '\0' || *p == '\\' || *p == '/') {
-            if (component == "..") return false;
-            component.clear();
-            if (*p == '\0') return true;
-        } else {
-            component += *p;
-        }
-    }
+    CPINFO info{};
+    const auto lead = GetCPInfo(CP_ACP, &info) ? qvr::LeadBytes::FromRangePairs(info.LeadByte) : qvr::LeadBytes{};
+    const std::span bytes(reinterpret_cast<const std::uint8_t*>(name), std::strlen(name));
+    return qvr::CheckEntryName(bytes, lead) == qvr::NameRefusal::None;
 }
 
 bool WriteBlockToFile(const std::string& path, HLOCAL block, std::uint32_t size) {
@@ -255,7 +251,7 @@ int Extract(const PluginLibrary& plugin, const Options& o, const Source& source,
         }
         if (!o.pluginWrites) {
             if (!IsPlainRelativeName(name)) {
-                std::fprintf(stderr, "qvrhost: %s: not written, the name reaches outside %s\n", name, dir.c_str());
+                std::fprintf(stderr, "qvrhost: %s: not written, not a safe file name below %s\n", name, dir.c_str());
                 status = 1;
                 continue;
             }

@@ -8,21 +8,23 @@
 #include <span>
 #include <string>
 
+#include "qvr/entry_name.h"
+
 namespace qvr::cli {
 
-// The relative path an entry may be written to, with backslashes and slashes
-// both taken as folder separators, or nullopt when the name is refused:
-// empty, absolute, drive-qualified or containing any colon, UNC, with a `..`
-// component (or any component made only of dots and spaces, which Windows
-// would shorten to one), containing a zero byte, or naming a folder (a
-// trailing separator). Empty and `.` components are dropped. On Windows,
-// names that Windows would treat specially (device names, trailing dots or
-// spaces, < > " | ? * and control bytes) are refused as well. An accepted
-// path never has a root and never leaves the folder it is joined to.
-std::optional<std::filesystem::path> SafeRelativePath(std::span<const std::uint8_t> name);
+// The relative path an entry may be written to, or nullopt when the archive
+// rule for entry names refuses it (qvr/entry_name.h: absolute, UNC, any
+// colon, a component of dots and spaces, device names, reserved characters,
+// control bytes, ...). Slash and backslash both separate folders, but never
+// the second byte of a two-byte character of `lead`'s code page; empty and
+// `.` components are dropped. An accepted path never has a root and never
+// leaves the folder it is joined to. `name` is what the tool writes: UTF-8
+// text, or the stored bytes where no encoding converts them.
+std::optional<std::filesystem::path> SafeRelativePath(std::span<const std::uint8_t> name,
+                                                      const LeadBytes& lead = LeadBytes{});
 
 // Why SafeRelativePath refuses a name, in a few words for a message; empty
 // when the name is accepted.
-std::string RefusalReason(std::span<const std::uint8_t> name);
+std::string RefusalReason(std::span<const std::uint8_t> name, const LeadBytes& lead = LeadBytes{});
 
 }  // namespace qvr::cli

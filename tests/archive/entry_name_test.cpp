@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "qvr/entry_name.h"
+
+namespace qvr {
+namespace {
+
+std::span<const std::uint8_t> B(std::string_view s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+struct NameCase {
+    std::string_view name;
+    NameRefusal single;  // read in a single-byte code page
+    NameRefusal sjis;    // read as Shift_JIS
+};
+
+TEST(EntryName, OneRuleForEveryReader) {
+    using enum NameRefusal;
+    using namespace std::string_view_literals;
+    const NameCase cases[] = {
+        {"readme.txt", None, None},
+        {"sound\\bgm/01.wav", None, None},
+        {".\\a.txt", None, None},
+        {"a\\\\b", None, None},
+        {"..a\\.hidden", None, None},
+        {"", Empty, Empty},
+        {"a\0b"sv, ZeroByte, ZeroByte},
+        {"\\windows\\x", Absolute, Absolute},
+        {"/etc/passwd", Absolute, Absolute},
+        {"\\\\server\\share", Unc, Unc},
+        {"C:\\x", Colon, Colon},
+        {"12:00.log", Colon, Colon},
+        {"file.txt:stream", Colon, Colon},
+        {"tab\there", ControlByte, ControlByte},
+        {"a?.txt", ReservedCharacter, ReservedCharacter},
+        {"a|b", ReservedCharacter, ReservedCharacter},
+        {"dir\\", FolderOnly, FolderOnly},
+        {"..\\x", ParentComponent, ParentComponent},
+        {"a/../b", ParentComponent, ParentComponent},
+        {"...", ParentComponent, ParentComponent},
+        {".. \\x", ParentComponent, ParentComponent},
+        {"b..\\x", TrailingDotOrSpace, TrailingDotOrSpace},
+        {"name ", TrailingDotOrSpace, TrailingDotOrSpace},
+        {"nul.txt", DeviceName, DeviceName},
+        {"sub\\CON", DeviceName, DeviceName},
+        {"com1.dat", DeviceName, DeviceName},
+        {"lpt9", DeviceName, DeviceName},
+        {"conout$", DeviceName, DeviceName},
+        {"COM\xB9", DeviceName, DeviceName},      // superscript one, Western code page
+        {"COM\xC2\xB9.txt", DeviceName, DeviceName},  // the same in UTF-8
+        {"COM10", None, None},
+        {"console", None, None},
+        {".", NoFileName, NoFileName},
+        {".\\.", NoFileName, NoFileName},
+        // Shift_JIS: 0x95 0x5C is one character, not a folder and a broken byte.
+        {"\x95\\\x8e\xa6\\\x83\\.txt", None, None},  // a folder in either reading
+        {"\x83\\..", ParentComponent, TrailingDotOrSpace},  // single-byte: a folder, then ".."
+        {"\x83\\nul", DeviceName, None},
+        {"\x83|.txt", ReservedCharacter, None},  // 0x83 0x7C is a katakana letter
+        {"\x83", None, BrokenCharacter},
+        {"\x83/x", None, BrokenCharacter},
+    };
+    const auto sjis = LeadBytes::ForCodePage(932);
+    for (const auto& c : cases) {
+        EXPECT_EQ(CheckEntryName(B(c.name)), c.single) << "'" << c.name << "' single-byte";
+        EXPECT_EQ(CheckEntryName(B(c.name), sjis), c.sjis) << "'" << c.name << "' Shift_JIS";
+    }
+}
+
+TEST(EntryName, SplitsOnlyAtSeparatorsThatStartACharacter) {
+    const auto sjis = LeadBytes::ForCodePage(932);
+    const auto parts = PathComponents(B("\x95\\\x8e\xa6\\.\\\x83\\.txt"), sjis);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(std::string(parts[0].begin(), parts[0].end()), "\x95\\\x8e\xa6");
+    EXPECT_EQ(std::string(parts[1].begin(), parts[1].end()), "\x83\\.txt");
+    EXPECT_EQ(PathComponents(B("\x95\\\x8e\xa6\\\x83\\.txt")).size(), 4u);
+    EXPECT_EQ(SplitEntryName(B("a//b/")).size(), 4u);
+}
+
+TEST(EntryName, LeadBytesFromTheSystemsRangePairs) {
+    const std::uint8_t pairs[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0, 0x20, 0x30};
+    const auto lead = LeadBytes::FromRangePairs(pairs);
+    for (unsigned b = 0; b < 256; ++b)
+        EXPECT_EQ(lead.IsLead(static_cast<std::uint8_t>(b)), LeadBytes::ForCodePage(932).IsLead(static_cast<std::uint8_t>(b))) << b;
+    EXPECT_FALSE(LeadBytes::ForCodePage(1252).Any());
+    EXPECT_TRUE(LeadBytes::ForCodePage(949).IsLead(0xFE));
+}
+
+}  // namespace
+}  // namespace qvr

@@ -8,6 +8,7 @@
 #   killed_creation      likewise for a new archive, and for one replaced
 #   interrupted_cleanup  a run stopped by SIGINT, SIGTERM or SIGHUP also
 #                        removes its temporary files
+#   (the kills and signals come at chosen calls, delivered by strace)
 #   signal_at_temp_creation  ... even when the signal comes the moment a
 #                        temporary file has been created (strace delivers it
 #                        exactly then)
@@ -120,32 +121,35 @@ check_final_names() {
     final_others=$others
 }
 
-# Starts the tool in the background, waits until something has appeared at
-# the glob $1 (its output is under way), waits $2 seconds more, and freezes
-# it with SIGSTOP. If the glob $3 still matches then (a temporary output is
-# open: the run is in the middle), sends signal $4 and lets it go on; else
-# the run had got past that point and is let finish. Sets $interrupted to 1
-# for a run caught in the middle, and $status to the tool's exit status.
-# The rest are the tool's arguments.
-run_and_signal() {
-    local appeared=$1 delay=$2 middle=$3 signal=$4
-    shift 4
-    "$qvr" "$@" >/dev/null 2>"$scratch/stderr" &
-    local pid=$!
-    # compgen is a builtin, so the loop is fast enough to catch a file
-    # while it is being written.
-    while kill -0 "$pid" 2>/dev/null && ! compgen -G "$appeared" >/dev/null; do :; done
-    [[ $delay != 0 ]] && sleep "$delay"
-    interrupted=0
-    if kill -STOP "$pid" 2>/dev/null; then
-        if [[ $(cut -d' ' -f3 "/proc/$pid/stat" 2>/dev/null) == T ]] && compgen -G "$middle" >/dev/null; then
-            kill "-$signal" "$pid" && interrupted=1
-        fi
-        kill -CONT "$pid" 2>/dev/null
-    fi
-    wait "$pid"
+# Runs stop at an exact point, never at a moment chosen by a clock: strace
+# delivers the signal as the tool makes its Nth call of the system call that
+# moves file data, so the same run is caught at the same place on a busy
+# machine and on a quiet one.
+need_strace() { command -v strace >/dev/null || { note "skipped: needs strace"; exit 77; }; }
+
+# Which call moves the data in a run of the tool with these arguments, and
+# how often it comes: sets $data_call and $data_calls. The run's output is
+# left for the caller to clear.
+find_data_call() {
+    strace -f -qq -c -o "$scratch/calls" -e trace=copy_file_range,sendfile,pwrite64,write "$qvr" "$@" >/dev/null 2>&1
+    # strace -c: % time, seconds, usecs/call, calls, [errors,] syscall.
+    read -r data_calls data_call < <(awk '$NF ~ /^(copy_file_range|sendfile|pwrite64|write)$/ { print $4, $NF }' \
+        "$scratch/calls" | sort -n -r | head -n 1)
+    [[ -n ${data_call:-} && ${data_calls:-0} -gt 0 ]] || { fail "no data call seen in a run of: $*"; exit 1; }
+}
+
+# Runs the tool and sends signal $1 as it makes data call number $2 (of the
+# kind find_data_call chose). Sets $status; the rest are the tool's arguments.
+run_signalled_at() {
+    local signal=$1 when=$2
+    shift 2
+    strace -f -qq -o /dev/null -e trace="$data_call" -e inject="$data_call":signal="SIG$signal":when="$when" \
+        "$qvr" "$@" >/dev/null 2>"$scratch/stderr"
     status=$?
 }
+
+# Where to stop a run of $1 data calls: the first, one in the middle, the last.
+stop_points() { printf '%s\n' 1 $((($1 + 1) / 2)) "$1" | sort -n -u; }
 
 # Runs the tool with a limit on the size of the files it writes ($1 bytes):
 # the write that would pass it kills the tool with SIGXFSZ, at that byte.
@@ -264,26 +268,24 @@ case_read_only_folder() {
 }
 
 case_killed_extraction() {
+    need_strace
     make_large
-    local total out delay limit attempt runs=0 cut=0
+    local total out when runs=0
     total=$(find "$scratch/large" -type f | wc -l)
-    # Killed at chosen moments while a file is being written ...
-    for delay in 0 0 0.02 0.05 0.1; do
-        for attempt in 1 2 3 4 5; do
-            out=$scratch/out-$runs
-            rm -rf "$out"
-            mkdir -p "$out"
-            # The tool's temporary outputs are hidden files: one open means
-            # a file is being written.
-            run_and_signal "$out/**/.[!.]*" "$delay" "$out/**/.[!.]*" KILL extract -q "$scratch/large.qvr" -C "$out"
-            [[ $interrupted -eq 1 ]] && break
-        done
+    out=$scratch/out-probe
+    mkdir -p "$out"
+    find_data_call extract -q "$scratch/large.qvr" -C "$out"
+    rm -rf "$out"
+    # Killed as it moves the data of the first file, of one in the middle and of the last ...
+    for when in $(stop_points "$data_calls"); do
+        out=$scratch/out-$runs
+        mkdir -p "$out"
+        run_signalled_at KILL "$when" extract -q "$scratch/large.qvr" -C "$out"
         runs=$((runs + 1))
-        check_final_names "$out" "$scratch/large" "extract killed after ${delay}s"
-        if [[ $interrupted -eq 1 ]]; then
-            cut=$((cut + 1))
-            note "killed after ${delay}s: $final_complete of $total files complete under final names, $final_others temporary files left"
-        fi
+        checks=$((checks + 1))
+        [[ $status -eq $((128 + 9)) ]] || fail "extract killed at $data_call $when of $data_calls: status $status, not killed"
+        check_final_names "$out" "$scratch/large" "extract killed at $data_call $when of $data_calls"
+        note "killed at $data_call $when of $data_calls: $final_complete of $total files complete under final names, $final_others temporary files left"
         # Run again over what the killed run left: everything is there and
         # whole afterwards.
         "$qvr" extract -q --overwrite "$scratch/large.qvr" -C "$out" 2>"$scratch/stderr"
@@ -294,9 +296,7 @@ case_killed_extraction() {
             fail "extract run again after a kill: status $status, $final_complete of $total files complete; $(head -n 3 "$scratch/stderr")"
         rm -rf "$out"
     done
-    checks=$((checks + 1))
-    [[ $cut -gt 0 ]] || fail "no run was caught part way (each finished first); the test proved nothing"
-    pass "$cut of $runs extractions killed in the middle; no incomplete file under a final name"
+    pass "$runs extractions killed part way; no incomplete file under a final name"
 
     # ... and killed by the system at an exact byte, inside a large file.
     for limit in 1048576 $((20 * 1048576)); do
@@ -315,42 +315,38 @@ case_killed_extraction() {
 }
 
 case_killed_creation() {
+    need_strace
     make_small
     make_large
     "$qvr" create -q "$scratch/reference.qvr" -C "$scratch/large" . || fail "create without interruption"
-    local size delay attempt limit runs=0 cut=0 dir=$scratch/new
+    local size when runs=0 dir=$scratch/new
     size=$(stat -c %s "$scratch/reference.qvr")
-    # A new archive, killed at chosen moments while it is being written.
-    for delay in 0 0 0.02 0.05 0.1; do
-        for attempt in 1 2 3 4 5; do
-            rm -rf "$dir"
-            mkdir -p "$dir"
-            run_and_signal "$dir/.[!.]*" "$delay" "$dir/.[!.]*" KILL create -q "$dir/new.qvr" -C "$scratch/large" .
-            [[ $interrupted -eq 1 ]] && break
-        done
+    mkdir -p "$dir"
+    find_data_call create -q "$dir/new.qvr" -C "$scratch/large" .
+    for when in $(stop_points "$data_calls"); do
+        # A new archive, killed while it is being written.
+        rm -rf "$dir"
+        mkdir -p "$dir"
+        run_signalled_at KILL "$when" create -q "$dir/new.qvr" -C "$scratch/large" .
         runs=$((runs + 1))
         checks=$((checks + 1))
-        if [[ -e $dir/new.qvr ]] && ! cmp -s "$dir/new.qvr" "$scratch/reference.qvr"; then
-            fail "create killed after ${delay}s: new.qvr exists but is incomplete ($(stat -c %s "$dir/new.qvr") of $size bytes)"
+        [[ $status -eq $((128 + 9)) ]] || fail "create killed at $data_call $when of $data_calls: status $status, not killed"
+        if [[ -e $dir/new.qvr ]]; then
+            fail "create killed at $data_call $when of $data_calls: new.qvr exists ($(stat -c %s "$dir/new.qvr") of $size bytes)"
         fi
-        if [[ $interrupted -eq 1 ]]; then
-            cut=$((cut + 1))
-            note "killed after ${delay}s: new.qvr $([[ -e $dir/new.qvr ]] && echo complete || echo absent), $(find "$dir" -type f ! -name new.qvr | wc -l) temporary files left"
-        fi
+        note "killed at $data_call $when of $data_calls: $(find "$dir" -type f | wc -l) temporary files left"
 
         # Replacing an archive: killed part way, the old one stays whole.
         rm -rf "$dir"
         mkdir -p "$dir"
         cp "$scratch/small.qvr" "$dir/old.qvr"
-        run_and_signal "$dir/.[!.]*" "$delay" "$dir/.[!.]*" KILL create -q --overwrite "$dir/old.qvr" -C "$scratch/large" .
+        run_signalled_at KILL "$when" create -q --overwrite "$dir/old.qvr" -C "$scratch/large" .
         checks=$((checks + 1))
-        if ! cmp -s "$dir/old.qvr" "$scratch/small.qvr" && ! cmp -s "$dir/old.qvr" "$scratch/reference.qvr"; then
-            fail "create --overwrite killed after ${delay}s: old.qvr is neither the old archive nor the new one"
+        if ! cmp -s "$dir/old.qvr" "$scratch/small.qvr"; then
+            fail "create --overwrite killed at $data_call $when of $data_calls: old.qvr is not the old archive"
         fi
     done
-    checks=$((checks + 1))
-    [[ $cut -gt 0 ]] || fail "no creation was caught part way (each finished first); the test proved nothing"
-    pass "$cut of $runs creations killed in the middle; no incomplete archive under its final name"
+    pass "$runs creations killed part way; no incomplete archive under its final name, the replaced one untouched"
 
     # Killed by the system at exact bytes: inside the directory, inside the
     # data, and one byte short of the end.
@@ -375,44 +371,47 @@ case_killed_creation() {
 }
 
 case_interrupted_cleanup() {
+    need_strace
     make_large
-    local signal out dir attempt
+    local signal out dir when extract_calls extract_call create_calls create_call
+    out=$scratch/out-probe
+    mkdir -p "$out"
+    find_data_call extract -q "$scratch/large.qvr" -C "$out"
+    extract_calls=$data_calls extract_call=$data_call
+    dir=$scratch/new-probe
+    mkdir -p "$dir"
+    find_data_call create -q "$dir/new.qvr" -C "$scratch/large" .
+    create_calls=$data_calls create_call=$data_call
     for signal in INT TERM HUP; do
-        for attempt in 1 2 3 4 5; do
-            out=$scratch/out-$signal
-            rm -rf "$out"
-            mkdir -p "$out"
-            run_and_signal "$out/**/.[!.]*" 0.005 "$out/**/.[!.]*" "$signal" extract -q "$scratch/large.qvr" -C "$out"
-            [[ $interrupted -eq 1 ]] && break
-        done
+        out=$scratch/out-$signal
+        mkdir -p "$out"
+        data_call=$extract_call
+        when=$(((extract_calls + 1) / 2))
+        run_signalled_at "$signal" "$when" extract -q "$scratch/large.qvr" -C "$out"
         check_final_names "$out" "$scratch/large" "extract stopped by SIG$signal"
         checks=$((checks + 1))
-        if [[ $interrupted -eq 0 ]]; then
-            fail "extract was never caught part way by SIG$signal; the test proved nothing"
-        elif [[ $status -eq 0 ]]; then
-            fail "extract stopped by SIG$signal exited with status 0"
+        if [[ $status -eq 0 ]]; then
+            fail "extract stopped by SIG$signal at $data_call $when of $extract_calls exited with status 0"
+        elif [[ $final_complete -eq $(find "$scratch/large" -type f | wc -l) ]]; then
+            fail "extract stopped by SIG$signal at $data_call $when of $extract_calls still wrote every file"
         elif [[ $final_others -ne 0 ]]; then
             fail "extract stopped by SIG$signal left $final_others temporary files: $(find "$out" -name '.*' -type f | tr '\n' ' ')"
         else
-            pass "extract stopped by SIG$signal: status $status, $final_complete complete files, no temporary file left"
+            pass "extract stopped by SIG$signal at $data_call $when of $extract_calls: status $status, $final_complete complete files, no temporary file left"
         fi
 
-        for attempt in 1 2 3 4 5; do
-            dir=$scratch/new-$signal
-            rm -rf "$dir"
-            mkdir -p "$dir"
-            run_and_signal "$dir/.[!.]*" 0.005 "$dir/.[!.]*" "$signal" create -q "$dir/new.qvr" -C "$scratch/large" .
-            [[ $interrupted -eq 1 ]] && break
-        done
+        dir=$scratch/new-$signal
+        mkdir -p "$dir"
+        data_call=$create_call data_calls=$create_calls
+        when=$(((data_calls + 1) / 2))
+        run_signalled_at "$signal" "$when" create -q "$dir/new.qvr" -C "$scratch/large" .
         checks=$((checks + 1))
-        if [[ $interrupted -eq 0 ]]; then
-            fail "create was never caught part way by SIG$signal; the test proved nothing"
-        elif [[ $status -eq 0 ]]; then
-            fail "create stopped by SIG$signal exited with status 0"
+        if [[ $status -eq 0 ]]; then
+            fail "create stopped by SIG$signal at $data_call $when of $data_calls exited with status 0"
         elif [[ -n $(ls -A "$dir") ]]; then
             fail "create stopped by SIG$signal left: $(ls -A "$dir" | tr '\n' ' ')"
         else
-            pass "create stopped by SIG$signal: status $status, nothing left"
+            pass "create stopped by SIG$signal at $data_call $when of $data_calls: status $status, nothing left"
         fi
     done
 }

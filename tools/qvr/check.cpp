@@ -1,13 +1,12 @@
 // qvr test: checks the whole structure and names every problem with the
 // entry's index.
 #include <algorithm>
-#include <unordered_map>
 
 #include <fmt/format.h>
 
 #include "commands.h"
 #include "common.h"
-#include "safe_path.h"
+#include "placement.h"
 
 namespace qvr::cli {
 namespace {
@@ -43,7 +42,9 @@ int Test(const TestOptions& options) {
     }
 
     std::vector<Extent> extents;
-    std::unordered_map<std::string, std::uint32_t> seen;
+    Placer placer(*codec);
+    std::uint64_t duplicates = 0;
+    std::string firstDuplicate;
     auto cursor = opened.Begin();
     Entry entry;
     std::uint32_t walked = 0;
@@ -66,15 +67,31 @@ int Test(const TestOptions& options) {
             reporter.EntryFailed(entry.index, label, "name is not valid " + options.common.encoding);
             continue;
         }
-        if (const auto why = RefusalReason(*text); !why.empty()) {
-            reporter.EntryFailed(entry.index, label, "name would be refused on extraction: " + why);
-            continue;
+        // Judged as extraction places names, so that test fails wherever
+        // extracting into an empty folder would.
+        const auto place = placer.Add(entry.index, *text);
+        switch (place.outcome) {
+        case Placing::Placed:
+            break;
+        case Placing::Refused:
+            reporter.EntryFailed(entry.index, label, "name would be refused on extraction: " + place.reason);
+            break;
+        case Placing::Duplicate:
+            if (duplicates++ == 0)
+                firstDuplicate = fmt::format("entry {} '{}' repeats entry {}", entry.index, label, place.earlier);
+            break;
+        case Placing::Clash:
+            reporter.EntryFailed(entry.index, label,
+                                 fmt::format("entry {} needs this path as the other of file and folder; extraction "
+                                             "writes only the first",
+                                             place.earlier));
+            break;
         }
-        const auto key = SafeRelativePath(*text)->generic_string();
-        if (const auto [it, added] = seen.try_emplace(key, entry.index); !added && !options.common.quiet)
-            reporter.Say(fmt::format("entry {} '{}': warning: same name as entry {}; extraction keeps one", entry.index,
-                                     label, it->second));
     }
+    if (duplicates > 0)
+        reporter.Failed(fmt::format("{} the name of an earlier entry ({}); extraction keeps the first of each name",
+                                    duplicates == 1 ? "1 entry repeats" : fmt::format("{} entries repeat", duplicates),
+                                    firstDuplicate));
 
     // Data may lie anywhere after the entries themselves, even inside the
     // extent the first entry declares; they must not overlap header or entries.
@@ -97,13 +114,15 @@ int Test(const TestOptions& options) {
 
     if (reporter.AnyFailed()) {
         if (!options.common.quiet)
-            std::fputs(fmt::format("{}: {} entries, {} problems\n", options.archive.string(), count, reporter.Failures())
+            std::fputs(fmt::format("{}: {}, {}\n", options.archive.string(), Count(count, "entry", "entries"),
+                                   Count(reporter.Failures(), "problem", "problems"))
                            .c_str(),
                        stdout);
         return ExitSomeFailed;
     }
     if (!options.common.quiet)
-        std::fputs(fmt::format("{}: {} entries, sound\n", options.archive.string(), count).c_str(), stdout);
+        std::fputs(fmt::format("{}: {}, sound\n", options.archive.string(), Count(count, "entry", "entries")).c_str(),
+                   stdout);
     return ExitSuccess;
 }
 

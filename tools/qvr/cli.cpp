@@ -1,4 +1,8 @@
 // The command line: four commands, each with its options and examples.
+#include <algorithm>
+#include <array>
+#include <string_view>
+
 #include <CLI/CLI.hpp>
 #include <fmt/core.h>
 
@@ -19,9 +23,59 @@ void AddCommon(CLI::App& command, CommonOptions& common) {
                        "converted to and from UTF-8; without it they pass through as bytes");
 }
 
+void AddSelection(CLI::App& command, SelectOptions& select, const char* what) {
+    command.add_option("NAME", select.names,
+                       fmt::format("Entries to {}: an entry's exact name, a folder (everything under it), or a "
+                                   "shell-style pattern (* ? [...]); all when none",
+                                   what));
+    command.add_flag("--no-wildcards", select.noWildcards, "Every NAME is an exact name or folder, never a pattern");
+    command.add_flag("-i,--ignore-case", select.ignoreCase, "Names and patterns match ignoring the case of A-Z");
+}
+
+constexpr std::array<std::string_view, 4> Commands{"list", "extract", "create", "test"};
+
+// The command word, if the line has one that is not a known command: said
+// plainly rather than as a missing subcommand.
+std::optional<std::string> UnknownCommand(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.starts_with("-")) continue;  // -h, -V and their long forms take no value
+        if (std::find(Commands.begin(), Commands.end(), arg) == Commands.end()) return std::string(arg);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// CLI11's messages, made one plain line: "--directory: given more than once".
+std::string PlainParseError(const CLI::ParseError& e) {
+    const std::string text = e.what();
+    const auto colon = text.find(": ");
+    const std::string option = colon == std::string::npos ? std::string() : text.substr(0, colon);
+    if (!option.empty() && text.find("At Most") != std::string::npos) return option + ": given more than once";
+    if (!option.empty() && text.find("required") != std::string::npos && text.ends_with("missing"))
+        return option + ": needs a value";
+    return text;
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
+    if (const auto unknown = UnknownCommand(argc, argv)) {
+        fmt::print(stderr, "qvr: unknown command '{}'; the commands are list, extract, create and test (qvr --help)\n",
+                   *unknown);
+        return ExitBadUsage;
+    }
+    // Everything after "--" is a name, even if it starts with '-': the
+    // parser sees only what comes before, and the rest is added after it.
+    std::vector<std::string> afterDashes;
+    int parsedArgc = argc;
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--") {
+            afterDashes.assign(argv + i + 1, argv + argc);
+            parsedArgc = i;
+            break;
+        }
+
     CLI::App app{"qvr: list, extract, create and test QVR archives", "qvr"};
     app.set_version_flag("-V,--version", "qvr " QVR_VERSION);
     app.require_subcommand(1);
@@ -36,7 +90,8 @@ Run 'qvr COMMAND --help' for a command's options.)");
 
     ListOptions list;
     auto* listCmd = app.add_subcommand("list", "List the entries of an archive");
-    listCmd->add_option("ARCHIVE", list.archive, "The archive")->required();
+    listCmd->add_option("ARCHIVE", list.archive, "The archive ('-': standard input)");
+    AddSelection(*listCmd, list.select, "list");
     listCmd->add_flag("-l,--long", list.longFormat, "Index, size and data offset in columns, and a total line");
     listCmd->add_flag("--json", list.json,
                       "A JSON array of {index, name, nameHex, size, offset}; names are always valid UTF-8 "
@@ -46,64 +101,85 @@ Run 'qvr COMMAND --help' for a command's options.)");
   qvr list data.qvr
   qvr list -l data.qvr
   qvr list --json --encoding CP932 data.qvr > names.json
+  curl -s https://example.org/data.qvr | qvr list -l -
 
 Control bytes in names are shown as \xNN escapes when the output is a terminal.)");
 
     ExtractOptions extract;
     auto* extractCmd = app.add_subcommand("extract", "Extract entries into a folder or to standard output");
-    extractCmd->add_option("ARCHIVE", extract.archive, "The archive")->required();
-    extractCmd->add_option("NAME", extract.names,
-                           "Entries to extract: exact names or shell-style patterns (* ? [...]); all when none");
+    extractCmd->add_option("ARCHIVE", extract.archive, "The archive ('-': standard input)");
+    AddSelection(*extractCmd, extract.select, "extract");
     extractCmd->add_option("-C,--directory", extract.target, "Target folder (made if missing; default: .)");
     extractCmd->add_flag("-O,--stdout", extract.toStdout, "Write the selected entries' bytes to standard output");
-    extractCmd->add_flag("-i,--ignore-case", extract.ignoreCase, "Names and patterns match ignoring the case of A-Z");
-    auto* overwrite = extractCmd->add_flag("--overwrite", extract.overwrite, "Replace existing files");
+    extractCmd->add_flag("--overwrite", extract.overwrite, "Replace existing files (not with --keep)");
     bool keep = false;
-    extractCmd->add_flag("-k,--keep", keep, "Keep existing files and report them (the default)")->excludes(overwrite);
-    extractCmd->add_option("-j,--threads", extract.threads, "Files written at once (default: 2 for many entries)")
+    extractCmd->add_flag("-k,--keep", keep, "Keep existing files, counted in one line (the default)");
+    extractCmd->add_flag("-v,--verbose", extract.verbose, "Name each existing file kept");
+    extractCmd->add_option("-j,--threads", extract.threads,
+                           "Files written at once, 1 to 64; 0, the default, chooses 2 for 64 entries or more, else 1")
         ->check(CLI::Range(0u, 64u));
     AddCommon(*extractCmd, extract.common);
     extractCmd->footer(R"(Examples:
   qvr extract data.qvr                      everything into the current folder
   qvr extract data.qvr -C out 'sound\*.wav' matching entries into out/
   qvr extract -O data.qvr readme.txt | less one entry to standard output
+  qvr extract data.qvr sound                the folder sound and everything in it
+  qvr extract --no-wildcards data.qvr 'a[1].txt'
+
+Selection: a NAME that is exactly an entry's name selects that entry alone;
+otherwise a NAME without wildcards selects the folder of that name (sound,
+sound/ and ./sound/ alike), and any other NAME is a pattern in which '?' is one
+character and '*' any run of characters, separators included. Backslashes and
+slashes are the same folder separator in names and patterns.
 
 Safe by default: names that are absolute, carry a drive letter or colon, a UNC
-prefix or '..' are refused (the rest go on); nothing is written through a
-symbolic link; existing files are kept (--keep) unless --overwrite is given.
-Each file is written under a temporary name and renamed when complete.
-Backslashes and slashes in stored names are folder separators; in patterns,
-'*' also matches them, and '/' and '\' match each other.)");
+prefix, '..', a device name or a character Windows refuses are refused (the
+rest go on); nothing is written through a symbolic link; existing files are
+kept (--keep) unless --overwrite is given, and keeping them is no failure.
+When names repeat, the first entry of each name is extracted. Each file is
+written under a temporary name and renamed when complete.)");
 
     CreateOptions create;
     auto* createCmd = app.add_subcommand("create", "Pack files and folders into a new archive");
-    createCmd->add_option("ARCHIVE", create.archive, "The archive to write")->required();
-    createCmd->add_option("FILE", create.inputs, "Files and folders (folders are packed recursively)")->required();
+    createCmd->add_option("ARCHIVE", create.archive, "The archive to write ('-': standard output)");
+    createCmd->add_option("FILE", create.inputs, "Files and folders (folders are packed recursively)");
     createCmd->add_option("-C,--directory", create.directory, "Take FILE names relative to this folder");
     createCmd->add_flag("--overwrite", create.overwrite, "Replace ARCHIVE if it exists");
+    createCmd->add_flag("-P,--no-follow", create.noFollow,
+                        "Leave out symbolic links, with a warning each (exit status 1); by default links to files "
+                        "and folders are followed");
     AddCommon(*createCmd, create.common);
     createCmd->footer(R"(Examples:
   qvr create data.qvr readme.txt sound     readme.txt and sound\... entries
   qvr create data.qvr -C tree .            the contents of tree/, without the prefix
   qvr create --encoding CP932 data.qvr -C tree .
+  qvr create - tree | ssh host 'cat > tree.qvr'
 
 Names are the paths as given, with backslash separators; folders are walked in
-byte order of their names. Refuses, writing nothing, more than 65535 files, a
-name longer than 255 bytes, or data past the 4 GiB an archive can address.)");
+byte order of their names. Every name must come back out as the path it came
+from, so create refuses, writing nothing and listing every offending path:
+names that extraction refuses (a colon, a component of dots and spaces, a
+device name such as nul.txt or COM1, control bytes, < > " | ? *), a backslash
+inside a file name, names that do not come back unchanged from --encoding,
+two different files stored under one name, a symbolic link loop or a link to
+nothing, more than 65535 files, a name longer than 255 bytes, or data past the
+4 GiB an archive can address. Empty folders cannot be stored; each is named.)");
 
     TestOptions test;
     auto* testCmd = app.add_subcommand("test", "Check an archive's structure");
-    testCmd->add_option("ARCHIVE", test.archive, "The archive")->required();
+    testCmd->add_option("ARCHIVE", test.archive, "The archive ('-': standard input)");
     AddCommon(*testCmd, test.common);
     testCmd->footer(R"(Examples:
   qvr test data.qvr && echo sound
 
 Checks the header, the directory's extent, that every entry's data lie inside
-the file without overlapping the directory or each other, and that every name
-would be accepted on extraction. Exit status 0 when the archive is sound.)");
+the file without overlapping the directory or each other, and that every entry
+would be extracted: names accepted, none repeated, none both a file and a
+folder. Exit status 0 when the archive is sound; whenever extracting it into an
+empty folder would fail, test fails too.)");
 
     try {
-        app.parse(argc, argv);
+        app.parse(parsedArgc, argv);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -111,14 +187,38 @@ would be accepted on extraction. Exit status 0 when the archive is sound.)");
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
+        fmt::print(stderr, "qvr: {} (qvr --help)\n", PlainParseError(e));
         return ExitBadUsage;
     }
 
-    if (listCmd->parsed()) return List(list);
-    if (extractCmd->parsed()) return Extract(extract);
-    if (createCmd->parsed()) return Create(create);
-    if (testCmd->parsed()) return Test(test);
+    // The archive, then names: from before "--" first, then from after it.
+    auto take = [&](std::filesystem::path& archive, auto& rest, const char* command) {
+        auto from = afterDashes.begin();
+        if (archive.empty() && from != afterDashes.end()) archive = *from++;
+        rest.insert(rest.end(), from, afterDashes.end());
+        if (!archive.empty()) return true;
+        fmt::print(stderr, "qvr {}: ARCHIVE is missing (qvr {} --help)\n", command, command);
+        return false;
+    };
+    if (listCmd->parsed()) return take(list.archive, list.select.names, "list") ? List(list) : ExitBadUsage;
+    if (extractCmd->parsed()) {
+        if (!take(extract.archive, extract.select.names, "extract")) return ExitBadUsage;
+        if (keep && extract.overwrite) {
+            fmt::print(stderr, "qvr extract: --keep and --overwrite exclude each other\n");
+            return ExitBadUsage;
+        }
+        return Extract(extract);
+    }
+    if (createCmd->parsed()) return take(create.archive, create.inputs, "create") ? Create(create) : ExitBadUsage;
+    if (testCmd->parsed()) {
+        std::vector<std::string> extra;
+        if (!take(test.archive, extra, "test")) return ExitBadUsage;
+        if (!extra.empty()) {
+            fmt::print(stderr, "qvr test: takes one archive\n");
+            return ExitBadUsage;
+        }
+        return Test(test);
+    }
     return ExitBadUsage;
 }
 

@@ -13,9 +13,21 @@ struct CommonOptions {
     std::string encoding;  // iconv name; empty: names pass through as bytes
 };
 
+// Which entries list and extract work on (selection.h); empty: all.
+struct SelectOptions {
+    std::vector<std::string> names;  // exact names, folders or shell-style patterns
+    bool noWildcards = false;        // every argument is an exact name or folder
+    bool ignoreCase = false;         // A-Z match a-z
+};
+
+// "-" as an archive: standard input for list, extract and test, standard
+// output for create.
+inline bool IsStandardStream(const std::filesystem::path& archive) { return archive == "-"; }
+
 struct ListOptions {
     CommonOptions common;
     std::filesystem::path archive;
+    SelectOptions select;
     bool longFormat = false;
     bool json = false;
 };
@@ -23,11 +35,11 @@ struct ListOptions {
 struct ExtractOptions {
     CommonOptions common;
     std::filesystem::path archive;
-    std::vector<std::string> names;  // exact names or shell-style patterns; empty: all
+    SelectOptions select;
     std::filesystem::path target = ".";
     bool toStdout = false;
-    bool ignoreCase = false;
     bool overwrite = false;  // default: keep existing files
+    bool verbose = false;    // name each file kept
     unsigned threads = 0;    // 0: choose
 };
 
@@ -37,6 +49,7 @@ struct CreateOptions {
     std::vector<std::filesystem::path> inputs;
     std::filesystem::path directory;  // -C: inputs are taken relative to this folder
     bool overwrite = false;           // replace an existing archive
+    bool noFollow = false;            // skip symbolic links instead of following them
 };
 
 struct TestOptions {

@@ -13,6 +13,24 @@ constexpr const char* EraseLine = "\r                                           
 constexpr const char* EraseLine = "\r\x1b[K";
 #endif
 
+// Names from a Japanese system read as bytes: one line on how to read them.
+// Windows reads them in the system's code page, as the plug-in does.
+void HintAtEncoding(const LoadedArchive& loaded, Reporter& reporter) {
+#ifndef _WIN32
+    if (loaded.codec.Converts()) return;
+    auto cursor = loaded.opened.Begin();
+    Entry entry;
+    for (std::uint32_t i = 0; i < loaded.opened.header.entryCount && ReadNextEntry(cursor, entry); ++i)
+        if (LooksLikeCp932(entry.NameBytes())) {
+            reporter.Say("names look like CP932; try --encoding CP932");
+            return;
+        }
+#else
+    (void)loaded;
+    (void)reporter;
+#endif
+}
+
 }  // namespace
 
 void Reporter::Emit(const std::string& line) {
@@ -42,20 +60,24 @@ std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, cons
         reporter.Say(error);
         return std::nullopt;
     }
-    auto file = InputFile::Open(path, error);
+    auto file = path == "-" ? InputFile::SpoolStandardInput(error) : InputFile::Open(path, error);
     if (!file) {
-        reporter.Say("cannot open: " + error);
+        reporter.Say((path == "-" ? "cannot read standard input: " : "cannot open: ") + error);
         return std::nullopt;
     }
     LoadedArchive loaded{std::move(*codec), std::move(*file), {}};
     switch (OpenArchiveFile(loaded.file, 0, loaded.opened)) {
     case OpenStatus::Success:
+        HintAtEncoding(loaded, reporter);
         return loaded;
     case OpenStatus::UnrecognisedFormat:
         reporter.Say("not a QVR archive");
         return std::nullopt;
-    case OpenStatus::MemoryError:
-        reporter.Say("damaged: its directory cannot be read (first data offset below the header's end, or no memory)");
+    case OpenStatus::DamagedDirectory:
+        reporter.Say("damaged: its directory cannot be read (first data offset below the header's end)");
+        return std::nullopt;
+    case OpenStatus::OutOfMemory:
+        reporter.Say("its directory cannot be read: not enough memory");
         return std::nullopt;
     }
     return std::nullopt;
@@ -76,6 +98,26 @@ std::string HumanBytes(double bytes) {
         ++u;
     }
     return u == 0 ? fmt::format("{:.0f} {}", bytes, units[u]) : fmt::format("{:.1f} {}", bytes, units[u]);
+}
+
+std::string Count(std::uint64_t n, const char* one, const char* many) {
+    return fmt::format("{} {}", n, n == 1 ? one : many);
+}
+
+void PrintSummary(const char* verb, std::uint64_t entries, std::uint64_t bytes,
+                  std::chrono::steady_clock::time_point started) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::fputs(fmt::format("qvr: {} {}, {} in {:.2f} s\n", verb, Count(entries, "entry", "entries"),
+                           HumanBytes(static_cast<double>(bytes)), seconds)
+                   .c_str(),
+               stderr);
+}
+
+bool IsExistingNonFolder(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 Progress::Progress(bool enabled, std::uint64_t totalEntries, std::uint64_t totalBytes)

@@ -55,8 +55,9 @@ struct LoadedArchive {
 };
 
 // Makes the codec for `encoding` (checked first: a bad option is reported
-// before any file is touched), then opens the archive; on failure says why
-// through `reporter` and gives nullopt.
+// before any file is touched), then opens the archive ("-": standard input,
+// spooled first, since entries are read at their offsets); on failure says
+// why through `reporter` and gives nullopt.
 std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, const std::string& encoding,
                                          Reporter& reporter);
 
@@ -88,5 +89,15 @@ private:
 };
 
 std::string HumanBytes(double bytes);
+
+// "1 entry", "2 entries".
+std::string Count(std::uint64_t n, const char* one, const char* many);
+
+// "qvr: VERB N entries, SIZE in T s" on standard error, for a terminal.
+void PrintSummary(const char* verb, std::uint64_t entries, std::uint64_t bytes,
+                  std::chrono::steady_clock::time_point started);
+
+// True when `path` exists and is not a folder (links followed).
+bool IsExistingNonFolder(const std::filesystem::path& path);
 
 }  // namespace qvr::cli

@@ -1,16 +1,17 @@
-// qvr extract: one walk of the directory decides what goes where; then each
+// qvr extract: a walk of the directory decides what goes where (after one
+// that shows the selection every name, when entries are selected); then each
 // entry is one read from the archive straight into a new file, written under
 // a temporary name and renamed into place, on up to two threads.
 #include <algorithm>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 
 #include <fmt/format.h>
 
 #include "commands.h"
 #include "common.h"
-#include "safe_path.h"
+#include "placement.h"
+#include "selection.h"
 
 namespace qvr::cli {
 namespace {
@@ -40,47 +41,6 @@ struct Namer {
         Entry entry;
         if (!ReadNextEntry(cursor, entry)) return "?";
         return NameForMessage(entry.NameBytes(), codec);
-    }
-};
-
-struct Selection {
-    std::vector<Bytes> patterns;
-    std::vector<bool> isPattern;
-    std::vector<bool> used;
-    std::vector<Bytes> matchers;  // what each pattern or exact name is matched as, made once
-    bool ignoreCase = false;
-
-    void Add(Bytes name) {
-        isPattern.push_back(IsPattern(name));
-        matchers.push_back(isPattern.back() ? name : Literal(name));
-        patterns.push_back(std::move(name));
-        used.push_back(false);
-    }
-    bool Empty() const { return patterns.empty(); }
-    bool Selects(std::span<const std::uint8_t> name) {
-        bool any = false;
-        for (std::size_t i = 0; i < patterns.size(); ++i) {
-            const bool hit = MatchName(matchers[i], name, ignoreCase);
-            if (hit) {
-                used[i] = true;
-                any = true;
-            }
-        }
-        return any;
-    }
-    // An exact name as a pattern that matches only itself: wildcard bytes go in sets.
-    static Bytes Literal(const Bytes& name) {
-        Bytes out;
-        for (auto b : name) {
-            if (b == '*' || b == '?' || b == '[') {
-                out.push_back('[');
-                out.push_back(b);
-                out.push_back(']');
-            } else {
-                out.push_back(b);
-            }
-        }
-        return out;
     }
 };
 
@@ -118,8 +78,24 @@ std::string TruncatedText(const InputFile& file, const Job& job) {
     return fmt::format("truncated: the archive holds {} of its {} bytes; skipped", present, job.size);
 }
 
-void ExtractOne(const InputFile& archive, const Plan& plan, const Job& job, FolderCache& folders,
-                bool overwrite, const Namer& name, Reporter& reporter) {
+// What the workers share besides the plan.
+struct Extraction {
+    const InputFile& archive;
+    const Plan& plan;
+    const Namer& name;
+    Reporter& reporter;
+    bool overwrite;
+    bool verbose;
+    std::atomic<std::uint64_t> kept{0};
+    std::atomic<std::uint64_t> written{0};
+    std::atomic<std::uint64_t> writtenBytes{0};
+};
+
+void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
+    const InputFile& archive = run.archive;
+    const Plan& plan = run.plan;
+    const Namer& name = run.name;
+    Reporter& reporter = run.reporter;
     if (!FitsInArchive(archive, job)) {
         reporter.EntryFailed(job.index, name(job), TruncatedText(archive, job));
         return;
@@ -143,11 +119,20 @@ void ExtractOne(const InputFile& archive, const Plan& plan, const Job& job, Fold
                              error.empty() ? "the archive ends inside its data; skipped" : "cannot write: " + error);
         return;
     }
-    switch (temp->Commit(job.leaf, overwrite, error)) {
+    switch (temp->Commit(job.leaf, run.overwrite, error)) {
     case CommitStatus::Done:
+        run.written.fetch_add(1, std::memory_order_relaxed);
+        run.writtenBytes.fetch_add(job.size, std::memory_order_relaxed);
         break;
     case CommitStatus::Exists:
-        reporter.EntryFailed(job.index, name(job), "exists; kept (--overwrite replaces it)");
+        // Keeping an existing file is what was asked for; a folder where
+        // the file should go is not.
+        if (const auto kind = folder->Probe(job.leaf); kind == NodeKind::File || kind == NodeKind::Link) {
+            run.kept.fetch_add(1, std::memory_order_relaxed);
+            if (run.verbose) reporter.Say(fmt::format("entry {} '{}': exists; kept", job.index, name(job)));
+        } else {
+            reporter.EntryFailed(job.index, name(job), "a folder or other non-file of that name exists; skipped");
+        }
         break;
     case CommitStatus::Failed:
         reporter.EntryFailed(job.index, name(job), "cannot put in place: " + error);
@@ -157,47 +142,49 @@ void ExtractOne(const InputFile& archive, const Plan& plan, const Job& job, Fold
 
 std::string FolderKey(const std::filesystem::path& p) { return p.generic_string(); }
 
-}  // namespace
-
-int Extract(const ExtractOptions& options) {
-    Reporter reporter(options.archive.string());
-    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
-    if (!loaded) return ExitBadUsage;
-    const NameCodec* codec = &loaded->codec;
-    const InputFile& archive = loaded->file;
-    std::string error;
-    const auto& opened = loaded->opened;
+// One walk of the directory: choose, check and place every entry.
+Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, Reporter& reporter) {
+    const NameCodec& codec = loaded.codec;
+    const auto& opened = loaded.opened;
     const std::uint32_t count = opened.header.entryCount;
+    Selection selection(options.select.names, !options.select.noWildcards, options.select.ignoreCase,
+                        CharactersOf(codec));
+    // The name that selection and placement see: converted when an
+    // encoding is given, the stored bytes otherwise (or when they do not
+    // convert, so that they can still be selected and reported).
+    Bytes converted;
+    auto nameOf = [&](const Entry& entry, bool& valid) -> std::span<const std::uint8_t> {
+        valid = true;
+        if (!codec.Converts()) return entry.NameBytes();
+        auto text = codec.ToUtf8(entry.NameBytes());
+        valid = text.has_value();
+        if (!valid) return entry.NameBytes();
+        converted = std::move(*text);
+        return converted;
+    };
 
-    Selection selection;
-    selection.ignoreCase = options.ignoreCase;
-    for (const auto& n : options.names) selection.Add(Bytes(n.begin(), n.end()));
+    Entry entry;
+    bool valid = true;
+    if (!selection.All())
+        for (auto cursor = opened.Begin(); cursor.index < count && ReadNextEntry(cursor, entry);)
+            selection.Offer(nameOf(entry, valid));
 
-    // One walk: choose, check and place every entry.
     Plan plan;
     plan.folders.emplace_back();
     std::unordered_map<std::string, std::uint32_t> folderIds;
-    // Paths already placed, by hash; equal hashes are compared in full.
-    std::unordered_multimap<std::size_t, std::uint32_t> placed;
-    std::vector<bool> dropped;
-    const Namer namer{opened, *codec};
+    Placer placer(codec);
+    std::uint64_t duplicates = 0;
+    std::string firstDuplicate;
     auto cursor = opened.Begin();
-    Entry entry;
     std::uint32_t walked = 0;
     for (; walked < count; ++walked) {
         const auto where = static_cast<std::uint32_t>(cursor.offset);
         if (!ReadNextEntry(cursor, entry)) break;
-        const auto stored = entry.NameBytes();
-        // Without a conversion the stored bytes are the name: entries not
-        // selected are passed over before any copy of their name is made.
-        if (!codec->Converts() && !selection.Empty() && !selection.Selects(stored)) continue;
-        const auto text = codec->ToUtf8(stored);
-        const Bytes name = text ? *text : Bytes(stored.begin(), stored.end());
-        if (codec->Converts() && !selection.Empty() && !selection.Selects(name)) continue;
+        const auto name = nameOf(entry, valid);
+        if (!selection.Selects(name)) continue;
         Job job{entry.index, entry.dataSize, entry.dataOffset, 0, where, {}};
-        const auto label = [&] { return DisplayName(name, true); };
-        if (!text) {
-            reporter.EntryFailed(entry.index, DisplayName(stored, true),
+        if (!valid) {
+            reporter.EntryFailed(entry.index, DisplayName(name, true),
                                  "name is not valid " + options.common.encoding + "; skipped");
             continue;
         }
@@ -206,81 +193,92 @@ int Extract(const ExtractOptions& options) {
             plan.jobs.push_back(std::move(job));
             continue;
         }
-        const auto relative = SafeRelativePath(name);
-        if (!relative) {
-            reporter.EntryFailed(entry.index, label(), "refused: " + RefusalReason(name));
+        auto place = placer.Add(entry.index, name);
+        switch (place.outcome) {
+        case Placing::Refused:
+            reporter.EntryFailed(entry.index, DisplayName(name, true), "refused: " + place.reason);
             continue;
+        case Placing::Duplicate:
+            if (duplicates++ == 0)
+                firstDuplicate = fmt::format("entry {} '{}' repeats entry {}", entry.index, DisplayName(name, true),
+                                             place.earlier);
+            continue;
+        case Placing::Clash:
+            reporter.EntryFailed(entry.index, DisplayName(name, true),
+                                 fmt::format("entry {} needs this path as the other of file and folder; skipped",
+                                             place.earlier));
+            continue;
+        case Placing::Placed:
+            break;
         }
-        const auto key = FolderKey(*relative);
-        const std::size_t hash = std::hash<std::string>{}(key);
-        std::optional<std::uint32_t> earlier;
-        for (auto [it, end] = placed.equal_range(hash); it != end; ++it) {
-            const Job& other = plan.jobs[it->second];
-            if (FolderKey(plan.folders[other.folder] / other.leaf) == key) {
-                earlier = it->second;
-                if (!options.overwrite) break;
-                placed.erase(it);
-                break;
-            }
-        }
-        if (earlier) {
-            // Two entries of one name: keep the first unless replacing, in
-            // which case the last wins, as it would when written in order.
-            if (!options.overwrite) {
-                reporter.EntryFailed(entry.index, label(),
-                                     fmt::format("same name as entry {}; kept the first", plan.jobs[*earlier].index));
-                continue;
-            }
-            dropped[*earlier] = true;
-        }
-        const auto parent = relative->parent_path();
+        const auto parent = place.relative.parent_path();
         if (!parent.empty()) {
             const auto [it, added] =
                 folderIds.try_emplace(FolderKey(parent), static_cast<std::uint32_t>(plan.folders.size()));
             if (added) plan.folders.push_back(parent);
             job.folder = it->second;
         }
-        job.leaf = relative->filename();
-        placed.emplace(hash, static_cast<std::uint32_t>(plan.jobs.size()));
+        job.leaf = place.relative.filename();
         plan.bytes += job.size;
         plan.jobs.push_back(std::move(job));
-        dropped.push_back(false);
     }
     if (walked < count)
-        reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; the {} entries from there on "
+        reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; the {} from there on "
                                     "cannot be read",
-                                    walked, count - walked));
-    for (std::size_t i = 0; i < selection.patterns.size(); ++i)
-        if (!selection.used[i])
-            reporter.Failed(fmt::format("no entry matches '{}'", DisplayName(selection.patterns[i], true)));
-    if (!dropped.empty()) {
-        std::size_t keep = 0;
-        for (std::size_t i = 0; i < plan.jobs.size(); ++i)
-            if (!dropped[i]) {
-                if (keep != i) plan.jobs[keep] = std::move(plan.jobs[i]);
-                ++keep;
-            }
-        plan.jobs.resize(keep);
+                                    walked, Count(count - walked, "entry", "entries")));
+    if (duplicates > 0)
+        reporter.Failed(fmt::format("{} the name of an earlier entry ({}); the first entry of each name was "
+                                    "extracted",
+                                    duplicates == 1 ? "1 entry repeats" : fmt::format("{} entries repeat", duplicates),
+                                    firstDuplicate));
+    for (const auto& unmatched : selection.Unmatched())
+        reporter.Failed(fmt::format("no entry matches '{}'", DisplayName(Bytes(unmatched.begin(), unmatched.end()), true)));
+    return plan;
+}
+
+// Writes the selected entries' bytes one after another to standard output.
+void ExtractToStdout(const InputFile& archive, const Plan& plan, const Namer& namer, Reporter& reporter,
+                     Progress& progress) {
+    std::string error;
+    for (const auto& job : plan.jobs) {
+        if (!FitsInArchive(archive, job)) {
+            reporter.EntryFailed(job.index, namer(job), TruncatedText(archive, job));
+            continue;
+        }
+        const std::uint64_t copied = CopyMasked(archive, job.offset, job.size, StandardOutput(), true, error);
+        if (copied != job.size) {
+            reporter.EntryFailed(job.index, namer(job),
+                                 error.empty() ? "the archive ends inside its data" : "cannot write: " + error);
+            if (!error.empty()) break;  // standard output is gone
+        }
+        progress.Add(1, job.size);
+        progress.Tick();
     }
+}
+
+}  // namespace
+
+int Extract(const ExtractOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    Reporter reporter(options.archive.string());
+    std::string error;
+    // A target that is a file is a mistake on the command line, found
+    // before the archive is read.
+    if (!options.toStdout && IsExistingNonFolder(options.target)) {
+        reporter.Say(fmt::format("-C {}: not a folder", options.target.string()));
+        return ExitBadUsage;
+    }
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
+    if (!loaded) return ExitBadUsage;
+    const InputFile& archive = loaded->file;
+    const Namer namer{loaded->opened, loaded->codec};
+    const Plan plan = PlanExtraction(options, *loaded, reporter);
 
     Progress progress(!options.common.quiet && StderrIsTerminal(), plan.jobs.size(), plan.bytes);
     reporter.ClearLine(progress.Enabled());
 
     if (options.toStdout) {
-        for (const auto& job : plan.jobs) {
-            if (!FitsInArchive(archive, job)) {
-                reporter.EntryFailed(job.index, namer(job), TruncatedText(archive, job));
-                continue;
-            }
-            const std::uint64_t copied = CopyMasked(archive, job.offset, job.size, StandardOutput(), true, error);
-            if (copied != job.size) {
-                reporter.EntryFailed(job.index, namer(job),
-                                     error.empty() ? "the archive ends inside its data" : "cannot write: " + error);
-                if (!error.empty()) break;  // standard output is gone
-            }
-            progress.Add(1, job.size);
-            progress.Tick();
-        }
+        ExtractToStdout(archive, plan, namer, reporter, progress);
         progress.Finish();
         return reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
     }
@@ -297,11 +295,12 @@ int Extract(const ExtractOptions& options) {
     // threads overlap that work when there are enough entries to share.
     unsigned threads = options.threads;
     if (threads == 0) threads = plan.jobs.size() >= 64 ? std::min(2u, std::max(1u, std::thread::hardware_concurrency())) : 1u;
+    Extraction run{archive, plan, namer, reporter, options.overwrite, options.verbose};
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         FolderCache folders(*root, plan.folders.size());
         for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < plan.jobs.size();) {
-            ExtractOne(archive, plan, plan.jobs[i], folders, options.overwrite, namer, reporter);
+            ExtractOne(run, plan.jobs[i], folders);
             progress.Add(1, plan.jobs[i].size);
             progress.Tick();
         }
@@ -311,6 +310,11 @@ int Extract(const ExtractOptions& options) {
     work();
     for (auto& t : helpers) t.join();
     progress.Finish();
+    const std::uint64_t kept = run.kept.load();
+    if (kept > 0 && !options.common.quiet)
+        reporter.Say(fmt::format("kept {}; --overwrite replaces them", Count(kept, "existing file", "existing files")));
+    if (!options.common.quiet && StderrIsTerminal())
+        PrintSummary("extracted", run.written.load(), run.writtenBytes.load(), started);
     return reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
 }
 

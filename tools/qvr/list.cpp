@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "common.h"
+#include "selection.h"
 
 namespace qvr::cli {
 namespace {
@@ -56,6 +57,24 @@ int List(const ListOptions& options) {
         }
     }
 
+    // Selection sees names as extraction does: converted when an encoding is given.
+    Selection selection(options.select.names, !options.select.noWildcards, options.select.ignoreCase,
+                        CharactersOf(*codec));
+    Bytes converted;
+    auto selectionName = [&](std::span<const std::uint8_t> stored) -> std::span<const std::uint8_t> {
+        if (!codec->Converts()) return stored;
+        auto text = codec->ToUtf8(stored);
+        if (!text) return stored;
+        converted = std::move(*text);
+        return converted;
+    };
+    Entry entry;
+    if (!selection.All()) {
+        auto cursor = opened.Begin();
+        for (std::uint32_t i = 0; i < readable && ReadNextEntry(cursor, entry); ++i)
+            selection.Offer(selectionName(entry.NameBytes()));
+    }
+
     std::string out;
     out.reserve(FlushAt + 1024);
     if (options.longFormat && !options.json)
@@ -64,27 +83,24 @@ int List(const ListOptions& options) {
     if (options.json) out += "[";
 
     std::uint64_t totalBytes = 0;
+    std::uint32_t listed = 0;
     auto cursor = opened.Begin();
-    Entry entry;
     for (std::uint32_t i = 0; i < readable; ++i) {
         ReadNextEntry(cursor, entry);
         const auto name = entry.NameBytes();
+        if (!selection.Selects(selectionName(name))) continue;
         totalBytes += entry.dataSize;
         bool convertFailed = false;
         if (options.json) {
             nlohmann::json item;
             item["index"] = entry.index;
-            if (codec->Converts()) {
-                auto text = codec->ToUtf8(name);
-                if (!text) convertFailed = true;
-                item["name"] = text ? ToUtf8Lossy(*text) : ToUtf8Lossy(name);
-            } else {
-                item["name"] = ToUtf8Lossy(name);
-            }
+            // JSON is UTF-8 whatever the code page of the names.
+            item["name"] = codec->LossyUtf8(name);
+            if (codec->Converts() && !codec->ToUtf8(name)) convertFailed = true;
             item["nameHex"] = Hex(name);
             item["size"] = entry.dataSize;
             item["offset"] = entry.dataOffset;
-            out += i == 0 ? "\n  " : ",\n  ";
+            out += listed == 0 ? "\n  " : ",\n  ";
             out += item.dump();
         } else if (options.longFormat) {
             out += fmt::format("{:>{}}  {:>{}}  {:>{}}  {}\n", entry.index, indexWidth, entry.dataSize, sizeWidth,
@@ -96,14 +112,17 @@ int List(const ListOptions& options) {
         if (convertFailed)
             reporter.EntryFailed(entry.index, DisplayName(name, true),
                                  "name is not valid " + options.common.encoding + "; shown as bytes");
+        ++listed;
         if (out.size() >= FlushAt) Flush(out);
     }
-    if (options.json) out += readable == 0 ? "]\n" : "\n]\n";
-    if (options.longFormat && !options.json)
-        out += fmt::format("{} {}, {} bytes\n", readable, readable == 1 ? "entry" : "entries", totalBytes);
+    if (options.json) out += listed == 0 ? "]\n" : "\n]\n";
+    if (options.longFormat && !options.json && !options.common.quiet)
+        out += fmt::format("{}, {}\n", Count(listed, "entry", "entries"), Count(totalBytes, "byte", "bytes"));
     Flush(out);
     std::fflush(stdout);
 
+    for (const auto& unmatched : selection.Unmatched())
+        reporter.Failed(fmt::format("no entry matches '{}'", DisplayName(Bytes(unmatched.begin(), unmatched.end()), true)));
     if (readable < count)
         reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; {} of {} entries listed", readable,
                                     readable, count));

@@ -36,16 +36,39 @@ void AppendEscape(std::string& out, std::uint8_t b) {
     out += buf;
 }
 
-std::uint8_t Fold(std::uint8_t b, bool ignoreCase) {
-    if (b == '/') return '\\';
-    if (ignoreCase && b >= 'A' && b <= 'Z') return static_cast<std::uint8_t>(b + 0x20);
-    return b;
+// One character of a name or pattern: its code (a Unicode code point, a
+// code-page character, or a stray byte kept apart from both) and its length.
+struct Character {
+    std::uint32_t code = 0;
+    std::size_t length = 1;
+};
+
+constexpr std::uint32_t StrayByte = 0x80000000u;
+
+Character CharacterAt(std::span<const std::uint8_t> text, std::size_t at, const NameCharacters& characters) {
+    const std::uint8_t b = text[at];
+    if (characters.utf8) {
+        const std::size_t n = Utf8SequenceLength(text.subspan(at));
+        if (n == 0) return {StrayByte | b, 1};
+        if (n == 1) return {b, 1};
+        std::uint32_t cp = b & (0x7Fu >> n);
+        for (std::size_t i = 1; i < n; ++i) cp = (cp << 6) | (text[at + i] & 0x3Fu);
+        return {cp, n};
+    }
+    if (characters.lead.IsLead(b) && at + 1 < text.size()) return {(std::uint32_t{b} << 8) | text[at + 1], 2};
+    return {b, 1};
 }
 
-// Matches a `[...]` set at pattern[p] against byte c; sets `next` past the set.
-// A set without its closing bracket is taken as a literal '['.
-bool MatchSet(std::span<const std::uint8_t> pattern, std::size_t p, std::uint8_t c, bool ignoreCase,
-              std::size_t& next, bool& matched) {
+std::uint32_t Fold(std::uint32_t c, bool ignoreCase) {
+    if (c == '/') return '\\';
+    if (ignoreCase && c >= 'A' && c <= 'Z') return c + 0x20;
+    return c;
+}
+
+// Matches a `[...]` set at pattern[p] against character c; sets `next` past
+// the set. A set without its closing bracket is taken as a literal '['.
+bool MatchSet(std::span<const std::uint8_t> pattern, std::size_t p, std::uint32_t c, bool ignoreCase,
+              const NameCharacters& characters, std::size_t& next, bool& matched) {
     std::size_t i = p + 1;
     bool negate = false;
     if (i < pattern.size() && (pattern[i] == '!' || pattern[i] == '^')) {
@@ -54,16 +77,17 @@ bool MatchSet(std::span<const std::uint8_t> pattern, std::size_t p, std::uint8_t
     }
     bool any = false;
     bool first = true;
-    for (; i < pattern.size() && (first || pattern[i] != ']'); first = false) {
-        std::uint8_t lo = Fold(pattern[i], ignoreCase);
-        std::uint8_t hi = lo;
-        if (i + 2 < pattern.size() && pattern[i + 1] == '-' && pattern[i + 2] != ']') {
-            hi = Fold(pattern[i + 2], ignoreCase);
-            i += 3;
-        } else {
-            ++i;
+    while (i < pattern.size() && (first || pattern[i] != ']')) {
+        first = false;
+        const Character lo = CharacterAt(pattern, i, characters);
+        std::uint32_t low = Fold(lo.code, ignoreCase), high = low;
+        i += lo.length;
+        if (i + 1 < pattern.size() && pattern[i] == '-' && pattern[i + 1] != ']') {
+            const Character hi = CharacterAt(pattern, i + 1, characters);
+            high = Fold(hi.code, ignoreCase);
+            i += 1 + hi.length;
         }
-        if (c >= lo && c <= hi) any = true;
+        if (c >= low && c <= high) any = true;
     }
     if (i >= pattern.size()) return false;
     next = i + 1;
@@ -98,9 +122,6 @@ static std::string ConsoleText(std::span<const std::uint8_t> bytes) {
 std::string ToUtf8Lossy(std::span<const std::uint8_t> bytes) {
     std::string out;
     out.reserve(bytes.size());
-#ifdef _WIN32
-    return ConsoleText(bytes);
-#endif
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t n = Utf8SequenceLength(bytes.subspan(i));
         if (n == 0) {
@@ -146,52 +167,58 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
 }
 
 bool IsPattern(std::span<const std::uint8_t> pattern) {
-    for (auto b : pattern)
-        if (b == '*' || b == '?' || b == '[') return true;
+    for (std::size_t i = 0; i < pattern.size();) {
+        const Character c = CharacterAt(pattern, i, SystemNameCharacters());
+        if (c.code == '*' || c.code == '?' || c.code == '[') return true;
+        i += c.length;
+    }
     return false;
 }
 
-bool MatchName(std::span<const std::uint8_t> pattern, std::span<const std::uint8_t> name, bool ignoreCase) {
+bool MatchName(std::span<const std::uint8_t> pattern, std::span<const std::uint8_t> name, bool ignoreCase,
+               const NameCharacters& characters) {
     // Iterative matcher with one backtrack point for the last '*': linear in practice.
     std::size_t p = 0, n = 0;
     std::size_t starP = std::string::npos, starN = 0;
     while (n < name.size()) {
-        const std::uint8_t c = Fold(name[n], ignoreCase);
+        const Character at = CharacterAt(name, n, characters);
+        const std::uint32_t c = Fold(at.code, ignoreCase);
         if (p < pattern.size()) {
-            const std::uint8_t pc = pattern[p];
-            if (pc == '*') {
+            const Character pc = CharacterAt(pattern, p, characters);
+            if (pc.code == '*') {
                 starP = p++;
                 starN = n;
                 continue;
             }
-            if (pc == '?') {
-                ++p;
-                ++n;
+            if (pc.code == '?') {
+                p += pc.length;
+                n += at.length;
                 continue;
             }
-            if (pc == '[') {
+            if (pc.code == '[') {
                 std::size_t next = 0;
                 bool matched = false;
-                if (MatchSet(pattern, p, c, ignoreCase, next, matched)) {
+                if (MatchSet(pattern, p, c, ignoreCase, characters, next, matched)) {
                     if (matched) {
                         p = next;
-                        ++n;
+                        n += at.length;
                         continue;
                     }
                 } else if (c == '[') {
                     ++p;
-                    ++n;
+                    n += at.length;
                     continue;
                 }
-            } else if (Fold(pc, ignoreCase) == c) {
-                ++p;
-                ++n;
+            } else if (Fold(pc.code, ignoreCase) == c) {
+                p += pc.length;
+                n += at.length;
                 continue;
             }
         }
         if (starP == std::string::npos) return false;
         p = starP + 1;
-        n = ++starN;
+        starN += CharacterAt(name, starN, characters).length;
+        n = starN;
     }
     while (p < pattern.size() && pattern[p] == '*') ++p;
     return p == pattern.size();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "codec.h"
+#include "qvr/entry_name.h"
 
 namespace qvr::cli {
 
@@ -22,10 +23,24 @@ std::string DisplayName(std::span<const std::uint8_t> bytes, bool forTerminal);
 // Lower-case hex of the bytes.
 std::string Hex(std::span<const std::uint8_t> bytes);
 
-// Shell-style match: `*` any run of bytes (separators included), `?` one
-// byte, `[...]` a set (`!` or `^` negates, `a-z` ranges). Slash and
-// backslash match each other. With `ignoreCase`, only A-Z fold to a-z.
-bool MatchName(std::span<const std::uint8_t> pattern, std::span<const std::uint8_t> name, bool ignoreCase);
+// How names and patterns divide into characters: UTF-8 (what names are
+// converted to, and the command line on Linux), or a Windows code page,
+// single-byte or with two-byte characters (the command line on Windows).
+struct NameCharacters {
+    bool utf8 = true;
+    LeadBytes lead;  // when not UTF-8: the bytes that start two-byte characters
+};
+
+// The characters of the command line and of file names on this system.
+NameCharacters SystemNameCharacters();
+
+// Shell-style match, character by character: `*` any run of characters
+// (separators included), `?` one character, `[...]` a set of characters
+// (`!` or `^` negates, `a-z` ranges by code). Slash and backslash match
+// each other. With `ignoreCase`, only A-Z fold to a-z. Bytes that are not
+// valid in `characters` count as one character each.
+bool MatchName(std::span<const std::uint8_t> pattern, std::span<const std::uint8_t> name, bool ignoreCase,
+               const NameCharacters& characters = NameCharacters{});
 bool IsPattern(std::span<const std::uint8_t> pattern);
 
 }  // namespace qvr::cli

@@ -54,6 +54,10 @@ private:
 class InputFile final : public ByteSource {
 public:
     static std::optional<InputFile> Open(const std::filesystem::path& path, std::string& error);
+    // Standard input: used in place when it is a file, otherwise copied
+    // into a temporary file that is gone when closed (entries are read at
+    // their offsets, which a pipe cannot give). Refuses a terminal.
+    static std::optional<InputFile> SpoolStandardInput(std::string& error);
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override;
     std::uint64_t Size() const noexcept { return size_; }
     NativeHandle Handle() const noexcept { return file_.Get(); }
@@ -133,9 +137,9 @@ private:
 // Removes temporary outputs still open when the process is interrupted (Ctrl-C, SIGTERM).
 void InstallInterruptCleanup();
 
-// One path component as name bytes: the native bytes on POSIX, the system
-// code page on Windows (nullopt when it cannot hold the name exactly).
-std::optional<std::vector<std::uint8_t>> ComponentBytes(const std::filesystem::path& component);
+// The identity of a file or folder (links followed), as InputFile::Identity
+// gives it; to find a folder met again through a link.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> NodeIdentity(const std::filesystem::path& path);
 
 bool IsTerminal(NativeHandle h) noexcept;
 bool StderrIsTerminal() noexcept;

@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "names.h"
 #include "platform.h"
 #include "qvr/scramble.h"
 
@@ -117,6 +119,67 @@ std::optional<InputFile> InputFile::Open(const std::filesystem::path& path, std:
     InputFile in;
     in.file_ = std::move(f);
     in.size_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    in.identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return in;
+}
+
+std::optional<InputFile> InputFile::SpoolStandardInput(std::string& error) {
+    if (isatty(STDIN_FILENO) == 1) {
+        error = "it is a terminal; give an archive's name, or send one through a pipe";
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (fstat(STDIN_FILENO, &st) != 0) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    InputFile in;
+    if (S_ISREG(st.st_mode)) {
+        // A redirected file is read in place, at its own offsets.
+        in.file_ = File(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
+        if (!in.file_.Valid()) {
+            error = LastSystemError();
+            return std::nullopt;
+        }
+        in.size_ = static_cast<std::uint64_t>(st.st_size);
+        in.identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        return in;
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder = tmp && *tmp ? tmp : "/tmp";
+    // A file without a name is gone when closed, whatever ends the run.
+    File spool(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (!spool.Valid()) {
+        std::string templ = folder + "/.qvr-stdin-XXXXXX";
+        spool = File(mkostemp(templ.data(), O_CLOEXEC));
+        if (spool.Valid()) unlink(templ.c_str());
+    }
+    if (!spool.Valid()) {
+        error = "cannot make a temporary file in " + folder + ": " + LastSystemError();
+        return std::nullopt;
+    }
+    auto& buffer = ThreadBuffer(CopyBuffer);
+    std::uint64_t total = 0;
+    for (;;) {
+        const ssize_t r = read(STDIN_FILENO, buffer.data(), buffer.size());
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            error = LastSystemError();
+            return std::nullopt;
+        }
+        if (r == 0) break;
+        if (!WriteAll(spool.Get(), std::span(buffer).first(static_cast<std::size_t>(r)), error)) {
+            error = "cannot keep it in a temporary file: " + error;
+            return std::nullopt;
+        }
+        total += static_cast<std::uint64_t>(r);
+    }
+    if (fstat(spool.Get(), &st) != 0) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    in.file_ = std::move(spool);
+    in.size_ = total;
     in.identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return in;
 }
@@ -333,10 +396,15 @@ void InstallInterruptCleanup() {
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, OnInterrupt);
 }
 
-std::optional<std::vector<std::uint8_t>> ComponentBytes(const std::filesystem::path& component) {
-    const auto& s = component.native();
-    return std::vector<std::uint8_t>(s.begin(), s.end());
+std::optional<std::pair<std::uint64_t, std::uint64_t>> NodeIdentity(const std::filesystem::path& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return std::pair{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
+
+// Linux names and command lines are taken as UTF-8 (names in another
+// encoding are converted first, with --encoding).
+NameCharacters SystemNameCharacters() { return NameCharacters{}; }
 
 bool IsTerminal(NativeHandle h) noexcept { return isatty(h) == 1; }
 bool StderrIsTerminal() noexcept { return isatty(STDERR_FILENO) == 1; }

@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "names.h"
 #include "platform.h"
 #include "qvr/scramble.h"
 
@@ -108,6 +109,70 @@ std::optional<InputFile> InputFile::Open(const std::filesystem::path& path, std:
     InputFile in;
     in.file_ = std::move(f);
     in.size_ = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    in.identity_ = {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return in;
+}
+
+std::optional<InputFile> InputFile::SpoolStandardInput(std::string& error) {
+    const HANDLE stdIn = GetStdHandle(STD_INPUT_HANDLE);
+    const DWORD type = GetFileType(stdIn);
+    if (type == FILE_TYPE_CHAR) {
+        error = "it is a console; give an archive's name, or send one through a pipe";
+        return std::nullopt;
+    }
+    InputFile in;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (type == FILE_TYPE_DISK) {
+        // A redirected file is read in place, at its own offsets.
+        HANDLE copy = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), stdIn, GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS) ||
+            !GetFileInformationByHandle(copy, &info)) {
+            error = LastSystemError();
+            if (copy) CloseHandle(copy);
+            return std::nullopt;
+        }
+        in.file_ = File(copy);
+        in.size_ = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+        in.identity_ = {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+        return in;
+    }
+    wchar_t folder[MAX_PATH + 1] = {};
+    wchar_t name[MAX_PATH + 1] = {};
+    if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"qvr", 0, name)) {
+        error = "cannot make a temporary file: " + LastSystemError();
+        return std::nullopt;
+    }
+    // Deleted when closed, whatever ends the run.
+    File spool(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    DeleteFileW(name);
+    if (!spool.Valid()) {
+        error = "cannot make a temporary file: " + LastSystemError();
+        return std::nullopt;
+    }
+    auto& buffer = ThreadBuffer();
+    std::uint64_t total = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(stdIn, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            if (GetLastError() == ERROR_BROKEN_PIPE) break;  // the writer has finished
+            error = LastSystemError();
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        if (!WriteAll(spool.Get(), std::span(buffer).first(got), error)) {
+            error = "cannot keep it in a temporary file: " + error;
+            return std::nullopt;
+        }
+        total += got;
+    }
+    if (!GetFileInformationByHandle(spool.Get(), &info)) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    in.file_ = std::move(spool);
+    in.size_ = total;
     in.identity_ = {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
     return in;
 }
@@ -277,19 +342,6 @@ CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, bool overwrit
 }
 
 void InstallInterruptCleanup() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
-
-std::optional<std::vector<std::uint8_t>> ComponentBytes(const std::filesystem::path& component) {
-    const auto& w = component.native();
-    if (w.empty()) return std::vector<std::uint8_t>{};
-    BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                      nullptr, &lossy);
-    if (n <= 0 || lossy) return std::nullopt;
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(n));
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()),
-                        reinterpret_cast<char*>(out.data()), n, nullptr, &lossy);
-    return out;
-}
 
 bool IsTerminal(NativeHandle h) noexcept { return GetFileType(h) == FILE_TYPE_CHAR; }
 bool StderrIsTerminal() noexcept { return IsTerminal(GetStdHandle(STD_ERROR_HANDLE)); }

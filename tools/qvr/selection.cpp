@@ -1,0 +1,93 @@
+#include "selection.h"
+
+#include <algorithm>
+
+namespace qvr::cli {
+namespace {
+
+void Normalise(std::span<const std::uint8_t> name, bool ignoreCase, const NameCharacters& characters, Bytes& out) {
+    out.clear();
+    const LeadBytes none;
+    for (const auto part : PathComponents(name, characters.utf8 ? none : characters.lead)) {
+        if (!out.empty()) out.push_back('\\');
+        for (const auto b : part)
+            out.push_back(ignoreCase && b >= 'A' && b <= 'Z' ? static_cast<std::uint8_t>(b + 0x20) : b);
+    }
+}
+
+bool StartsFolder(const Bytes& name, const Bytes& folder) {
+    // An empty folder key ("." or "./") is the archive's top: everything.
+    if (folder.empty()) return true;
+    return name.size() > folder.size() && name[folder.size()] == '\\' &&
+           std::equal(folder.begin(), folder.end(), name.begin());
+}
+
+}  // namespace
+
+NameCharacters CharactersOf(const NameCodec& codec) {
+    return codec.Converts() ? NameCharacters{} : SystemNameCharacters();
+}
+
+Bytes NormalisedName(std::span<const std::uint8_t> name, bool ignoreCase, const NameCharacters& characters) {
+    Bytes out;
+    Normalise(name, ignoreCase, characters, out);
+    return out;
+}
+
+Selection::Selection(const std::vector<std::string>& arguments, bool wildcards, bool ignoreCase,
+                     const NameCharacters& characters)
+    : wildcards_(wildcards), ignoreCase_(ignoreCase), characters_(characters) {
+    for (const auto& text : arguments) {
+        const Bytes bytes(text.begin(), text.end());
+        Argument argument;
+        argument.text = text;
+        argument.key = NormalisedName(bytes, ignoreCase, characters);
+        arguments_.push_back(std::move(argument));
+    }
+}
+
+const Bytes& Selection::Key(std::span<const std::uint8_t> name) {
+    Normalise(name, ignoreCase_, characters_, scratch_);
+    return scratch_;
+}
+
+void Selection::Offer(std::span<const std::uint8_t> name) {
+    if (arguments_.empty()) return;
+    const Bytes& key = Key(name);
+    for (auto& argument : arguments_)
+        if (argument.key == key) argument.exactSeen = true;
+}
+
+bool Selection::Selects(std::span<const std::uint8_t> name) {
+    if (arguments_.empty()) return true;
+    if (!settled_) {
+        for (auto& argument : arguments_) {
+            const Bytes text(argument.text.begin(), argument.text.end());
+            argument.kind = argument.exactSeen                  ? Kind::Exact
+                            : wildcards_ && IsPattern(text) ? Kind::Pattern
+                                                            : Kind::Folder;
+        }
+        settled_ = true;
+    }
+    const Bytes& key = Key(name);
+    bool any = false;
+    for (auto& argument : arguments_) {
+        bool hit = false;
+        switch (argument.kind) {
+        case Kind::Exact: hit = key == argument.key; break;
+        case Kind::Folder: hit = key == argument.key || StartsFolder(key, argument.key); break;
+        case Kind::Pattern: hit = MatchName(argument.key, key, false, characters_); break;
+        }
+        if (hit) argument.used = any = true;
+    }
+    return any;
+}
+
+std::vector<std::string> Selection::Unmatched() const {
+    std::vector<std::string> out;
+    for (const auto& argument : arguments_)
+        if (!argument.used) out.push_back(argument.text);
+    return out;
+}
+
+}  // namespace qvr::cli

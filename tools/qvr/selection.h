@@ -1,0 +1,65 @@
+// Which entries a command line names, for list and extract. An argument
+// that is exactly an entry's name selects that entry and nothing else; an
+// argument without wildcards that names a folder of entries selects
+// everything under it ("sub", "sub/", "./sub/"); any other argument is a
+// shell-style pattern, matched character by character against the whole
+// name. Slash and backslash are the same separator throughout, and empty
+// and "." components are dropped before comparing.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "names.h"
+
+namespace qvr::cli {
+
+class Selection {
+public:
+    // `wildcards` false: no argument is a pattern (--no-wildcards).
+    Selection(const std::vector<std::string>& arguments, bool wildcards, bool ignoreCase,
+              const NameCharacters& characters = SystemNameCharacters());
+
+    // True when there are no arguments: every entry is selected.
+    bool All() const noexcept { return arguments_.empty(); }
+
+    // Every entry's name must be offered here once, before the first call
+    // of Selects, so that an argument equal to a name is known to be a name
+    // even if it looks like a pattern ("a[1].txt").
+    void Offer(std::span<const std::uint8_t> name);
+
+    bool Selects(std::span<const std::uint8_t> name);
+
+    // The arguments that selected nothing, as given.
+    std::vector<std::string> Unmatched() const;
+
+private:
+    enum class Kind { Exact, Folder, Pattern };
+    struct Argument {
+        std::string text;
+        Bytes key;  // normalised
+        Kind kind = Kind::Folder;
+        bool exactSeen = false;
+        bool used = false;
+    };
+    const Bytes& Key(std::span<const std::uint8_t> name);
+
+    std::vector<Argument> arguments_;
+    bool wildcards_;
+    bool ignoreCase_;
+    bool settled_ = false;
+    NameCharacters characters_;
+    Bytes scratch_;
+};
+
+// The characters of names as `codec` gives them: UTF-8 when it converts,
+// the system's otherwise.
+NameCharacters CharactersOf(const NameCodec& codec);
+
+// The name with one separator ('\'), no empty or "." components, and A-Z
+// folded to a-z when `ignoreCase`.
+Bytes NormalisedName(std::span<const std::uint8_t> name, bool ignoreCase, const NameCharacters& characters);
+
+}  // namespace qvr::cli

@@ -16,7 +16,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> image(data, size);
-    (void)qvr::FindImageStart(image, size / 2, size);
     qvr::OpenedArchive viaImage, viaFile, viaView;
     qvr::SpanByteSource source(image);
     const auto fileStatus = qvr::OpenArchiveFile(source, 0, viaFile);

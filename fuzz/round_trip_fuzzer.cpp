@@ -1,5 +1,7 @@
 // What the writer accepts, the reader gives back exactly: names, sizes and
-// contents, from an image and from a file. Layouts alone (no data) are tried
+// contents, from an image and from a file; and the plug-in's search back
+// from image + index finds the image's first byte whatever the directory
+// spells, unless a whole archive head lies nearer. Layouts alone (no data) are tried
 // with counts, name lengths and sizes past what the format holds: the writer
 // refuses exactly those, and only those.
 #include <algorithm>
@@ -8,9 +10,26 @@
 #include <cstdlib>
 
 #include "fuzz_input.h"
+#include "image_start.h"
 #include "qvr/archive.h"
 
 namespace {
+
+// GetFile's memory source is image + index. Searching back from there finds
+// the image's first byte at distance index, unless a whole magic begins
+// nearer (bytes 1 to index), where it must stop instead.
+void SearchFindsEveryIndex(std::span<const std::uint8_t> image, std::size_t count) {
+    const auto& magic = qvr::ArchiveMagic;
+    for (std::size_t index = 0; index < count; ++index) {
+        const auto found = axqvr::FindImageStart(image, index);
+        const auto nearer = image.first(std::min(image.size(), index + magic.size())).subspan(1);
+        const bool headNearer = std::search(nearer.begin(), nearer.end(), magic.begin(), magic.end()) != nearer.end();
+        if (!found) std::abort();
+        if (!headNearer && *found != index) std::abort();
+        if (headNearer && (*found >= index || !std::equal(magic.begin(), magic.end(), image.begin() + static_cast<std::ptrdiff_t>(index - *found))))
+            std::abort();
+    }
+}
 
 void WriteAndReadBack(std::span<const std::uint8_t> in) {
     const auto entries = qvr::fuzz::DecodeWriteEntries(in);
@@ -23,6 +42,7 @@ void WriteAndReadBack(std::span<const std::uint8_t> in) {
     std::size_t expectedSize = qvr::HeaderSize;
     for (const auto& e : entries) expectedSize += qvr::EntryFixedSize + e.name.size() + e.content.size();
     if (image.size() != expectedSize) std::abort();
+    SearchFindsEveryIndex(image, entries.size());
     qvr::SpanByteSource source(image);
     for (const bool viaFile : {false, true}) {
         qvr::OpenedArchive archive;

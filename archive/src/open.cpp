@@ -67,7 +67,7 @@ HeadFacts ReadHead(std::span<const std::uint8_t> head) noexcept {
     const auto firstEntry = PeekEntry(DirectoryCursor{head.subspan(HeaderSize), 0, 0});
     if (!firstEntry) return facts;
     if (firstEntry->dataOffset < HeaderSize) {
-        facts.status = OpenStatus::MemoryError;
+        facts.status = OpenStatus::DamagedDirectory;
         return facts;
     }
     // Entries past entryCount are never walked, so no more than the longest
@@ -88,7 +88,7 @@ OpenStatus OpenArchiveFile(ByteSource& source, std::uint64_t archiveOffset, Open
     OpenedArchive opened;
     opened.header = facts.header;
     if (!ReadDirectory(source, archiveOffset + HeaderSize, facts.directoryExtent, opened.directoryBuffer))
-        return OpenStatus::MemoryError;
+        return OpenStatus::OutOfMemory;
     opened.directory = opened.directoryBuffer;
     out = std::move(opened);
     return OpenStatus::Success;
@@ -180,16 +180,6 @@ std::optional<std::span<const std::uint8_t>> EntryData(std::span<const std::uint
                                                        std::uint32_t dataSize) noexcept {
     if (dataOffset > image.size() || dataSize > image.size() - dataOffset) return std::nullopt;
     return image.subspan(dataOffset, dataSize);
-}
-
-std::optional<std::size_t> FindImageStart(std::span<const std::uint8_t> memory, std::size_t at,
-                                          std::size_t maxSteps) noexcept {
-    for (std::size_t d = 0; d <= maxSteps && d <= at; ++d) {
-        const std::size_t p = at - d;
-        if (p + SearchLetters.size() > memory.size()) continue;
-        if (std::equal(SearchLetters.begin(), SearchLetters.end(), memory.subspan(p).begin())) return d;
-    }
-    return std::nullopt;
 }
 
 }  // namespace qvr

@@ -10,6 +10,8 @@
 
 namespace axqvr {
 
+// The one place where what the archive core says of an archive becomes
+// what a host is told.
 ResultCode ToResultCode(qvr::OpenStatus status) noexcept;
 
 // A file archive's handle, closed when this goes; empty for a memory source.

@@ -5,14 +5,11 @@
 
 #include <windows.h>
 
+#include "image_start.h"
 #include "qvr/format.h"
-#include "qvr/open.h"
 
 namespace axqvr {
 namespace {
-
-// No entry index is larger, so no image start lies further back.
-constexpr std::size_t MaxSearchSteps = qvr::MaxEntryCount;
 
 // An image never needs more than the last byte an entry can reach:
 // a 32-bit data offset plus a 32-bit size.
@@ -70,7 +67,7 @@ bool LocateImage(const char* source, LocatedImage& out) noexcept {
     const std::size_t before = ReadableBytesBefore(at, MaxSearchSteps);
     const std::size_t from = ReadableBytesFrom(at, ImageLimit);
     const std::span<const std::uint8_t> reach(at - before, before + from);
-    const auto distance = qvr::FindImageStart(reach, before, MaxSearchSteps);
+    const auto distance = FindImageStart(reach, before, MaxSearchSteps);
     if (!distance) return false;
     out.image = reach.subspan(before - *distance);
     out.index = static_cast<std::uint32_t>(*distance);

@@ -28,8 +28,9 @@ struct LocatedImage {
     std::uint32_t index = 0;
 };
 
-// Searches back at most 65535 steps, and never into memory that is not
-// readable. False when no "QVR" lies within that reach.
+// Searches back for the archive magic (FindImageStart) at most 65535 steps,
+// and never into memory that is not readable. False when none lies within
+// that reach.
 bool LocateImage(const char* source, LocatedImage& out) noexcept;
 
 }  // namespace axqvr

@@ -24,10 +24,18 @@ ResultCode LookUpEntry(const char* source, std::int32_t length, const char* entr
                        FileInfoRecord* record);
 ResultCode ExtractEntry(const char* source, std::int32_t length, LocalHandle* dest, std::uint32_t flags);
 
-// Fills the fields of `record` that describe `entry`, as the host expects
-// them; `position` gets the entry's data offset. Bytes 5-7 of methodTag
-// and bytes 1-199 of path are left as they were.
-void FillRecord(const qvr::Entry& entry, FileInfoRecord& record) noexcept;
+// What a record held before BuildRecord writes it.
+enum class RecordState {
+    ZeroFilled,  // a fresh listing block: its zero fields are zero already
+    Reused,      // the host's own record: every field the host reads is written
+};
+
+// Writes the record that describes the stored entry `stored` with the given
+// `position`: "QVRd" and a zero in methodTag, both sizes, the descrambled
+// name (at most 199 bytes and a zero), and zero timestamp, path and crc.
+// Bytes 5-7 of methodTag and bytes 1-199 of path are never written.
+void BuildRecord(const qvr::DirectoryEntry& stored, std::uint32_t position, RecordState state,
+                 FileInfoRecord& record) noexcept;
 
 // An entry's name as a record holds it: at most 199 bytes and a zero.
 using EntryName = std::array<char, FileNameSize>;

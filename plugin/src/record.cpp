@@ -2,6 +2,7 @@
 
 #include "plugin.h"
 #include "qvr/format.h"
+#include "qvr/scramble.h"
 
 namespace axqvr {
 
@@ -14,14 +15,21 @@ EntryName RecordName(const qvr::Entry& entry) noexcept {
     return name;
 }
 
-void FillRecord(const qvr::Entry& entry, FileInfoRecord& record) noexcept {
+void BuildRecord(const qvr::DirectoryEntry& stored, std::uint32_t position, RecordState state,
+                 FileInfoRecord& record) noexcept {
     std::copy(qvr::ArchiveMagic.begin(), qvr::ArchiveMagic.end(), record.methodTag.begin());
-    record.position = entry.dataOffset;
-    record.storedSize = entry.dataSize;
-    record.extractedSize = entry.dataSize;
+    record.position = position;
+    record.storedSize = stored.dataSize;
+    record.extractedSize = stored.dataSize;
+    // The name is descrambled straight into the field, up to its first zero
+    // byte and never over the field's last byte, which stays the terminator.
+    const std::span<std::uint8_t> field(reinterpret_cast<std::uint8_t*>(record.fileName.data()),
+                                        record.fileName.size() - 1);
+    const std::size_t n = qvr::DescrambleNameText(stored.scrambledName, field);
+    if (state == RecordState::ZeroFilled) return;
+    std::fill(record.fileName.begin() + static_cast<std::ptrdiff_t>(n), record.fileName.end(), '\0');
     record.timestamp = 0;
     record.path[0] = '\0';
-    record.fileName = RecordName(entry);
     record.crc = 0;
 }
 

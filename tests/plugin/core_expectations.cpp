@@ -9,15 +9,12 @@ namespace {
 // No entry index is larger, so the memory search goes no further back.
 constexpr std::size_t MaxSearchSteps = qvr::MaxEntryCount;
 
-// Below this an allocation cannot fail in a test process; above it, the
-// plug-in may find no block before it finds the file too short.
-constexpr std::uint32_t SurelyAllocatable = 1u << 20;
-
 ResultCode CodeOf(qvr::OpenStatus status) {
     switch (status) {
         case qvr::OpenStatus::Success: return ResultCode::Success;
         case qvr::OpenStatus::UnrecognisedFormat: return ResultCode::UnrecognisedFormat;
-        case qvr::OpenStatus::MemoryError: return ResultCode::MemoryError;
+        case qvr::OpenStatus::DamagedDirectory: return ResultCode::MemoryError;
+        case qvr::OpenStatus::OutOfMemory: return ResultCode::MemoryError;
     }
     return ResultCode::MemoryError;
 }
@@ -139,12 +136,10 @@ ExpectedExtraction ExtractFromFile(std::span<const std::uint8_t> file, std::int3
         expected.code = ResultCode::EntryNotFound;
         return expected;
     }
-    // The file must hold the whole entry.
+    // The file must hold the whole entry, before any block is allocated for it.
     const auto data = qvr::EntryData(file, entry.dataOffset, entry.dataSize);
     if (!data) {
         expected.code = ResultCode::EntryNotFound;
-        expected.allocMayFail = entry.dataSize >= SurelyAllocatable;
-        expected.claimedSize = entry.dataSize;
         return expected;
     }
     return Delivered(entry, *data);
@@ -152,14 +147,17 @@ ExpectedExtraction ExtractFromFile(std::span<const std::uint8_t> file, std::int3
 
 ExpectedExtraction ExtractFromMemory(std::span<const std::uint8_t> readable, std::size_t at) {
     ExpectedExtraction expected;
+    // The image starts at the last whole magic that begins at most 65535
+    // bytes before the source and no later than the source itself.
     const std::size_t back = std::min(at, MaxSearchSteps);
-    const auto distance = qvr::FindImageStart(readable.subspan(at - back), back, MaxSearchSteps);
-    if (!distance) {
+    const auto searched = readable.subspan(at - back, std::min(readable.size() - (at - back), back + qvr::MagicSize));
+    const auto magic = std::find_end(searched.begin(), searched.end(), qvr::ArchiveMagic.begin(), qvr::ArchiveMagic.end());
+    if (magic == searched.end()) {
         expected.code = ResultCode::UnrecognisedFormat;
         return expected;
     }
-    const auto image = readable.subspan(at - *distance);
-    const auto index = static_cast<std::uint32_t>(*distance);
+    const auto index = static_cast<std::uint32_t>(searched.begin() + static_cast<std::ptrdiff_t>(back) - magic);
+    const auto image = readable.subspan(at - index);
     qvr::OpenedArchive archive;
     expected.code = OpenImage(image, archive);
     if (expected.code != ResultCode::Success) return expected;

@@ -28,14 +28,9 @@ struct ExpectedLookup {
 };
 
 // GetFile up to the output stage: the code of the extraction, and on
-// Success the delivered bytes and the name a disk file would get. When the
-// entry claims more data than its file holds, the content block may
-// already be refused (AllocFailed) before the short read shows
-// (EntryNotFound): `allocMayFail` admits either.
+// Success the delivered bytes and the name a disk file would get.
 struct ExpectedExtraction {
     ResultCode code = ResultCode::Success;
-    bool allocMayFail = false;
-    std::uint32_t claimedSize = 0;  // the entry's size, when its file is too short for it
     Bytes content;
     std::string name;
 };

@@ -135,22 +135,12 @@ TEST(GetFile, AFileEndingInsideTheEntryIsNotSuccess) {
     EXPECT_EQ(earlier, entries[6].content);
 }
 
-TEST(GetFile, AHugeEntryWhoseBlockCannotBeHadIsAllocFailed) {
+TEST(GetFile, AHugeClaimRunningPastTheImageIsRefused) {
     Bytes archive = Build({{Text("huge"), Text("only a few bytes are really here")}});
     // Claims 4 GiB - 16 bytes of data.
     qvr::StoreU32(std::span(archive).subspan(34 + 2 + 4).first<4>(), 0xFFFFFFF0u);
-    WriteFileBytes("huge.qvr", archive);
     LocalHandle slot = Untouched();
-    // From memory the claim runs past the image: refused before any allocation.
     EXPECT_EQ(CallGetFile(AsSource(archive.data()), 0, &slot, MemorySource()), ResultCode::EntryNotFound);
-    EXPECT_EQ(slot, Untouched());
-
-    HLOCAL probe = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 0xFFFFFFF0u);
-    if (probe != nullptr) {
-        LocalFree(probe);
-        GTEST_SKIP() << "this process can allocate 4 GiB (64-bit); no allocation failure to provoke";
-    }
-    EXPECT_EQ(CallGetFile("huge.qvr", 0, &slot, FileSource()), ResultCode::AllocFailed);
     EXPECT_EQ(slot, Untouched());
 }
 
@@ -184,18 +174,25 @@ TEST(GetFile, ImagesAreReadOnlyWhereMemoryExists) {
     EXPECT_EQ(CallGetFile(AsSource(wide.Begin() + 65535), 0, &slot, MemorySource()), ResultCode::EntryNotFound);
 }
 
-TEST(GetFile, TheSearchStopsAtTheNearestQvr) {
-    // A name holding "QVR" once descrambled is stored scrambled; plain
-    // content bytes from 50 on are stored as they are.
+TEST(GetFile, TheSearchStopsAtTheNearestWholeArchiveHead) {
+    // Plain content bytes from 50 on are stored as they are.
     Bytes content(200, 'c');
     std::memcpy(content.data() + 100, "QVR", 3);
-    const Bytes archive = Build({{Text("a"), content}, {Text("b"), Text("second")}});
-    const auto core = CoreEntries(archive);
-    const std::size_t nested = core[0].dataOffset + 100;
+    std::memcpy(content.data() + 150, "QVRd\0", 5);
+    const Bytes bytes = Build({{Text("a"), content}, {Text("b"), Text("second")}});
+    const auto core = CoreEntries(bytes);
+    const std::size_t letters = core[0].dataOffset + 100, head = core[0].dataOffset + 150;
+    GuardedMemory memory(1, 1);
+    const std::uint8_t* archive = memory.PlaceAtEnd(bytes);
     LocalHandle slot = Untouched();
-    // Searching from beyond the nested letters finds them, not the image's start.
-    EXPECT_EQ(CallGetFile(AsSource(archive.data() + nested + 1), 0, &slot, MemorySource()),
-              ResultCode::UnrecognisedFormat);
+    // Past "QVR" alone the search goes on to the image's start: an index
+    // that far is no entry of its two.
+    EXPECT_EQ(CallGetFile(AsSource(archive + letters + 1), 0, &slot, MemorySource()),
+              ResultCode::EntryNotFound);
+    // A whole head inside the content is taken for an image, whose first
+    // entry ("c" as its name length) runs past the end of readable memory.
+    EXPECT_EQ(CallGetFile(AsSource(archive + head + 1), 0, &slot, MemorySource()),
+              ResultCode::EntryNotFound);
     EXPECT_EQ(slot, Untouched());
 }
 

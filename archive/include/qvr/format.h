@@ -12,9 +12,6 @@ namespace qvr {
 // "QVRd" and a zero byte open every archive.
 inline constexpr std::array<std::uint8_t, 5> ArchiveMagic{'Q', 'V', 'R', 'd', 0};
 
-// The three letters a memory search looks for to find an image's first byte.
-inline constexpr std::array<std::uint8_t, 3> SearchLetters{'Q', 'V', 'R'};
-
 // ArchiveHeader: offsets and sizes of its fields, counted from the archive's
 // first byte. Bytes 5 to 31 carry no meaning; readers skip them and the
 // writer leaves them zero.

@@ -36,7 +36,8 @@ private:
 enum class OpenStatus {
     Success,
     UnrecognisedFormat,  // no ArchiveMagic, or a header cut short
-    MemoryError,         // no directory can be had (first data offset below 34, or no memory)
+    DamagedDirectory,    // the first entry's data offset lies inside the header: no directory fits
+    OutOfMemory,         // the directory could not be held in memory
 };
 
 // An opened archive. For a file source it owns a copy of the directory; for
@@ -84,10 +85,5 @@ OpenStatus OpenArchiveImage(std::span<const std::uint8_t> image, OpenedArchive& 
 std::optional<std::span<const std::uint8_t>> EntryData(std::span<const std::uint8_t> image,
                                                        std::uint32_t dataOffset,
                                                        std::uint32_t dataSize) noexcept;
-
-// Searches back from `at` (an index into `memory`) for the letters "QVR", at
-// most `maxSteps` steps. Returns the distance back to the first match.
-std::optional<std::size_t> FindImageStart(std::span<const std::uint8_t> memory, std::size_t at,
-                                          std::size_t maxSteps) noexcept;
 
 }  // namespace qvr

@@ -1,0 +1,24 @@
+#include "file_entry.h"
+
+#include <limits>
+#include <optional>
+
+#include "archive_source.h"
+#include "file_source.h"
+
+namespace axqvr {
+
+ResultCode FindEntryInFile(HANDLE file, std::int32_t index, qvr::Entry& entry) {
+    Win32FileSource bytes(file);
+    // A negative index lies past every count.
+    const std::uint32_t wanted =
+        index < 0 ? std::numeric_limits<std::uint32_t>::max() : static_cast<std::uint32_t>(index);
+    std::optional<qvr::Entry> found;
+    if (const auto status = qvr::ReadEntryAt(bytes, 0, wanted, found); status != qvr::OpenStatus::Success)
+        return ToResultCode(status);
+    if (!found) return ResultCode::EntryNotFound;
+    entry = *found;
+    return ResultCode::Success;
+}
+
+}  // namespace axqvr

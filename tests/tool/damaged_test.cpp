@@ -75,6 +75,46 @@ TEST_F(Damaged, NotAnArchiveIsStatusTwo) {
     EXPECT_NE(missing.err.find("missing.qvr: cannot open"), std::string::npos) << missing.err;
 }
 
+// test fails for every archive that extract cannot write whole into an
+// empty folder: over the damaged archives above and names that collide.
+TEST_F(Damaged, TestFailsWheneverExtractionIntoAnEmptyFolderWould) {
+    auto truncated = Archive(entries);
+    truncated.resize(truncated.size() - 1300);
+    auto cutShort = Archive(entries);
+    StoreU16(std::span(cutShort).subspan(EntryCountOffset).first<2>(), 5);
+    auto overlapping = Archive({{B("x"), Pattern(10, 1)}, {B("y"), Pattern(10, 2)}});
+    StoreU32(std::span(overlapping).subspan(HeaderSize + 11 + 2 + 1 + 4).first<4>(), HeaderSize + 22 + 5);
+    const struct {
+        const char* what;
+        Bytes archive;
+        int extractStatus;  // into an empty folder
+    } cases[] = {
+        {"truncated", truncated, 1},
+        {"directory cut short", cutShort, 1},
+        {"overlapping data", overlapping, 0},
+        {"sound", Archive(entries), 0},
+        {"same name twice", Archive({{B("a"), B("1")}, {B("a"), B("2")}}), 1},
+        {"file beside a folder of its name", Archive({{B("a"), B("1")}, {B("a\\b"), B("2")}}), 1},
+        {"folder before a file of its name", Archive({{B("a\\b"), B("1")}, {B("a"), B("2")}}), 1},
+        {"either separator", Archive({{B("a\\b"), B("1")}, {B("a/b"), B("2")}}), 1},
+        {"a dot component", Archive({{B("a\\b"), B("1")}, {B("a\\.\\b"), B("2")}}), 1},
+        {"refused name", Archive({{B("ok"), B("1")}, {B("12:00.log"), B("2")}}), 1},
+        {"case differs", Archive({{B("A"), B("1")}, {B("a"), B("2")}}), 0},
+    };
+    for (const auto& c : cases) {
+        WriteFile(dir / "case.qvr", c.archive);
+        fs::remove_all(dir / "out");
+        const auto x = RunQvr({"extract", "case.qvr", "-C", "out"}, dir);
+        const auto t = RunQvr({"test", "case.qvr"}, dir);
+        EXPECT_EQ(x.status, c.extractStatus) << c.what << ": " << x.err;
+        if (x.status != 0) {
+            EXPECT_NE(t.status, 0) << c.what << ": extract said " << x.err;
+        } else if (std::string_view(c.what) != "overlapping data") {
+            EXPECT_EQ(t.status, 0) << c.what << ": " << t.err;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qvr::tooltest
 

@@ -70,6 +70,28 @@ TEST_F(Output, ExitStatusesForUsage) {
     EXPECT_EQ(RunQvr({"list", "--no-such-option", "a.qvr"}, dir).status, 2);
     EXPECT_EQ(RunQvr({"create", "x.qvr"}, dir).status, 2);
     EXPECT_EQ(RunQvr({"list", "a.qvr"}, dir).status, 0);
+    // Mistakes get one plain line each.
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } mistakes[] = {
+        {{"x", "a.qvr"}, "qvr: unknown command 'x'; the commands are list, extract, create and test (qvr --help)\n"},
+        {{"extract", "a.qvr", "-C", "o", "-C", "p"}, "qvr: --directory: given more than once (qvr --help)\n"},
+        {{"extract", "a.qvr", "-C"}, "qvr: --directory: needs a value (qvr --help)\n"},
+        {{"extract", "a.qvr", "-C", "a.qvr"}, "qvr: a.qvr: -C a.qvr: not a folder\n"},
+        {{"extract", "--keep", "--overwrite", "a.qvr"}, "qvr extract: --keep and --overwrite exclude each other\n"},
+    };
+    for (const auto& m : mistakes) {
+        const auto r = RunQvr(m.args, dir);
+        EXPECT_EQ(r.status, 2) << m.err;
+        EXPECT_EQ(r.err, m.err);
+    }
+    // "--" ends the options: "-n" is a file.
+    WriteFile(dir / "-n", B("dash"));
+    EXPECT_EQ(RunQvr({"create", "d.qvr", "a.qvr", "--", "-n"}, dir).status, 0);
+    EXPECT_EQ(RunQvr({"list", "d.qvr"}, dir).out, "a.qvr\n-n\n");
+    EXPECT_EQ(RunQvr({"list", "-l", "-q", "d.qvr", "--", "-n"}, dir).out, "#    size  offset  name\n1       4  123627  -n\n");
+    EXPECT_EQ(RunQvr({"test", "d.qvr"}, dir).out, "d.qvr: 2 entries, sound\n");
 }
 
 TEST_F(Output, HelpWithExamplesOnEveryCommand) {
@@ -80,7 +102,10 @@ TEST_F(Output, HelpWithExamplesOnEveryCommand) {
         EXPECT_EQ(r.status, 0) << args[0];
         EXPECT_NE(r.out.find("Examples:"), std::string::npos) << r.out;
     }
-    EXPECT_NE(RunQvr({"extract", "--help"}, dir).out.find("--keep"), std::string::npos);
+    const auto help = RunQvr({"extract", "--help"}, dir).out;
+    EXPECT_NE(help.find("--keep"), std::string::npos);
+    EXPECT_EQ(help.find("Excludes"), std::string::npos) << help;  // no text run into an option's name
+    EXPECT_NE(help.find("0, the default, chooses"), std::string::npos) << help;
     const auto v = RunQvr({"--version"}, dir);
     EXPECT_EQ(v.status, 0);
     EXPECT_EQ(v.out, "qvr " QVR_VERSION "\n");

@@ -119,6 +119,151 @@ TEST_F(RoundTrip, SelectedEntriesByNamePatternAndCase) {
     EXPECT_EQ(Tree(dir / "sel").size(), 1u);
 }
 
+// Each tricky name either comes back exactly or is refused by create,
+// which then writes nothing and names the file.
+TEST_F(RoundTrip, EveryNameComesBackOrCreateRefusesIt) {
+    const struct {
+        std::string path;
+        std::string encoding;
+        bool comesBack;
+    } cases[] = {
+        {"a[1].txt", "", true},
+        {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt", "", true},  // 日本語.txt
+        {"..a/.hidden", "", true},
+        {"\xe8\xa1\xa8/\xe3\x81\x82.txt", "CP932", true},  // 表/あ.txt, a 0x5C second byte
+        {"12:00.log", "", false},
+        {".../x", "", false},
+        {"nul.txt", "", false},
+        {"COM1", "", false},
+        {"tab\there", "", false},
+        {"back\\slash.txt", "", false},
+        {"what?.txt", "", false},
+        {"trailing.", "", false},
+        {"\xc2\xa2.txt", "CP932", false},  // ¢ would come back as ￠
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(dir / "tree");
+        fs::remove_all(dir / "out");
+        fs::remove(dir / "n.qvr");
+        WriteFile(dir / "tree" / "plain.txt", B("plain"));
+        WriteFile(dir / "tree" / c.path, B(c.path));
+        std::vector<std::string> args{"create", "n.qvr", "-C", "tree", "."};
+        if (!c.encoding.empty()) args.insert(args.begin() + 1, {"--encoding", c.encoding});
+        const auto created = RunQvr(args, dir);
+        if (!c.comesBack) {
+            EXPECT_EQ(created.status, 1) << c.path;
+            EXPECT_NE(created.err.find(fs::path(c.path).filename().string()), std::string::npos) << created.err;
+            EXPECT_FALSE(fs::exists(dir / "n.qvr")) << c.path;
+            continue;
+        }
+        ASSERT_EQ(created.status, 0) << c.path << ": " << created.err;
+        args = {"extract", "n.qvr", "-C", "out"};
+        if (!c.encoding.empty()) args.insert(args.begin() + 1, {"--encoding", c.encoding});
+        EXPECT_EQ(RunQvr(args, dir).status, 0) << c.path;
+        EXPECT_EQ(Tree(dir / "out"), Tree(dir / "tree")) << c.path;
+    }
+}
+
+TEST_F(RoundTrip, LinksAreFollowedLoopsRefusedAndEmptyFoldersNamed) {
+    WriteFile(dir / "tree" / "real" / "file.txt", B("data"));
+    fs::create_directories(dir / "tree" / "empty");
+    fs::create_directory_symlink("real", dir / "tree" / "linked");
+    fs::create_symlink("real/file.txt", dir / "tree" / "alias.txt");
+    auto r = RunQvr({"create", "l.qvr", "-C", "tree", ".", "real/file.txt"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "qvr: l.qvr: tree/empty: empty folder; not stored (an archive holds only files)\n");
+    EXPECT_EQ(RunQvr({"list", "l.qvr"}, dir).out, "alias.txt\nlinked\\file.txt\nreal\\file.txt\n");
+
+    r = RunQvr({"create", "-P", "p.qvr", "-C", "tree", "."}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("tree/alias.txt: symbolic link; skipped"), std::string::npos) << r.err;
+    EXPECT_EQ(RunQvr({"list", "p.qvr"}, dir).out, "real\\file.txt\n");
+
+    fs::create_directory_symlink("..", dir / "tree" / "real" / "up");
+    r = RunQvr({"create", "loop.qvr", "-C", "tree", "."}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("tree/linked/up: symbolic link loop"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "loop.qvr"));
+}
+
+TEST_F(RoundTrip, DifferentFilesUnderOneNameAreBothRefused) {
+    // An absolute path loses its root when stored, so it may meet a relative one.
+    const auto absolute = dir / "same.txt", relative = dir.relative_path() / "same.txt";
+    WriteFile(absolute, B("1"));
+    WriteFile(dir / relative, B("2"));
+    const auto r = RunQvr({"create", "c.qvr", absolute.string(), relative.string(), "./" + relative.string()}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(absolute.string() + " and " + relative.string() + ": both would be stored as"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir / "c.qvr"));
+}
+
+// Arguments select by exact name first, then by folder, then as patterns of characters.
+TEST_F(RoundTrip, SelectionMeansWhatItSays) {
+    WriteFile(dir / "s.qvr", Archive({{B("a1.txt"), B("")},
+                                      {B("a[1].txt"), B("")},
+                                      {B("\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab.txt"), B("")},
+                                      {B("abc"), B("")},
+                                      {B("\xe8\xa1\xa8\xe7\xa4\xba\xe3\x81\x82"), B("")},
+                                      {B("sub\\one.txt"), B("")},
+                                      {B("sub\\deep\\two.txt"), B("")},
+                                      {B("subway.txt"), B("")}}));
+    const std::string japanese = "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4";
+    const struct {
+        std::vector<std::string> args;
+        std::string listed;
+    } cases[] = {
+        {{"a[1].txt"}, "a[1].txt\n"},
+        {{"a?.txt"}, "a1.txt\n"},
+        {{japanese + "?.txt"}, japanese + "\xe3\x83\xab.txt\n"},
+        {{"???"}, "abc\n\xe8\xa1\xa8\xe7\xa4\xba\xe3\x81\x82\n"},
+        {{"[\xe8\xa1\xa8]*"}, "\xe8\xa1\xa8\xe7\xa4\xba\xe3\x81\x82\n"},
+        {{"sub"}, "sub\\one.txt\nsub\\deep\\two.txt\n"},
+        {{"./sub/"}, "sub\\one.txt\nsub\\deep\\two.txt\n"},
+        {{"sub/deep"}, "sub\\deep\\two.txt\n"},
+        {{"-i", "SUB/ONE.TXT"}, "sub\\one.txt\n"},
+        {{"--no-wildcards", "a?.txt"}, ""},
+        {{"--no-wildcards", "a[1].txt", "sub"}, "a[1].txt\nsub\\one.txt\nsub\\deep\\two.txt\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"list", "s.qvr"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = RunQvr(args, dir);
+        EXPECT_EQ(r.out, c.listed) << c.args.back();
+        EXPECT_EQ(r.status, c.listed.empty() ? 1 : 0) << c.args.back() << ": " << r.err;
+    }
+    // extract selects the same way.
+    const auto x = RunQvr({"extract", "s.qvr", "-C", "out", "sub/"}, dir);
+    EXPECT_EQ(x.status, 0) << x.err;
+    EXPECT_EQ(Tree(dir / "out").size(), 2u);
+
+    // Under CP932 patterns see the decoded characters: 表 is 0x95 0x5C.
+    WriteFile(dir / "j.qvr", Archive({{Bytes{0x95, 0x5C, 0x8E, 0xA6, '.', 't', 'x', 't'}, B("")}, {B("x.txt"), B("")}}));
+    for (const char* encoding : {"CP932", "SHIFT_JIS"})
+        for (const char* pattern : {"[\xe8\xa1\xa8]\xe7\xa4\xba.txt", "??.txt", "\xe8\xa1\xa8\xe7\xa4\xba.txt"})
+            EXPECT_EQ(RunQvr({"list", "--encoding", encoding, "j.qvr", pattern}, dir).out,
+                      "\xe8\xa1\xa8\xe7\xa4\xba.txt\n")
+                << encoding << " " << pattern;
+}
+
+TEST_F(RoundTrip, ArchivesThroughPipes) {
+    WriteFile(dir / "tree" / "a.txt", B("alpha"));
+    const auto created = RunQvr({"create", "-", "tree"}, dir);
+    ASSERT_EQ(created.status, 0) << created.err;
+    WriteFile(dir / "piped.qvr", B(created.out));
+    EXPECT_EQ(RunQvr({"list", "piped.qvr"}, dir).out, "tree\\a.txt\n");
+    // A pipe cannot seek: the archive is spooled first.
+    const std::string command = "cat '" + (dir / "piped.qvr").string() + "' | '" QVR_BINARY "' extract -O - tree/a.txt";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out(64, '\0');
+    out.resize(fread(out.data(), 1, out.size(), pipe));
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(out, "alpha");
+    EXPECT_EQ(RunQvr({"test", "-"}, dir).status, 2);  // /dev/null is no archive
+}
+
 TEST_F(RoundTrip, EncodingConvertsNamesBothWays) {
     WriteFile(dir / "tree" / "\xe8\xa1\xa8" / "\xe3\x81\x82.txt", B("kana"));  // 表/あ.txt
     ASSERT_EQ(RunQvr({"create", "--encoding", "CP932", "e.qvr", "-C", "tree", "."}, dir).status, 0);

@@ -1,97 +1,87 @@
+// What every platform's codec shares: names are converted part by part
+// between the separators, and what is stored must come back.
 #include "codec.h"
 
-#ifndef _WIN32
-#include <iconv.h>
-
-#include <cerrno>
-#include <mutex>
-#endif
+#include "names.h"
 
 namespace qvr::cli {
-
-#ifndef _WIN32
 namespace {
 
-// One iconv conversion; iconv descriptors keep state, so each is used under a lock.
-class Converter {
-public:
-    Converter(iconv_t cd) : cd_(cd) {}
-    ~Converter() { iconv_close(cd_); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
+// The separator byte just before `part`, which SplitEntryName cut from `name`.
+std::uint8_t SeparatorBefore(std::span<const std::uint8_t> name, std::span<const std::uint8_t> part) {
+    return name[static_cast<std::size_t>(part.data() - name.data()) - 1];
+}
 
-    std::optional<Bytes> Run(std::span<const std::uint8_t> in) {
-        std::lock_guard lock(mutex_);
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        Bytes out(in.size() * 4 + 16);
-        // iconv's interface takes non-const input pointers but does not write through them.
-        char* src = const_cast<char*>(reinterpret_cast<const char*>(in.data()));
-        std::size_t srcLeft = in.size();
-        char* dst = reinterpret_cast<char*>(out.data());
-        std::size_t dstLeft = out.size();
-        if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) return std::nullopt;
-        if (iconv(cd_, nullptr, nullptr, &dst, &dstLeft) == static_cast<std::size_t>(-1)) return std::nullopt;
-        out.resize(out.size() - dstLeft);
-        return out;
+// Converts each part of `name` (cut where `lead` allows) with `convert`,
+// keeping the separators as they are; nullopt when a part fails.
+template <class Convert>
+std::optional<Bytes> ConvertParts(std::span<const std::uint8_t> name, const LeadBytes& lead, Convert convert) {
+    Bytes out;
+    out.reserve(name.size() * 2);
+    bool first = true;
+    for (const auto part : SplitEntryName(name, lead)) {
+        if (!first) out.push_back(SeparatorBefore(name, part));
+        first = false;
+        const auto converted = convert(part);
+        if (!converted) return std::nullopt;
+        out.insert(out.end(), converted->begin(), converted->end());
     }
-
-private:
-    iconv_t cd_;
-    std::mutex mutex_;
-};
+    return out;
+}
 
 }  // namespace
 
-struct NameCodec::Impl {
-    std::unique_ptr<Converter> toUtf8;
-    std::unique_ptr<Converter> fromUtf8;
-};
-#else
-struct NameCodec::Impl {};
-#endif
-
-NameCodec::NameCodec() = default;
-NameCodec::~NameCodec() = default;
-NameCodec::NameCodec(NameCodec&&) noexcept = default;
-NameCodec& NameCodec::operator=(NameCodec&&) noexcept = default;
-
-std::optional<NameCodec> NameCodec::Make(const std::string& encoding, std::string& error) {
-    NameCodec codec;
-    if (encoding.empty()) return codec;
-#ifdef _WIN32
-    error = "--encoding is available on Linux only; on Windows names are read in the system code page";
-    return std::nullopt;
-#else
-    const iconv_t to = iconv_open("UTF-8", encoding.c_str());
-    if (to == reinterpret_cast<iconv_t>(-1)) {
-        error = "unknown encoding '" + encoding + "' (see iconv --list)";
-        return std::nullopt;
-    }
-    const iconv_t from = iconv_open(encoding.c_str(), "UTF-8");
-    if (from == reinterpret_cast<iconv_t>(-1)) {
-        iconv_close(to);
-        error = "unknown encoding '" + encoding + "' (see iconv --list)";
-        return std::nullopt;
-    }
-    codec.impl_ = std::make_unique<Impl>();
-    codec.impl_->toUtf8 = std::make_unique<Converter>(to);
-    codec.impl_->fromUtf8 = std::make_unique<Converter>(from);
-    return codec;
-#endif
-}
-
 std::optional<Bytes> NameCodec::ToUtf8(std::span<const std::uint8_t> stored) const {
-#ifndef _WIN32
-    if (impl_) return impl_->toUtf8->Run(stored);
-#endif
-    return Bytes(stored.begin(), stored.end());
+    if (!converts_) return Bytes(stored.begin(), stored.end());
+    return ConvertParts(stored, lead_, [this](auto part) { return DecodePart(part); });
 }
 
-std::optional<Bytes> NameCodec::FromUtf8(std::span<const std::uint8_t> text) const {
-#ifndef _WIN32
-    if (impl_) return impl_->fromUtf8->Run(text);
-#endif
-    return Bytes(text.begin(), text.end());
+// The one rule for names that are written: encoded, they must decode to the
+// same text, or the archive would give back a different name.
+std::optional<Bytes> NameCodec::FromUtf8(std::span<const std::uint8_t> text, std::string* why) const {
+    if (!converts_) return Bytes(text.begin(), text.end());
+    auto stored = ConvertParts(text, TextLead(), [this](auto part) { return EncodePart(part); });
+    if (!stored) {
+        if (why) *why = "cannot be written in " + name_;
+        return std::nullopt;
+    }
+    const auto back = ToUtf8(*stored);
+    if (!back || *back != Bytes(text.begin(), text.end())) {
+        if (why)
+            *why = back ? "would come back from " + name_ + " as '" + DisplayName(*back, true) + "'"
+                        : "cannot be read back from " + name_;
+        return std::nullopt;
+    }
+    return stored;
+}
+
+std::string NameCodec::LossyUtf8(std::span<const std::uint8_t> stored) const {
+    std::string out;
+    out.reserve(stored.size() * 2);
+    bool first = true;
+    for (const auto part : SplitEntryName(stored, lead_)) {
+        if (!first) out.push_back(static_cast<char>(SeparatorBefore(stored, part)));
+        first = false;
+        AppendLossyPart(out, part);
+    }
+    return out;
+}
+
+const NameCodec& NameCodec::PassThrough() {
+    static const NameCodec codec = [] {
+        std::string error;
+        return std::move(*Make("", error));
+    }();
+    return codec;
+}
+
+bool LooksLikeCp932(std::span<const std::uint8_t> stored) {
+    if (IsValidUtf8(stored)) return false;
+    static const auto cp932 = [] {
+        std::string error;
+        return NameCodec::Make("CP932", error);
+    }();
+    return cp932 && cp932->ToUtf8(stored).has_value();
 }
 
 }  // namespace qvr::cli

@@ -4,7 +4,7 @@
 // streams header, directory and data into a temporary file renamed into
 // place, or to standard output.
 #include <algorithm>
-#include <map>
+#include <unordered_map>
 
 #include <fmt/format.h>
 
@@ -176,14 +176,14 @@ private:
 // different files under one name are both refused, since extraction would
 // give back only one of them.
 void DropRepeatsAndRefuseCollisions(std::vector<Input>& inputs, Reporter& reporter) {
-    std::map<Bytes, std::size_t> first;
+    std::unordered_map<std::string, std::size_t> first;
     std::vector<bool> keep(inputs.size(), true);
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (inputs[i].name.empty()) continue;
-        Bytes key = inputs[i].name;
+        std::string key(inputs[i].name.begin(), inputs[i].name.end());
 #ifdef _WIN32
-        for (auto& b : key)
-            if (b >= 'A' && b <= 'Z') b = static_cast<std::uint8_t>(b + 0x20);  // one file to Windows
+        for (auto& c : key)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);  // one file to Windows
 #endif
         const auto [it, added] = first.try_emplace(std::move(key), i);
         if (added) continue;

@@ -147,7 +147,7 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
     const NameCodec& codec = loaded.codec;
     const auto& opened = loaded.opened;
     const std::uint32_t count = opened.header.entryCount;
-    Selection selection(options.select.names, !options.select.noWildcards, options.select.ignoreCase,
+    Selection selection(ArgumentsFor(options.select.names, codec), !options.select.noWildcards, options.select.ignoreCase,
                         CharactersOf(codec));
     // The name that selection and placement see: converted when an
     // encoding is given, the stored bytes otherwise (or when they do not

@@ -58,7 +58,7 @@ int List(const ListOptions& options) {
     }
 
     // Selection sees names as extraction does: converted when an encoding is given.
-    Selection selection(options.select.names, !options.select.noWildcards, options.select.ignoreCase,
+    Selection selection(ArgumentsFor(options.select.names, *codec), !options.select.noWildcards, options.select.ignoreCase,
                         CharactersOf(*codec));
     Bytes converted;
     auto selectionName = [&](std::span<const std::uint8_t> stored) -> std::span<const std::uint8_t> {

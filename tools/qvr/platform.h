@@ -141,6 +141,10 @@ void InstallInterruptCleanup();
 // gives it; to find a folder met again through a link.
 std::optional<std::pair<std::uint64_t, std::uint64_t>> NodeIdentity(const std::filesystem::path& path);
 
+// A command-line argument as UTF-8, to compare with names converted by
+// --encoding: Windows gives arguments in the ANSI code page.
+std::string ArgumentAsUtf8(const std::string& argument);
+
 bool IsTerminal(NativeHandle h) noexcept;
 bool StderrIsTerminal() noexcept;
 

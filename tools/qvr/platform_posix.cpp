@@ -406,6 +406,8 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> NodeIdentity(const std::f
 // encoding are converted first, with --encoding).
 NameCharacters SystemNameCharacters() { return NameCharacters{}; }
 
+std::string ArgumentAsUtf8(const std::string& argument) { return argument; }
+
 bool IsTerminal(NativeHandle h) noexcept { return isatty(h) == 1; }
 bool StderrIsTerminal() noexcept { return isatty(STDERR_FILENO) == 1; }
 

@@ -343,6 +343,42 @@ CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, bool overwrit
 
 void InstallInterruptCleanup() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
+std::optional<std::pair<std::uint64_t, std::uint64_t>> NodeIdentity(const std::filesystem::path& path) {
+    // Backup semantics open folders as well as files.
+    File f(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!f.Valid() || !GetFileInformationByHandle(f.Get(), &info)) return std::nullopt;
+    return std::pair<std::uint64_t, std::uint64_t>{
+        info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// The command line and stored names are both in the ANSI code page here.
+NameCharacters SystemNameCharacters() {
+    static const NameCharacters characters = [] {
+        NameCharacters c;
+        const UINT codePage = GetACP();
+        c.utf8 = codePage == CP_UTF8;
+        CPINFO info{};
+        if (!c.utf8 && GetCPInfo(codePage, &info))
+            c.lead = LeadBytes::FromRangePairs(std::span<const std::uint8_t>(info.LeadByte, MAX_LEADBYTES));
+        return c;
+    }();
+    return characters;
+}
+
+std::string ArgumentAsUtf8(const std::string& argument) {
+    if (argument.empty() || GetACP() == CP_UTF8) return argument;
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, argument.data(), static_cast<int>(argument.size()), nullptr, 0);
+    if (wideLength <= 0) return argument;
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, argument.data(), static_cast<int>(argument.size()), wide.data(), wideLength);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, out.data(), length, nullptr, nullptr);
+    return out;
+}
+
 bool IsTerminal(NativeHandle h) noexcept { return GetFileType(h) == FILE_TYPE_CHAR; }
 bool StderrIsTerminal() noexcept { return IsTerminal(GetStdHandle(STD_ERROR_HANDLE)); }
 

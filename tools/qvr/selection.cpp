@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform.h"
+
 namespace qvr::cli {
 namespace {
 
@@ -23,6 +25,13 @@ bool StartsFolder(const Bytes& name, const Bytes& folder) {
 }
 
 }  // namespace
+
+std::vector<std::string> ArgumentsFor(const std::vector<std::string>& arguments, const NameCodec& codec) {
+    if (!codec.Converts()) return arguments;
+    std::vector<std::string> out;
+    for (const auto& argument : arguments) out.push_back(ArgumentAsUtf8(argument));
+    return out;
+}
 
 NameCharacters CharactersOf(const NameCodec& codec) {
     return codec.Converts() ? NameCharacters{} : SystemNameCharacters();

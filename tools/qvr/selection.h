@@ -54,6 +54,10 @@ private:
     Bytes scratch_;
 };
 
+// The arguments as text comparable with the names `codec` gives: UTF-8
+// when it converts, as given otherwise.
+std::vector<std::string> ArgumentsFor(const std::vector<std::string>& arguments, const NameCodec& codec);
+
 // The characters of names as `codec` gives them: UTF-8 when it converts,
 // the system's otherwise.
 NameCharacters CharactersOf(const NameCodec& codec);

@@ -148,13 +148,17 @@ void NameCodec::AppendLossyPart(std::string& out, std::span<const std::uint8_t> 
         out.append(text->begin(), text->end());
         return;
     }
-    // Character by character, so that one bad byte costs one U+FFFD.
+    // Character by character: a byte that starts no valid character
+    // becomes U+FFFD, and reading goes on with the byte after it.
     for (std::size_t i = 0; i < part.size();) {
         const std::size_t n = lead_.IsLead(part[i]) && i + 1 < part.size() ? 2 : 1;
-        const auto text = DecodePart(part.subspan(i, n));
-        if (text) out.append(text->begin(), text->end());
-        else out += ReplacementCharacter;
-        i += n;
+        if (const auto text = DecodePart(part.subspan(i, n))) {
+            out.append(text->begin(), text->end());
+            i += n;
+        } else {
+            out += ReplacementCharacter;
+            ++i;
+        }
     }
 }
 

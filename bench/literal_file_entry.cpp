@@ -5,13 +5,11 @@
 #include "file_entry.h"
 
 #include "archive_source.h"
-#include "file_source.h"
 #include "qvr/open.h"
 
 namespace axqvr {
 
-ResultCode FindEntryInFile(HANDLE file, std::int32_t index, qvr::Entry& entry) {
-    Win32FileSource bytes(file);
+ResultCode FindEntryInFile(Win32FileSource& bytes, std::int32_t index, qvr::Entry& entry) {
     qvr::OpenedArchive archive;
     if (const auto status = qvr::OpenArchiveFile(bytes, 0, archive); status != qvr::OpenStatus::Success)
         return ToResultCode(status);

@@ -27,7 +27,7 @@ ResultCode OpenSource(const char* source, std::int32_t length, std::uint32_t inp
     if (!out.file->Valid()) return ResultCode::OpenFailed;
     // No archive can begin before the file does.
     if (length < 0) return ResultCode::UnrecognisedFormat;
-    Win32FileSource bytes(out.file->Get());
+    Win32FileSource bytes(out.file->Get(), 0);
     return ToResultCode(qvr::OpenArchiveFile(bytes, static_cast<std::uint64_t>(length), out.archive));
 }
 

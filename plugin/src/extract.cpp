@@ -5,7 +5,6 @@
 #include "archive_source.h"
 #include "disk_output.h"
 #include "file_entry.h"
-#include "file_source.h"
 #include "host_block.h"
 #include "memory_bounds.h"
 #include "plugin.h"
@@ -39,14 +38,14 @@ ResultCode ExtractFromFile(HostBlock& slot, EntryName& nameOut, std::uint32_t& s
     FileHandle file(OpenArchiveForReading(path));
     if (!file.Valid()) return ResultCode::OpenFailed;
 
+    Win32FileSource bytes(file.Get(), 0);
     qvr::Entry entry;
-    if (const ResultCode r = FindEntryInFile(file.Get(), index, entry); r != ResultCode::Success) return r;
+    if (const ResultCode r = FindEntryInFile(bytes, index, entry); r != ResultCode::Success) return r;
     if (!FileHoldsEntry(file.Get(), entry)) return ResultCode::EntryNotFound;
 
     HostBlock content;
     if (const ResultCode r = AllocateContent(entry.dataSize, content); r != ResultCode::Success) return r;
     // The file may still have been cut short since its size was asked.
-    Win32FileSource bytes(file.Get());
     if (bytes.ReadAt(entry.dataOffset, content.Bytes()) != content.Bytes().size())
         return ResultCode::EntryNotFound;
     qvr::DescrambleContent(content.Bytes());

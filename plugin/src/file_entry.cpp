@@ -4,12 +4,10 @@
 #include <optional>
 
 #include "archive_source.h"
-#include "file_source.h"
 
 namespace axqvr {
 
-ResultCode FindEntryInFile(HANDLE file, std::int32_t index, qvr::Entry& entry) {
-    Win32FileSource bytes(file);
+ResultCode FindEntryInFile(Win32FileSource& bytes, std::int32_t index, qvr::Entry& entry) {
     // A negative index lies past every count.
     const std::uint32_t wanted =
         index < 0 ? std::numeric_limits<std::uint32_t>::max() : static_cast<std::uint32_t>(index);

@@ -18,17 +18,25 @@ HANDLE OpenArchiveForReading(const char* path) noexcept {
 
 std::size_t Win32FileSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) noexcept {
     if (offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) return 0;
-    LARGE_INTEGER at{};
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) return 0;
+    if (position_ != offset) {
+        position_.reset();
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) return 0;
+    }
 
     std::size_t total = 0;
+    bool failed = false;
     while (total < into.size()) {
         const auto want = static_cast<DWORD>(std::min(into.size() - total, ReadPiece));
         DWORD got = 0;
-        if (!ReadFile(file_, into.data() + total, want, &got, nullptr) || got == 0) break;
+        failed = !ReadFile(file_, into.data() + total, want, &got, nullptr);
+        if (failed || got == 0) break;
         total += got;
     }
+    // After a failed read the handle's place is not known.
+    if (failed) position_.reset();
+    else position_ = offset + total;
     return total;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include <windows.h>
@@ -34,13 +35,20 @@ HANDLE OpenArchiveForReading(const char* path) noexcept;
 
 // Reads at 64-bit positions, so data at and beyond 2 GiB come from where
 // they really are. A failed seek or read ends the bytes that exist.
+// A read that starts where the last one ended needs no seek: under Wine
+// a seek costs about as much as reading 32 KiB, and a directory is read
+// piece after piece.
 class Win32FileSource final : public qvr::ByteSource {
 public:
-    explicit Win32FileSource(HANDLE file) noexcept : file_(file) {}
+    // `file` is at `position` (a handle just opened is at 0), or at no
+    // known place.
+    explicit Win32FileSource(HANDLE file, std::optional<std::uint64_t> position = std::nullopt) noexcept
+        : file_(file), position_(position) {}
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) noexcept override;
 
 private:
     HANDLE file_;
+    std::optional<std::uint64_t> position_;
 };
 
 }  // namespace axqvr

@@ -126,5 +126,50 @@ TEST(Directory, SkippingManyAgreesWithSkippingOneByOne) {
     EXPECT_TRUE(SkipEntries(beyond, 0));
 }
 
+// Long skips run a guessed walk beside the true one; whatever the lengths
+// spell, the result is the one-by-one walk's. Raw directories, so that
+// name bytes can be anything a misplaced walk might take for a length.
+TEST(Directory, LongSkipsAgreeWithSkippingOneByOne) {
+    struct Shape {
+        const char* what;
+        std::uint8_t (*nameLength)(std::uint32_t i);
+        std::uint8_t nameByte;
+    } const shapes[] = {
+        {"uniform 25-byte entries", [](std::uint32_t) -> std::uint8_t { return 15; }, 'n'},
+        {"lengths all over", [](std::uint32_t i) { return static_cast<std::uint8_t>(i * 2654435761u >> 24); }, 'x'},
+        {"empty names", [](std::uint32_t) -> std::uint8_t { return 0; }, 0},
+        {"names of zero bytes", [](std::uint32_t i) { return static_cast<std::uint8_t>(i % 7); }, 0},
+        {"names of 0xFF bytes", [](std::uint32_t i) { return static_cast<std::uint8_t>(3 + i % 5); }, 0xFF},
+    };
+    constexpr std::uint32_t Count = 6000;
+    for (const Shape& shape : shapes) {
+        std::vector<std::uint8_t> directory;
+        for (std::uint32_t i = 0; i < Count; ++i) {
+            const std::uint8_t length = shape.nameLength(i);
+            directory.push_back(static_cast<std::uint8_t>(i));
+            directory.push_back(length);
+            directory.insert(directory.end(), length, shape.nameByte);
+            directory.insert(directory.end(), 8, static_cast<std::uint8_t>(i * 31));
+        }
+        for (const std::size_t cutBy : {std::size_t{0}, std::size_t{3}}) {
+            const auto view = std::span<const std::uint8_t>(directory).first(directory.size() - cutBy);
+            for (const std::uint32_t from : {0u, 7u}) {
+                DirectoryCursor start{view, 0, 0};
+                ASSERT_TRUE(SkipEntries(start, from));
+                for (const std::uint32_t count : {255u, 256u, 257u, 1000u, 2999u, 5000u, Count - from - 1, Count - from,
+                                                  Count + 10}) {
+                    DirectoryCursor one = start;
+                    bool oneByOne = true;
+                    for (std::uint32_t i = 0; i < count && oneByOne; ++i) oneByOne = SkipEntry(one);
+                    DirectoryCursor many = start;
+                    EXPECT_EQ(SkipEntries(many, count), oneByOne) << shape.what << " " << cutBy << " " << count;
+                    EXPECT_EQ(many.offset, one.offset) << shape.what << " " << cutBy << " " << count;
+                    EXPECT_EQ(many.index, one.index) << shape.what << " " << cutBy << " " << count;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qvr

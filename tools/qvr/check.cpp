@@ -20,7 +20,7 @@ struct Extent {
 }  // namespace
 
 int Test(const TestOptions& options) {
-    Reporter reporter(options.archive.string());
+    Reporter reporter(ArchiveLabel(options.archive));
     auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
     if (!loaded) return ExitBadUsage;
     const NameCodec* codec = &loaded->codec;
@@ -114,14 +114,14 @@ int Test(const TestOptions& options) {
 
     if (reporter.AnyFailed()) {
         if (!options.common.quiet)
-            std::fputs(fmt::format("{}: {}, {}\n", options.archive.string(), Count(count, "entry", "entries"),
+            std::fputs(fmt::format("{}: {}, {}\n", ArchiveLabel(options.archive), Count(count, "entry", "entries"),
                                    Count(reporter.Failures(), "problem", "problems"))
                            .c_str(),
                        stdout);
         return ExitSomeFailed;
     }
     if (!options.common.quiet)
-        std::fputs(fmt::format("{}: {}, sound\n", options.archive.string(), Count(count, "entry", "entries")).c_str(),
+        std::fputs(fmt::format("{}: {}, sound\n", ArchiveLabel(options.archive), Count(count, "entry", "entries")).c_str(),
                    stdout);
     return ExitSuccess;
 }

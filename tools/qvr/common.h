@@ -25,6 +25,11 @@ enum ExitStatus : int {
     ExitBadUsage = 2,    // bad arguments, or not a readable QVR archive
 };
 
+// The archive as messages name it: "-" is a stream, not a file of that name.
+inline std::string ArchiveLabel(const std::filesystem::path& archive, const char* stream = "standard input") {
+    return archive == "-" ? std::string(stream) : archive.string();
+}
+
 // Messages to standard error, one line each, never interleaved between threads.
 class Reporter {
 public:

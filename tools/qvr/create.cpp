@@ -321,7 +321,7 @@ bool WriteArchiveData(const std::vector<Input>& inputs, const ArchiveLayout& lay
 
 int Create(const CreateOptions& options) {
     const auto started = std::chrono::steady_clock::now();
-    Reporter reporter(options.archive.string());
+    Reporter reporter(ArchiveLabel(options.archive, "standard output"));
     std::string error;
     const auto codec = NameCodec::Make(options.common.encoding, error);
     if (!codec) {

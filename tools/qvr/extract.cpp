@@ -260,7 +260,7 @@ void ExtractToStdout(const InputFile& archive, const Plan& plan, const Namer& na
 
 int Extract(const ExtractOptions& options) {
     const auto started = std::chrono::steady_clock::now();
-    Reporter reporter(options.archive.string());
+    Reporter reporter(ArchiveLabel(options.archive));
     std::string error;
     // A target that is a file is a mistake on the command line, found
     // before the archive is read.

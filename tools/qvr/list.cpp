@@ -34,7 +34,7 @@ std::size_t Digits(std::uint64_t v) { return fmt::formatted_size("{}", v); }
 }  // namespace
 
 int List(const ListOptions& options) {
-    Reporter reporter(options.archive.string());
+    Reporter reporter(ArchiveLabel(options.archive));
     auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
     if (!loaded) return ExitBadUsage;
     const NameCodec* codec = &loaded->codec;

@@ -19,8 +19,10 @@ namespace {
 void AddCommon(CLI::App& command, CommonOptions& common) {
     command.add_flag("-q,--quiet", common.quiet, "No progress line and no summary");
     command.add_option("--encoding", common.encoding,
-                       "Encoding of stored names, such as CP932 (any iconv name; Linux only). Names are "
-                       "converted to and from UTF-8; without it they pass through as bytes");
+                       "Encoding of stored names, such as CP932 (on Linux any iconv name; on Windows a code "
+                       "page name such as SHIFT_JIS, GBK, BIG5, UTF-8, or its number). Names are converted to "
+                       "and from UTF-8; without it they pass through as bytes (Linux) or are read in the "
+                       "system code page (Windows)");
 }
 
 void AddSelection(CLI::App& command, SelectOptions& select, const char* what) {

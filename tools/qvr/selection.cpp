@@ -17,7 +17,23 @@ void Normalise(std::span<const std::uint8_t> name, bool ignoreCase, const NameCh
     }
 }
 
-bool StartsFolder(const Bytes& name, const Bytes& folder) {
+// True when normalising would not change the name: no slash, no empty or
+// "." component. Most names are so, and are then compared where they lie.
+bool AlreadyNormal(std::span<const std::uint8_t> name) {
+    if (name.empty() || name.front() == '\\' || name.back() == '\\') return false;
+    std::uint8_t previous = '\\';
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const std::uint8_t b = name[i];
+        if (b == '/') return false;
+        if (b == '\\' && previous == '\\') return false;
+        if (b == '.' && previous == '\\' && (i + 1 == name.size() || name[i + 1] == '\\' || name[i + 1] == '/'))
+            return false;
+        previous = b;
+    }
+    return true;
+}
+
+bool StartsFolder(std::span<const std::uint8_t> name, const Bytes& folder) {
     // An empty folder key ("." or "./") is the archive's top: everything.
     if (folder.empty()) return true;
     return name.size() > folder.size() && name[folder.size()] == '\\' &&
@@ -55,16 +71,17 @@ Selection::Selection(const std::vector<std::string>& arguments, bool wildcards, 
     }
 }
 
-const Bytes& Selection::Key(std::span<const std::uint8_t> name) {
+std::span<const std::uint8_t> Selection::Key(std::span<const std::uint8_t> name) {
+    if (!ignoreCase_ && AlreadyNormal(name)) return name;
     Normalise(name, ignoreCase_, characters_, scratch_);
     return scratch_;
 }
 
 void Selection::Offer(std::span<const std::uint8_t> name) {
     if (arguments_.empty()) return;
-    const Bytes& key = Key(name);
+    const auto key = Key(name);
     for (auto& argument : arguments_)
-        if (argument.key == key) argument.exactSeen = true;
+        if (std::ranges::equal(argument.key, key)) argument.exactSeen = true;
 }
 
 bool Selection::Selects(std::span<const std::uint8_t> name) {
@@ -78,13 +95,13 @@ bool Selection::Selects(std::span<const std::uint8_t> name) {
         }
         settled_ = true;
     }
-    const Bytes& key = Key(name);
+    const auto key = Key(name);
     bool any = false;
     for (auto& argument : arguments_) {
         bool hit = false;
         switch (argument.kind) {
-        case Kind::Exact: hit = key == argument.key; break;
-        case Kind::Folder: hit = key == argument.key || StartsFolder(key, argument.key); break;
+        case Kind::Exact: hit = std::ranges::equal(key, argument.key); break;
+        case Kind::Folder: hit = std::ranges::equal(key, argument.key) || StartsFolder(key, argument.key); break;
         case Kind::Pattern: hit = MatchName(argument.key, key, false, characters_); break;
         }
         if (hit) argument.used = any = true;

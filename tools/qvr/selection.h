@@ -44,7 +44,7 @@ private:
         bool exactSeen = false;
         bool used = false;
     };
-    const Bytes& Key(std::span<const std::uint8_t> name);
+    std::span<const std::uint8_t> Key(std::span<const std::uint8_t> name);
 
     std::vector<Argument> arguments_;
     bool wildcards_;

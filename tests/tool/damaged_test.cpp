@@ -107,6 +107,10 @@ TEST_F(Damaged, TestFailsWheneverExtractionIntoAnEmptyFolderWould) {
         const auto x = RunQvr({"extract", "case.qvr", "-C", "out"}, dir);
         const auto t = RunQvr({"test", "case.qvr"}, dir);
         EXPECT_EQ(x.status, c.extractStatus) << c.what << ": " << x.err;
+        if (std::string_view(c.what) == "file beside a folder of its name") {
+            EXPECT_EQ(x.err, "qvr: case.qvr: entry 1 'a\\b': entry 0 is a file where this name needs the folder 'a'; "
+                             "skipped\n");
+        }
         if (x.status != 0) {
             EXPECT_NE(t.status, 0) << c.what << ": extract said " << x.err;
         } else if (std::string_view(c.what) != "overlapping data") {

@@ -81,10 +81,7 @@ int Test(const TestOptions& options) {
                 firstDuplicate = fmt::format("entry {} '{}' repeats entry {}", entry.index, label, place.earlier);
             break;
         case Placing::Clash:
-            reporter.EntryFailed(entry.index, label,
-                                 fmt::format("entry {} needs this path as the other of file and folder; extraction "
-                                             "writes only the first",
-                                             place.earlier));
+            reporter.EntryFailed(entry.index, label, place.reason + "; extraction would skip it");
             break;
         }
     }

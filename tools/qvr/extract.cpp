@@ -204,9 +204,7 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
                                              place.earlier);
             continue;
         case Placing::Clash:
-            reporter.EntryFailed(entry.index, DisplayName(name, true),
-                                 fmt::format("entry {} needs this path as the other of file and folder; skipped",
-                                             place.earlier));
+            reporter.EntryFailed(entry.index, DisplayName(name, true), place.reason + "; skipped");
             continue;
         case Placing::Placed:
             break;

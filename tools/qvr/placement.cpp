@@ -1,5 +1,7 @@
 #include "placement.h"
 
+#include <fmt/format.h>
+
 #include "safe_path.h"
 
 namespace qvr::cli {
@@ -34,6 +36,7 @@ Place Placer::Add(std::uint32_t index, std::span<const std::uint8_t> name) {
     if (const auto it = folders_.find(key); it != folders_.end()) {
         place.outcome = Placing::Clash;
         place.earlier = it->second;
+        place.reason = fmt::format("entry {} needs this path as a folder", it->second);
         return place;
     }
     // Every folder on the way must not be a file already placed.
@@ -41,6 +44,8 @@ Place Placer::Add(std::uint32_t index, std::span<const std::uint8_t> name) {
         if (const auto it = files_.find(Key(folder)); it != files_.end()) {
             place.outcome = Placing::Clash;
             place.earlier = it->second;
+            place.reason = fmt::format("entry {} is a file where this name needs the folder '{}'", it->second,
+                                       folder.generic_string());
             return place;
         }
     for (auto folder = relative->parent_path(); !folder.empty(); folder = folder.parent_path())

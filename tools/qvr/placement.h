@@ -17,7 +17,7 @@ enum class Placing {
     Placed,     // written to `relative`
     Refused,    // the name rule refuses it: `reason`
     Duplicate,  // entry `earlier` has the same path; the first of each path wins
-    Clash,      // entry `earlier` needs this path as a file where this one needs a folder, or the reverse
+    Clash,      // entry `earlier` needs this path as a file where this one needs a folder, or the reverse: `reason`
 };
 
 struct Place {

@@ -104,10 +104,13 @@ struct Walk {
     }
 
     // One round of the guessed walk, ending with up to `count` entries passed.
+    // The guess halves what is left to walk, in entries and in bytes, so
+    // that both walks have about as far to go.
     bool WithGuess(std::uint32_t count, std::size_t start) noexcept {
-        const std::uint32_t steps = std::min(GuessTrail - 1, (count - passed) / 2);
         const std::size_t usual = (offset - start) / passed;
-        if (usual * steps >= size - offset) return Plainly(count);
+        const auto steps = static_cast<std::uint32_t>(
+            std::min<std::size_t>({GuessTrail - 1, (count - passed) / 2, (size - offset) / usual / 2}));
+        if (steps < GuessFrom / 2) return Plainly(count);
         const std::size_t guess = offset + usual * steps;
         std::array<std::uint32_t, GuessTrail> trail;  // the guessed walk's offsets, less `guess`
         std::uint32_t kept = 0;

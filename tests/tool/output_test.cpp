@@ -94,6 +94,24 @@ TEST_F(Output, ExitStatusesForUsage) {
     EXPECT_EQ(RunQvr({"test", "d.qvr"}, dir).out, "d.qvr: 2 entries, sound\n");
 }
 
+// On a terminal, create and extract end with a summary line, unless -q.
+TEST_F(Output, SummaryLineOnATerminal) {
+    if (std::system("script -qec true /dev/null > /dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+    WriteFile(dir / "one.txt", B("1"));
+    const auto onTerminal = [&](const std::string& args) {
+        const std::string command = "cd '" + dir.string() + "' && script -qec \"'" QVR_BINARY "' " + args +
+                                    "\" /dev/null";
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string out(4096, '\0');
+        out.resize(fread(out.data(), 1, out.size(), pipe));
+        pclose(pipe);
+        return out;
+    };
+    EXPECT_NE(onTerminal("create t.qvr one.txt").find("qvr: packed 1 entry, 1 B in "), std::string::npos);
+    EXPECT_NE(onTerminal("extract t.qvr -C out").find("qvr: extracted 1 entry, 1 B in "), std::string::npos);
+    EXPECT_EQ(onTerminal("extract -q --overwrite t.qvr -C out"), "");
+}
+
 TEST_F(Output, HelpWithExamplesOnEveryCommand) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--help"}, {"list", "--help"}, {"extract", "--help"}, {"create", "--help"},

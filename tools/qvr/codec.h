@@ -41,9 +41,10 @@ public:
 
     // True when stored names are converted to UTF-8 text.
     bool Converts() const noexcept { return converts_; }
-    // The Windows code page whose layout the stored names follow (932 for
-    // every Shift_JIS name, 936, 949, 950, 65001 for UTF-8, the ANSI code page
-    // on Windows without an encoding); 0 when no double-byte layout is known.
+    // The Windows code page of the stored names: on Windows the one in use
+    // (the ANSI code page without an encoding); on Linux the one whose byte
+    // layout the iconv encoding shares (932 for every Shift_JIS name, 936,
+    // 949, 950, 65001 for UTF-8), 0 for any other and without an encoding.
     std::uint32_t CodePage() const noexcept { return codePage_; }
     // The bytes that start a two-byte character in stored names.
     const LeadBytes& Lead() const noexcept { return lead_; }

@@ -43,8 +43,9 @@ UINT CodePageByName(const std::string& encoding) {
     return number;
 }
 
-// Some code pages (UTF-8, GB18030, the ISO-2022 ones) refuse the flags that
-// make conversions strict; their strictness comes from the round trip.
+// Some code pages (GB18030, the ISO-2022 ones, and UTF-8 for the best-fit
+// flag) refuse the flags that make conversions strict; for them strictness
+// comes from the round trip alone.
 std::optional<std::wstring> Widen(UINT codePage, std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return std::wstring{};
     const auto* in = reinterpret_cast<const char*>(bytes.data());

@@ -6,6 +6,9 @@
 #   killed_extraction    a run killed part way leaves no incomplete file under
 #                        a final name, and a second run completes the rest
 #   killed_creation      likewise for a new archive, and for one replaced
+#   killed_change        add, delete and rename killed part way leave the
+#                        old archive exactly as it was; stopped by SIGTERM,
+#                        no temporary file either
 #   interrupted_cleanup  a run stopped by SIGINT, SIGTERM or SIGHUP also
 #                        removes its temporary files
 #   (the kills and signals come at chosen calls, delivered by strace)
@@ -370,6 +373,65 @@ case_killed_creation() {
     done
 }
 
+# The arguments of one change of $dir/old.qvr, a copy of the large archive,
+# in $args.
+change_args() {
+    case $1 in
+        add) args=(add -q "$dir/old.qvr" -C "$scratch/added" big5.bin big1.bin) ;;
+        delete) args=(delete -q "$dir/old.qvr" big2.bin) ;;
+        rename) args=(rename -q "$dir/old.qvr" big3.bin renamed.bin) ;;
+    esac
+}
+fresh_copy() {
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$scratch/large.qvr" "$dir/old.qvr"
+}
+
+case_killed_change() {
+    need_strace
+    make_large
+    make_file "$scratch/added/big5.bin" $((16 * 1024 * 1024))
+    make_file "$scratch/added/big1.bin" $((8 * 1024 * 1024))
+    local dir=$scratch/change command when runs=0
+    local -a args
+    for command in add delete rename; do
+        change_args "$command"
+        fresh_copy
+        find_data_call "${args[@]}"
+        for when in $(stop_points "$data_calls"); do
+            fresh_copy
+            run_signalled_at KILL "$when" "${args[@]}"
+            runs=$((runs + 1))
+            checks=$((checks + 1))
+            if [[ $status -ne $((128 + 9)) ]]; then
+                fail "$command killed at $data_call $when of $data_calls: status $status, not killed"
+            elif ! cmp -s "$dir/old.qvr" "$scratch/large.qvr"; then
+                fail "$command killed at $data_call $when of $data_calls: old.qvr is not the old archive"
+            fi
+            note "$command killed at $data_call $when of $data_calls: $(find "$dir" -type f | wc -l) files in its folder"
+        done
+        fresh_copy
+        when=$(((data_calls + 1) / 2))
+        run_signalled_at TERM "$when" "${args[@]}"
+        checks=$((checks + 1))
+        if [[ $status -eq 0 ]]; then
+            fail "$command stopped by SIGTERM at $data_call $when of $data_calls exited with status 0"
+        elif ! cmp -s "$dir/old.qvr" "$scratch/large.qvr"; then
+            fail "$command stopped by SIGTERM at $data_call $when of $data_calls: old.qvr is not the old archive"
+        elif [[ $(ls -A "$dir") != old.qvr ]]; then
+            fail "$command stopped by SIGTERM left: $(ls -A "$dir" | tr '\n' ' ')"
+        fi
+        # Not stopped, the same change is made and the archive is sound.
+        fresh_copy
+        checks=$((checks + 1))
+        "$qvr" "${args[@]}" 2>"$scratch/stderr" && "$qvr" test -q "$dir/old.qvr" ||
+            fail "$command run whole: $(head -n 3 "$scratch/stderr")"
+        cmp -s "$dir/old.qvr" "$scratch/large.qvr" && fail "$command run whole: the archive did not change"
+    done
+    pass "$runs changes killed part way and 3 stopped by SIGTERM; the old archive untouched, no temporary file after SIGTERM"
+}
+
 case_interrupted_cleanup() {
     need_strace
     make_large
@@ -459,6 +521,7 @@ case $case_name in
     read_only_folder) case_read_only_folder ;;
     killed_extraction) case_killed_extraction ;;
     killed_creation) case_killed_creation ;;
+    killed_change) case_killed_change ;;
     interrupted_cleanup) case_interrupted_cleanup ;;
     signal_at_temp_creation) case_signal_at_temp_creation ;;
     *) echo "faults.sh: unknown case '$case_name'" >&2; exit 2 ;;

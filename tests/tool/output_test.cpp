@@ -65,6 +65,7 @@ TEST_F(Output, StdoutExtractionIsExactBytes) {
 
 TEST_F(Output, ExitStatusesForUsage) {
     EXPECT_EQ(RunQvr({}, dir).status, 2);
+    EXPECT_TRUE(RunQvr({}, dir).err.starts_with("usage: qvr list|l "));
     EXPECT_EQ(RunQvr({"frobnicate"}, dir).status, 2);
     EXPECT_EQ(RunQvr({"list"}, dir).status, 2);
     EXPECT_EQ(RunQvr({"list", "--no-such-option", "a.qvr"}, dir).status, 2);
@@ -75,7 +76,9 @@ TEST_F(Output, ExitStatusesForUsage) {
         std::vector<std::string> args;
         std::string err;
     } mistakes[] = {
-        {{"x", "a.qvr"}, "qvr: unknown command 'x'; the commands are list, extract, create and test (qvr --help)\n"},
+        {{"xt", "a.qvr"},
+         "qvr: unknown command 'xt'; the commands are list, extract, create, test, add, delete and rename (qvr "
+         "--help)\n"},
         {{"extract", "a.qvr", "-C", "o", "-C", "p"}, "qvr: --directory: given more than once (qvr --help)\n"},
         {{"extract", "a.qvr", "-C"}, "qvr: --directory: needs a value (qvr --help)\n"},
         {{"extract", "a.qvr", "-C", "a.qvr"}, "qvr: a.qvr: -C a.qvr: not a folder\n"},

@@ -1,4 +1,4 @@
-// The command line: four commands, each with its options and examples.
+// The command line: the commands, each with its options and examples.
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -34,7 +34,8 @@ void AddSelection(CLI::App& command, SelectOptions& select, const char* what) {
     command.add_flag("-i,--ignore-case", select.ignoreCase, "Names and patterns match ignoring the case of A-Z");
 }
 
-constexpr std::array<std::string_view, 4> Commands{"list", "extract", "create", "test"};
+constexpr std::array<std::string_view, 13> Commands{"list", "l", "extract", "x", "create", "c", "test", "t",
+                                                    "add", "a", "delete", "d", "rename"};
 
 // The command word, if the line has one that is not a known command: said
 // plainly rather than as a missing subcommand.
@@ -62,8 +63,20 @@ std::string PlainParseError(const CLI::ParseError& e) {
 }  // namespace
 
 int Run(int argc, char** argv) {
+    if (argc <= 1) {
+        fmt::print(stderr, "{}", R"(usage: qvr list|l [-l] [--json] ARCHIVE [NAME ...]
+       qvr extract|x ARCHIVE [NAME ...] [-C DIR] [-O]
+       qvr create|c ARCHIVE [-C DIR] FILE|DIR ...
+       qvr test|t ARCHIVE
+       qvr add|a ARCHIVE [-C DIR] FILE|DIR ...
+       qvr delete|d ARCHIVE NAME ...
+       qvr rename ARCHIVE OLD NEW
+'qvr --help' and 'qvr COMMAND --help' say more.
+)");
+        return ExitBadUsage;
+    }
     if (const auto unknown = UnknownCommand(argc, argv)) {
-        fmt::print(stderr, "qvr: unknown command '{}'; the commands are list, extract, create and test (qvr --help)\n",
+        fmt::print(stderr, "qvr: unknown command '{}'; the commands are list, extract, create, test, add, delete and rename (qvr --help)\n",
                    *unknown);
         return ExitBadUsage;
     }
@@ -78,7 +91,7 @@ int Run(int argc, char** argv) {
             break;
         }
 
-    CLI::App app{"qvr: list, extract, create and test QVR archives", "qvr"};
+    CLI::App app{"qvr: list, extract, create, test and change QVR archives", "qvr"};
     app.set_version_flag("-V,--version", "qvr " QVR_VERSION);
     app.require_subcommand(1);
     app.footer(R"(Examples:
@@ -86,12 +99,15 @@ int Run(int argc, char** argv) {
   qvr extract data.qvr -C out
   qvr create new.qvr -C out .
   qvr test data.qvr
+  qvr add data.qvr -C tree sound/new.wav
+  qvr delete data.qvr 'sound\old*.wav'
+  qvr rename data.qvr readme.txt doc/readme.txt
 
 Exit status: 0 success, 1 some entries failed, 2 bad usage or not a readable QVR archive.
 Run 'qvr COMMAND --help' for a command's options.)");
 
     ListOptions list;
-    auto* listCmd = app.add_subcommand("list", "List the entries of an archive");
+    auto* listCmd = app.add_subcommand("list", "List the entries of an archive (also: l)")->alias("l");
     listCmd->add_option("ARCHIVE", list.archive, "The archive ('-': standard input)");
     AddSelection(*listCmd, list.select, "list");
     listCmd->add_flag("-l,--long", list.longFormat, "Index, size and data offset in columns, and a total line");
@@ -108,7 +124,8 @@ Run 'qvr COMMAND --help' for a command's options.)");
 Control bytes in names are shown as \xNN escapes when the output is a terminal.)");
 
     ExtractOptions extract;
-    auto* extractCmd = app.add_subcommand("extract", "Extract entries into a folder or to standard output");
+    auto* extractCmd =
+        app.add_subcommand("extract", "Extract entries into a folder or to standard output (also: x)")->alias("x");
     extractCmd->add_option("ARCHIVE", extract.archive, "The archive ('-': standard input)");
     AddSelection(*extractCmd, extract.select, "extract");
     extractCmd->add_option("-C,--directory", extract.target, "Target folder (made if missing; default: .)");
@@ -142,7 +159,7 @@ When names repeat, the first entry of each name is extracted. Each file is
 written under a temporary name and renamed when complete.)");
 
     CreateOptions create;
-    auto* createCmd = app.add_subcommand("create", "Pack files and folders into a new archive");
+    auto* createCmd = app.add_subcommand("create", "Pack files and folders into a new archive (also: c)")->alias("c");
     createCmd->add_option("ARCHIVE", create.archive, "The archive to write ('-': standard output)");
     createCmd->add_option("FILE", create.inputs, "Files and folders (folders are packed recursively)");
     createCmd->add_option("-C,--directory", create.directory, "Take FILE names relative to this folder");
@@ -168,7 +185,7 @@ nothing, more than 65535 files, a name longer than 255 bytes, or data past the
 4 GiB an archive can address. Empty folders cannot be stored; each is named.)");
 
     TestOptions test;
-    auto* testCmd = app.add_subcommand("test", "Check an archive's structure");
+    auto* testCmd = app.add_subcommand("test", "Check an archive's structure (also: t)")->alias("t");
     testCmd->add_option("ARCHIVE", test.archive, "The archive ('-': standard input)");
     AddCommon(*testCmd, test.common);
     testCmd->footer(R"(Examples:
@@ -179,6 +196,56 @@ the file without overlapping the directory or each other, and that every entry
 would be extracted: names accepted, none repeated, none both a file and a
 folder. Exit status 0 when the archive is sound; whenever extracting it into an
 empty folder would fail, test fails too.)");
+
+    CreateOptions add;
+    auto* addCmd = app.add_subcommand("add", "Add files to an archive, replacing entries of the same name (also: a)")
+                       ->alias("a");
+    addCmd->add_option("ARCHIVE", add.archive, "The archive to change (made if missing)");
+    addCmd->add_option("FILE", add.inputs, "Files and folders (folders are packed recursively)");
+    addCmd->add_option("-C,--directory", add.directory, "Take FILE names relative to this folder");
+    addCmd->add_flag("-P,--no-follow", add.noFollow,
+                     "Leave out symbolic links, with a warning each (exit status 1); by default links to files "
+                     "and folders are followed");
+    AddCommon(*addCmd, add.common);
+    addCmd->footer(R"(Examples:
+  qvr add data.qvr -C tree sound/new.wav   adds sound\new.wav, or replaces it
+  qvr add data.qvr readme.txt
+
+Files are named and checked exactly as create names and checks them, and if
+any is refused nothing is written. A file whose name is already in the
+archive (as extraction would place it) replaces the first entry of that name,
+in its place, and each replacement is named; the others go after the
+archive's entries. Entries not replaced keep their stored bytes and order.
+The changed archive is written beside the old one and takes its place only
+when complete; a damaged archive is not changed (exit status 2).)");
+
+    DeleteOptions del;
+    auto* deleteCmd = app.add_subcommand("delete", "Delete entries from an archive (also: d)")->alias("d");
+    deleteCmd->add_option("ARCHIVE", del.archive, "The archive to change");
+    AddSelection(*deleteCmd, del.select, "delete");
+    AddCommon(*deleteCmd, del.common);
+    deleteCmd->footer(R"(Examples:
+  qvr delete data.qvr readme.txt
+  qvr delete data.qvr 'sound\*.wav' old
+
+Entries are selected as extract selects them: an exact name, a folder, or a
+pattern; every entry selected goes, repeated names included. A NAME that
+selects nothing is an error (exit status 1) and the archive is left as it
+was. The rest keep their stored bytes and order; the changed archive takes
+the old one's place only when complete.)");
+
+    RenameOptions rename;
+    auto* renameCmd = app.add_subcommand("rename", "Rename one entry of an archive");
+    renameCmd->add_option("ARCHIVE", rename.archive, "The archive to change");
+    renameCmd->add_option("OLD", rename.from, "The entry's name (the first entry of that name)");
+    renameCmd->add_option("NEW", rename.to, "Its new name; / and \\ separate folders");
+    AddCommon(*renameCmd, rename.common);
+    renameCmd->footer(R"(Examples:
+  qvr rename data.qvr readme.txt doc/readme.txt
+
+The new name is checked as create checks every name, and refused if an entry
+of that name exists or it would need a file as a folder. Nothing else
+changes: every entry keeps its place and its stored data.)");
 
     try {
         app.parse(parsedArgc, argv);
@@ -212,6 +279,20 @@ empty folder would fail, test fails too.)");
         return Extract(extract);
     }
     if (createCmd->parsed()) return take(create.archive, create.inputs, "create") ? Create(create) : ExitBadUsage;
+    if (addCmd->parsed()) return take(add.archive, add.inputs, "add") ? Add(add) : ExitBadUsage;
+    if (deleteCmd->parsed()) return take(del.archive, del.select.names, "delete") ? Delete(del) : ExitBadUsage;
+    if (renameCmd->parsed()) {
+        std::vector<std::string> rest;
+        if (!take(rename.archive, rest, "rename")) return ExitBadUsage;
+        auto next = rest.begin();
+        if (rename.from.empty() && next != rest.end()) rename.from = *next++;
+        if (rename.to.empty() && next != rest.end()) rename.to = *next++;
+        if (rename.from.empty() || rename.to.empty() || next != rest.end()) {
+            fmt::print(stderr, "qvr rename: takes ARCHIVE OLD NEW (qvr rename --help)\n");
+            return ExitBadUsage;
+        }
+        return Rename(rename);
+    }
     if (testCmd->parsed()) {
         std::vector<std::string> extra;
         if (!take(test.archive, extra, "test")) return ExitBadUsage;

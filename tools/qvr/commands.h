@@ -1,4 +1,4 @@
-// The four commands, callable without the argument parser (tests use them
+// The commands, callable without the argument parser (tests use them
 // directly); each returns an ExitStatus.
 #pragma once
 
@@ -52,6 +52,20 @@ struct CreateOptions {
     bool noFollow = false;            // skip symbolic links instead of following them
 };
 
+// Delete takes entries as extract selects them.
+struct DeleteOptions {
+    CommonOptions common;
+    std::filesystem::path archive;
+    SelectOptions select;
+};
+
+struct RenameOptions {
+    CommonOptions common;
+    std::filesystem::path archive;
+    std::string from;  // an entry's name
+    std::string to;    // its new name, checked as create checks a name
+};
+
 struct TestOptions {
     CommonOptions common;
     std::filesystem::path archive;
@@ -61,6 +75,10 @@ int List(const ListOptions& options);
 int Extract(const ExtractOptions& options);
 int Create(const CreateOptions& options);
 int Test(const TestOptions& options);
+// Add packs as create does (its --overwrite has no meaning here).
+int Add(const CreateOptions& options);
+int Delete(const DeleteOptions& options);
+int Rename(const RenameOptions& options);
 
 // Parses the command line and runs the command.
 int Run(int argc, char** argv);

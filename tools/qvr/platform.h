@@ -81,6 +81,14 @@ bool WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes, std::string&
 std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
                          bool toIsStream, std::string& error);
 
+// Copies `size` bytes of `from` starting at `offset` to the current end of
+// `to`, a regular file, exactly as they are (an entry's stored data moved
+// from one archive into another); by the kernel where it can. Returns the
+// bytes written; fewer than `size` with an empty `error` means the source
+// ended early.
+std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
+                         std::string& error);
+
 NativeHandle StandardOutput() noexcept;
 
 // What a name inside a folder is, without following a symbolic link.

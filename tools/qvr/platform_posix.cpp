@@ -265,6 +265,40 @@ std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint6
     return done;
 }
 
+std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
+                         std::string& error) {
+    const int src = from.Handle();
+    std::uint64_t done = 0;
+    off_t at = static_cast<off_t>(offset);
+    while (done < size) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, std::uint64_t{1} << 30));
+        const ssize_t r = copy_file_range(src, &at, to, nullptr, want, 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) break;
+        if (r < 0) {
+            error = LastSystemError();
+            return done;
+        }
+        if (r == 0) return done;  // the source ends early
+        done += static_cast<std::uint64_t>(r);
+    }
+    // Not between these two files: through memory.
+    auto& buffer = ThreadBuffer(CopyBuffer);
+    std::size_t got = 0;
+    while (done < size) {
+        const auto chunk = std::span(buffer).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
+        if (!ReadExactly(src, offset + done, chunk, got)) {
+            error = LastSystemError();
+            return done;
+        }
+        if (!WriteAll(to, chunk.first(got), error)) return done;
+        done += got;
+        if (got < chunk.size()) return done;
+    }
+    return done;
+}
+
 NativeHandle StandardOutput() noexcept { return STDOUT_FILENO; }
 
 std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create, std::string& error) {

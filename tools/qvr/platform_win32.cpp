@@ -224,6 +224,21 @@ std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint6
     return done;
 }
 
+std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
+                         std::string& error) {
+    auto& buffer = ThreadBuffer();
+    auto& source = const_cast<InputFile&>(from);  // ReadAt does not change the file
+    std::uint64_t done = 0;
+    while (done < size) {
+        const auto chunk = std::span(buffer).first(static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
+        const std::size_t got = source.ReadAt(offset + done, chunk);
+        if (!WriteAll(to, chunk.first(got), error)) return done;
+        done += got;
+        if (got < chunk.size()) return done;
+    }
+    return done;
+}
+
 NativeHandle StandardOutput() noexcept { return GetStdHandle(STD_OUTPUT_HANDLE); }
 
 std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create, std::string& error) {

@@ -1,0 +1,193 @@
+// qvr add, delete and rename: each plans the changed archive's entries
+// (rewrite.h writes it and puts it in place). Untouched entries keep their
+// place and stored bytes; new entries go after them.
+#include <unordered_map>
+#include <unordered_set>
+
+#include <fmt/format.h>
+
+#include "commands.h"
+#include "common.h"
+#include "gather.h"
+#include "placement.h"
+#include "rewrite.h"
+#include "selection.h"
+
+namespace qvr::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The name that placement and messages see: converted text, or the
+// stored bytes where nothing converts.
+Bytes TextOf(std::span<const std::uint8_t> stored, const NameCodec& codec) {
+    if (codec.Converts())
+        if (auto text = codec.ToUtf8(stored)) return std::move(*text);
+    return Bytes(stored.begin(), stored.end());
+}
+
+// Entries the change makes or renames (`fresh`) must land where extraction
+// can write them beside everything else: no file where another entry needs
+// a folder, or the reverse. Entries already in the archive are not judged.
+bool ChecksPlacement(const std::vector<NewEntry>& entries, const std::vector<bool>& fresh, const NameCodec& codec,
+                     Reporter& reporter) {
+    Placer placer(codec);
+    bool ok = true;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto place = placer.Add(static_cast<std::uint32_t>(i), TextOf(entries[i].name, codec));
+        if (place.outcome != Placing::Clash || !(fresh[i] || fresh[place.earlier])) continue;
+        const auto name = NameForMessage(entries[i].name, codec);
+        if (fresh[i])
+            reporter.Failed(fmt::format("'{}': {}; nothing written", name, place.reason));
+        else
+            reporter.Failed(fmt::format("'{}' and entry {} '{}': one is a file where the other needs a folder; "
+                                        "nothing written",
+                                        NameForMessage(entries[place.earlier].name, codec), i, name));
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace
+
+int Add(const CreateOptions& options) {
+    Reporter reporter(ArchiveLabel(options.archive, "standard output"));
+    std::string error;
+    const auto codec = NameCodec::Make(options.common.encoding, error);
+    if (!codec) {
+        reporter.Say(error);
+        return ExitBadUsage;
+    }
+    if (const auto status = CheckInputArguments(options, reporter)) return *status;
+    std::error_code ec;
+    if (!IsStandardStream(options.archive) && !fs::exists(options.archive, ec) && !ec) {
+        CreateOptions create = options;
+        create.overwrite = false;
+        return Create(create);
+    }
+    int status = ExitBadUsage;
+    auto old = LoadForChange(options.archive, options.common.encoding, reporter, status);
+    if (!old) return status;
+    Gathered gathered;
+    if (const auto failed = GatherInputs(options, *codec, reporter, old->file.Identity(), gathered)) return *failed;
+
+    // Each input replaces the first entry that lands where it does, in that
+    // entry's place; the others go after every entry of the old archive.
+    std::unordered_map<std::string, std::size_t> inputAt;
+    for (std::size_t i = 0; i < gathered.inputs.size(); ++i)
+        inputAt.emplace(LandingKey(gathered.inputs[i].name, *codec), i);
+    std::vector<NewEntry> entries = KeptEntries(*old);
+    std::vector<bool> fresh(entries.size(), false);
+    std::vector<bool> placed(gathered.inputs.size(), false);
+    std::vector<std::string> replaced;
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        const auto it = inputAt.find(LandingKey(entries[e].name, *codec));
+        if (it == inputAt.end() || placed[it->second]) continue;
+        const Input& in = gathered.inputs[it->second];
+        replaced.push_back(fmt::format("entry {} '{}'", e, NameForMessage(entries[e].name, *codec)));
+        entries[e] = {in.name, in.size, std::nullopt, in.source};
+        fresh[e] = placed[it->second] = true;
+    }
+    for (std::size_t i = 0; i < gathered.inputs.size(); ++i)
+        if (!placed[i]) {
+            const Input& in = gathered.inputs[i];
+            entries.push_back({in.name, in.size, std::nullopt, in.source});
+            fresh.push_back(true);
+        }
+    if (!ChecksPlacement(entries, fresh, *codec, reporter)) return ExitSomeFailed;
+    if (!ReplaceArchive(options.archive, *old, entries, reporter)) return ExitSomeFailed;
+    if (!options.common.quiet)
+        for (const auto& what : replaced) reporter.Say("replaced " + what);
+    return gathered.skippedLinks > 0 ? ExitSomeFailed : ExitSuccess;
+}
+
+int Delete(const DeleteOptions& options) {
+    Reporter reporter(ArchiveLabel(options.archive));
+    if (options.select.names.empty()) {
+        reporter.Say("name the entries to delete");
+        return ExitBadUsage;
+    }
+    int status = ExitBadUsage;
+    auto old = LoadForChange(options.archive, options.common.encoding, reporter, status);
+    if (!old) return status;
+    const NameCodec& codec = old->codec;
+    Selection selection(ArgumentsFor(options.select.names, codec), !options.select.noWildcards,
+                        options.select.ignoreCase, CharactersOf(codec));
+    const auto all = KeptEntries(*old);
+    for (const auto& entry : all) selection.Offer(TextOf(entry.name, codec));
+    std::vector<NewEntry> entries;
+    std::uint64_t deleted = 0;
+    for (const auto& entry : all)
+        if (selection.Selects(TextOf(entry.name, codec)))
+            ++deleted;
+        else
+            entries.push_back(entry);
+    // All or nothing: one argument that names nothing leaves the archive as it is.
+    const auto unmatched = selection.Unmatched();
+    for (const auto& argument : unmatched)
+        reporter.Failed(fmt::format("no entry matches '{}'", DisplayName(Bytes(argument.begin(), argument.end()), true)));
+    if (!unmatched.empty()) {
+        reporter.Say("nothing deleted");
+        return ExitSomeFailed;
+    }
+    if (!ReplaceArchive(options.archive, *old, entries, reporter)) return ExitSomeFailed;
+    if (!options.common.quiet && StderrIsTerminal())
+        reporter.Say(fmt::format("deleted {}", Count(deleted, "entry", "entries")));
+    return ExitSuccess;
+}
+
+int Rename(const RenameOptions& options) {
+    Reporter reporter(ArchiveLabel(options.archive));
+    int status = ExitBadUsage;
+    auto old = LoadForChange(options.archive, options.common.encoding, reporter, status);
+    if (!old) return status;
+    const NameCodec& codec = old->codec;
+
+    // The new name as create would store a path of these parts.
+    std::vector<fs::path> parts;
+    std::string part;
+    for (const char c : options.to + '/') {
+        if (c != '/' && c != '\\') {
+            part += c;
+            continue;
+        }
+        if (part == "..") {
+            reporter.Say(fmt::format("'{}': a name cannot climb out of the archive", options.to));
+            return ExitSomeFailed;
+        }
+        if (!part.empty() && part != ".") parts.emplace_back(part);
+        part.clear();
+    }
+    auto stored = StoredNameFor(parts, codec, options.common.encoding);
+    if (stored.bytes.empty() && stored.refusal.empty()) stored.refusal = "no name to store it under";
+    if (!stored.refusal.empty()) {
+        reporter.Failed(fmt::format("'{}': {}; nothing written", options.to, stored.refusal));
+        return ExitSomeFailed;
+    }
+
+    auto entries = KeptEntries(*old);
+    const auto fromArgument = ArgumentsFor({options.from}, codec).front();
+    const auto fromKey = LandingKey(Bytes(fromArgument.begin(), fromArgument.end()), codec);
+    const auto toKey = LandingKey(stored.bytes, codec);
+    std::optional<std::size_t> renamed;
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        const auto key = LandingKey(entries[e].name, codec);
+        if (!renamed && key == fromKey) {
+            renamed = e;
+        } else if (key == toKey) {
+            reporter.Failed(fmt::format("entry {} '{}' exists; nothing renamed", e, NameForMessage(entries[e].name, codec)));
+            return ExitSomeFailed;
+        }
+    }
+    if (!renamed) {
+        reporter.Failed(fmt::format("no entry named '{}'", DisplayName(Bytes(options.from.begin(), options.from.end()), true)));
+        return ExitSomeFailed;
+    }
+    entries[*renamed].name = std::move(stored.bytes);
+    std::vector<bool> fresh(entries.size(), false);
+    fresh[*renamed] = true;
+    if (!ChecksPlacement(entries, fresh, codec, reporter)) return ExitSomeFailed;
+    return ReplaceArchive(options.archive, *old, entries, reporter) ? ExitSuccess : ExitSomeFailed;
+}
+
+}  // namespace qvr::cli

@@ -1,0 +1,262 @@
+#include "gather.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include <fmt/format.h>
+
+#include "safe_path.h"
+
+namespace qvr::cli {
+
+namespace fs = std::filesystem;
+
+std::string FileKey(std::span<const std::uint8_t> storedName) {
+    std::string key(storedName.begin(), storedName.end());
+#ifdef _WIN32
+    for (auto& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);  // one file to Windows
+#endif
+    return key;
+}
+
+StoredName StoredNameFor(const std::vector<fs::path>& components, const NameCodec& codec,
+                         const std::string& encoding) {
+    StoredName out;
+    Bytes text;  // the name as extraction will see it: UTF-8, or bytes where nothing converts
+    for (const auto& component : components) {
+        const auto bytes = codec.ComponentText(component);
+        if (!bytes) return {{}, codec.Converts() ? "name is not valid Unicode" : "name cannot be stored in the system code page"};
+#ifndef _WIN32
+        // Here a backslash is an ordinary character; stored, it would
+        // separate folders.
+        if (std::find(bytes->begin(), bytes->end(), std::uint8_t{'\\'}) != bytes->end())
+            return {{}, "backslash in a file name (it would become a folder separator)"};
+#endif
+        // Components are converted one by one and joined with the byte
+        // 0x5C, the separator in every code page, even where a conversion
+        // would read that byte as another character. The codec stores only
+        // what decodes to the same text again.
+        std::string why;
+        const auto stored = codec.FromUtf8(*bytes, &why);
+        if (!stored)
+            return {{}, fmt::format("name cannot be stored in {}: {}",
+                                    encoding.empty() ? "the system code page" : encoding, why)};
+        if (!text.empty()) {
+            text.push_back('\\');
+            out.bytes.push_back('\\');
+        }
+        text.insert(text.end(), bytes->begin(), bytes->end());
+        out.bytes.insert(out.bytes.end(), stored->begin(), stored->end());
+    }
+    if (const auto why = RefusalReason(text, codec); !why.empty())
+        out.refusal = "name would be refused on extraction: " + why;
+    return out;
+}
+
+namespace {
+
+class Gatherer {
+public:
+    Gatherer(const NameCodec& codec, const CreateOptions& options, Reporter& reporter, std::optional<Identity> self)
+        : codec_(codec), options_(options), reporter_(reporter), self_(self) {}
+
+    // A file or folder named on the command line, stored under `prefix`.
+    void Add(const fs::path& path, const std::vector<fs::path>& prefix) { Visit(path, prefix); }
+
+    std::vector<Input>& Inputs() { return inputs_; }
+    std::uint64_t SkippedLinks() const { return skippedLinks_; }
+
+private:
+    // Links to files and to folders are followed, as zip does by default;
+    // with --no-follow every link is left out, with a word about each.
+    void Visit(const fs::path& path, const std::vector<fs::path>& prefix) {
+        std::error_code ec;
+        const auto own = fs::symlink_status(path, ec);
+        if (ec) {
+            reporter_.Failed(fmt::format("{}: {}", path.string(), ec.message()));
+            return;
+        }
+        const bool link = fs::is_symlink(own);
+        if (link && options_.noFollow) {
+            ++skippedLinks_;
+            reporter_.Say(fmt::format("{}: symbolic link; skipped (--no-follow)", path.string()));
+            return;
+        }
+        const auto target = link ? fs::status(path, ec) : own;
+        if (link && (ec || !fs::exists(target))) {
+            reporter_.Failed(fmt::format("{}: symbolic link to nothing; refused", path.string()));
+        } else if (fs::is_directory(target)) {
+            Walk(path, prefix);
+        } else if (fs::is_regular_file(target)) {
+            AddFile(path, prefix);
+        } else if (link) {
+            reporter_.Failed(fmt::format("{}: symbolic link to something neither a file nor a folder; refused",
+                                         path.string()));
+        } else {
+            reporter_.Say(fmt::format("{}: not a file or folder; skipped", path.string()));
+        }
+    }
+
+    void Walk(const fs::path& folder, const std::vector<fs::path>& prefix) {
+        const auto identity = NodeIdentity(folder);
+        if (identity) {
+            const auto loop = std::find_if(ancestors_.begin(), ancestors_.end(),
+                                           [&](const auto& a) { return a.first == *identity; });
+            if (loop != ancestors_.end()) {
+                reporter_.Failed(fmt::format("{}: symbolic link loop (it leads back to {}); refused", folder.string(),
+                                             loop->second.string()));
+                return;
+            }
+            ancestors_.emplace_back(*identity, folder);
+        }
+        std::error_code ec;
+        std::vector<fs::path> children;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+            children.push_back(it->path());
+        if (ec) {
+            reporter_.Failed(fmt::format("{}: {}", folder.string(), ec.message()));
+        } else if (children.empty()) {
+            if (!options_.common.quiet)
+                reporter_.Say(fmt::format("{}: empty folder; not stored (an archive holds only files)",
+                                          folder.string()));
+        }
+        // Byte order of the names: the same archive from the same tree, on any machine.
+        std::sort(children.begin(), children.end(),
+                  [](const auto& a, const auto& b) { return a.filename().native() < b.filename().native(); });
+        for (const auto& child : children) {
+            auto childPrefix = prefix;
+            childPrefix.push_back(child.filename());
+            Visit(child, childPrefix);
+        }
+        if (identity) ancestors_.pop_back();
+    }
+
+    void AddFile(const fs::path& file, const std::vector<fs::path>& prefix) {
+        std::string error;
+        auto in = InputFile::Open(file, error);
+        if (!in) {
+            reporter_.Failed(fmt::format("{}: {}", file.string(), error));
+            return;
+        }
+        if (self_ && in->Identity() == *self_) {
+            reporter_.Say(fmt::format("{}: is the archive being replaced; skipped", file.string()));
+            return;
+        }
+        auto name = StoredNameFor(prefix, codec_, options_.common.encoding);
+        if (name.bytes.empty() && name.refusal.empty()) name.refusal = "no name to store it under";
+        const bool refused = !name.refusal.empty() || name.bytes.empty();
+        if (refused) reporter_.Failed(fmt::format("{}: {}", file.string(), name.refusal));
+        inputs_.push_back({file, std::move(name.bytes), in->Size(), in->Identity(), refused});
+    }
+
+    const NameCodec& codec_;
+    const CreateOptions& options_;
+    Reporter& reporter_;
+    std::optional<Identity> self_;
+    std::vector<Input> inputs_;
+    std::vector<std::pair<Identity, fs::path>> ancestors_;  // the folders being walked, outermost first
+    std::uint64_t skippedLinks_ = 0;
+};
+
+// One entry per stored name. The same file reached twice under one name
+// (named twice, or inside a folder also named) is stored once; two
+// different files under one name are both refused, since extraction would
+// give back only one of them.
+void DropRepeatsAndRefuseCollisions(std::vector<Input>& inputs, Reporter& reporter) {
+    std::unordered_map<std::string, std::size_t> first;
+    std::vector<bool> keep(inputs.size(), true);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (inputs[i].name.empty()) continue;
+        const auto [it, added] = first.try_emplace(FileKey(inputs[i].name), i);
+        if (added) continue;
+        const Input& earlier = inputs[it->second];
+        keep[i] = false;
+        if (earlier.identity == inputs[i].identity) continue;
+        reporter.Failed(fmt::format("{} and {}: both would be stored as '{}'", earlier.source.string(),
+                                    inputs[i].source.string(), DisplayName(inputs[i].name, true)));
+    }
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+        if (keep[i] && !inputs[i].refused) {
+            if (out != i) inputs[out] = std::move(inputs[i]);
+            ++out;
+        }
+    inputs.resize(out);
+}
+
+// The name an argument is stored under, as components; nullopt if it climbs
+// out of the current folder.
+std::optional<std::vector<fs::path>> ArgumentPrefix(const fs::path& argument, bool& strippedRoot) {
+    const auto normal = argument.lexically_normal();
+    if (normal.has_root_path()) strippedRoot = true;
+    std::vector<fs::path> parts;
+    for (const auto& part : normal.relative_path()) {
+        if (part == "..") return std::nullopt;
+        if (part.empty() || part == ".") continue;
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+}  // namespace
+
+bool PackFile(const fs::path& source, std::uint64_t size, NativeHandle to, bool toIsStream, Reporter& reporter) {
+    std::string error;
+    auto file = InputFile::Open(source, error);
+    if (!file) {
+        reporter.Failed(fmt::format("{}: {}", source.string(), error));
+        return false;
+    }
+    if (file->Size() != size) {
+        reporter.Failed(fmt::format("{}: changed size while being packed", source.string()));
+        return false;
+    }
+    const std::uint64_t copied = CopyMasked(*file, 0, size, to, toIsStream, error);
+    if (copied != size) {
+        reporter.Failed(fmt::format("{}: {}", source.string(),
+                                    error.empty() ? "shorter than its size said" : "cannot copy: " + error));
+        return false;
+    }
+    return true;
+}
+
+std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& reporter) {
+    if (options.inputs.empty()) {
+        reporter.Say("no files or folders to pack");
+        return ExitBadUsage;
+    }
+    if (!options.directory.empty() && IsExistingNonFolder(options.directory)) {
+        reporter.Say(fmt::format("-C {}: not a folder", options.directory.string()));
+        return ExitBadUsage;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,
+                                std::optional<Identity> self, Gathered& out) {
+    Gatherer gatherer(codec, options, reporter, self);
+    bool strippedRoot = false;
+    for (const auto& argument : options.inputs) {
+        const auto prefix = ArgumentPrefix(argument, strippedRoot);
+        if (!prefix) {
+            reporter.Say(fmt::format("{}: names would climb out of the current folder; give -C and a path below it",
+                                     argument.string()));
+            return ExitBadUsage;
+        }
+        // "-C tree ." walks tree/, not tree/./, so messages name paths plainly.
+        gatherer.Add((options.directory.empty() ? argument : options.directory / argument).lexically_normal(),
+                     *prefix);
+    }
+    if (strippedRoot && !options.common.quiet) reporter.Say("leading '/' and drive removed from stored names");
+    out.inputs = std::move(gatherer.Inputs());
+    out.skippedLinks = gatherer.SkippedLinks();
+    DropRepeatsAndRefuseCollisions(out.inputs, reporter);
+    if (reporter.AnyFailed()) {
+        reporter.Say("nothing written");
+        return ExitSomeFailed;
+    }
+    return std::nullopt;
+}
+
+}  // namespace qvr::cli

@@ -1,0 +1,62 @@
+// The files a command packs: create and add gather them the same way, walk
+// folders in a stable order, and check every name before anything is
+// written, so that both store exactly what comes back out.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "commands.h"
+#include "common.h"
+
+namespace qvr::cli {
+
+using Identity = std::pair<std::uint64_t, std::uint64_t>;
+
+struct Input {
+    std::filesystem::path source;
+    Bytes name;  // as stored
+    std::uint64_t size = 0;
+    Identity identity{};
+    bool refused = false;  // reported; kept only to find names it collides with
+};
+
+// The stored name for a path's components, or why it has none. A name must
+// come back: the stored bytes, read again as extraction reads them, give
+// the same components, each one accepted by the entry-name rule.
+struct StoredName {
+    Bytes bytes;
+    std::string refusal;  // empty: the name may be stored
+};
+StoredName StoredNameFor(const std::vector<std::filesystem::path>& components, const NameCodec& codec,
+                         const std::string& encoding);
+
+// The arguments' own mistakes (no inputs, -C not a folder), said before any
+// file is touched; the exit status, or nullopt when there are none.
+std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& reporter);
+
+struct Gathered {
+    std::vector<Input> inputs;  // one per stored name, in the order met
+    std::uint64_t skippedLinks = 0;
+};
+
+// Gathers every file the options name; `self`, the archive being replaced,
+// is never packed into itself. When any input is refused, every reason has
+// been said, then "nothing written", and the exit status is given.
+std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,
+                                std::optional<Identity> self, Gathered& out);
+
+// Appends the file's bytes, scrambled as stored, to `to`; false when the
+// file cannot be read whole or has changed size since it was gathered (said).
+bool PackFile(const std::filesystem::path& source, std::uint64_t size, NativeHandle to, bool toIsStream,
+              Reporter& reporter);
+
+// The key under which two stored names are one file where they are
+// extracted: Windows folds case.
+std::string FileKey(std::span<const std::uint8_t> storedName);
+
+}  // namespace qvr::cli

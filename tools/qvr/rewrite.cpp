@@ -1,0 +1,135 @@
+#include "rewrite.h"
+
+#include <fmt/format.h>
+
+#include "gather.h"
+#include "selection.h"
+#include "structure.h"
+
+namespace qvr::cli {
+
+namespace fs = std::filesystem;
+
+std::optional<LoadedArchive> LoadForChange(const fs::path& archive, const std::string& encoding, Reporter& reporter,
+                                           int& status) {
+    status = ExitBadUsage;
+    if (IsStandardStream(archive)) {
+        reporter.Say("a change needs an archive file, not a stream");
+        return std::nullopt;
+    }
+    auto loaded = LoadArchive(archive, encoding, reporter);
+    if (!loaded) return std::nullopt;
+    const auto problems = StructureProblems(*loaded);
+    if (problems.empty()) return loaded;
+    for (const auto& problem : problems) reporter.Say("damaged: " + problem);
+    reporter.Say("a damaged archive is not changed (qvr test names what is wrong; extract what can be read)");
+    return std::nullopt;
+}
+
+std::vector<NewEntry> KeptEntries(const LoadedArchive& old) {
+    std::vector<NewEntry> entries;
+    entries.reserve(old.opened.header.entryCount);
+    auto cursor = old.opened.Begin();
+    Entry entry;
+    // The structure was checked: every entry can be read.
+    while (cursor.index < old.opened.header.entryCount && ReadNextEntry(cursor, entry)) {
+        const auto name = entry.NameBytes();
+        entries.push_back({Bytes(name.begin(), name.end()), entry.dataSize, entry.dataOffset, {}});
+    }
+    return entries;
+}
+
+namespace {
+
+// Header and directory, then the data in directory order: kept data that
+// lay back to back in the old archive move as one copy, so an untouched run
+// of entries costs one call however many there are.
+bool WriteEntries(const InputFile& old, const std::vector<NewEntry>& entries, const ArchiveLayout& layout,
+                  NativeHandle to, Reporter& reporter) {
+    std::string error;
+    if (!WriteAll(to, layout.headAndDirectory, error)) {
+        reporter.Failed("cannot write: " + error);
+        return false;
+    }
+    std::uint64_t runStart = 0;
+    std::uint64_t runSize = 0;
+    auto flush = [&] {
+        if (runSize == 0) return true;
+        const std::uint64_t copied = CopyStored(old, runStart, runSize, to, error);
+        if (copied == runSize) {
+            runSize = 0;
+            return true;
+        }
+        reporter.Failed(error.empty() ? "the archive ended while it was copied" : "cannot copy: " + error);
+        return false;
+    };
+    for (const auto& entry : entries) {
+        if (entry.kept) {
+            if (runSize > 0 && runStart + runSize == *entry.kept) {
+                runSize += entry.size;
+                continue;
+            }
+            if (!flush()) return false;
+            runStart = *entry.kept;
+            runSize = entry.size;
+            continue;
+        }
+        if (!flush() || !PackFile(entry.source, entry.size, to, false, reporter)) return false;
+    }
+    return flush();
+}
+
+}  // namespace
+
+bool ReplaceArchive(const fs::path& archive, LoadedArchive& old, const std::vector<NewEntry>& entries,
+                    Reporter& reporter) {
+    std::vector<EntrySpec> specs;
+    specs.reserve(entries.size());
+    for (const auto& entry : entries) specs.push_back({entry.name, entry.size});
+    const LayoutResult planned = PlanArchive(specs);
+    if (!planned.ok()) {
+        reporter.Failed(planned.error + "; nothing written");
+        return false;
+    }
+    // The new archive goes beside the file itself, so that a link to it
+    // stays a link.
+    std::error_code ec;
+    const fs::path target = fs::is_symlink(archive, ec) ? fs::canonical(archive, ec) : archive;
+    if (ec) {
+        reporter.Failed("cannot follow the link: " + ec.message());
+        return false;
+    }
+    std::string error;
+    const auto folder = Folder::OpenRoot(target.has_parent_path() ? target.parent_path() : fs::path("."), false, error);
+    if (!folder) {
+        reporter.Failed("cannot open its folder: " + error);
+        return false;
+    }
+    InstallInterruptCleanup();
+    auto temp = folder->CreateTemp(error);
+    if (!temp) {
+        reporter.Failed(error);
+        return false;
+    }
+    const bool written = WriteEntries(old.file, entries, planned.layout, temp->Handle(), reporter);
+    // Closed before the replacement: Windows replaces no file this process holds open.
+    old.file = InputFile();
+    if (!written) {
+        reporter.Say("not changed");
+        return false;
+    }
+    if (temp->Commit(target.filename(), true, error) != CommitStatus::Done) {
+        reporter.Failed("cannot put the changed archive in place: " + error + "; not changed");
+        return false;
+    }
+    return true;
+}
+
+std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec) {
+    std::optional<Bytes> text;
+    if (codec.Converts()) text = codec.ToUtf8(storedName);
+    const auto name = text ? std::span<const std::uint8_t>(*text) : storedName;
+    return FileKey(NormalisedName(name, false, CharactersOf(codec)));
+}
+
+}  // namespace qvr::cli

@@ -1,0 +1,44 @@
+// Changing an archive: the new archive is written beside the old one and
+// replaces it in one step only when complete, so that a kill, a full disk
+// or a read error leaves the old archive exactly as it was.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "common.h"
+
+namespace qvr::cli {
+
+// One entry of the changed archive: kept from the old archive (its stored
+// data copied as they are), or packed from a file.
+struct NewEntry {
+    Bytes name;  // as stored, plain
+    std::uint64_t size = 0;
+    std::optional<std::uint32_t> kept;  // where its data lie in the old archive
+    std::filesystem::path source;       // when not kept: the file it is packed from
+};
+
+// Opens an archive file for a change. A stream, an unreadable archive or
+// a damaged one (each reason as test gives it) is refused with the exit
+// status in `status`; nothing is written.
+std::optional<LoadedArchive> LoadForChange(const std::filesystem::path& archive, const std::string& encoding,
+                                           Reporter& reporter, int& status);
+
+// Every entry of the old archive, in directory order, kept as it is.
+std::vector<NewEntry> KeptEntries(const LoadedArchive& old);
+
+// Writes `entries` in this order as the new archive and puts it in place of
+// `archive` (links followed). False when it failed (said, and the old
+// archive untouched); `old` is closed either way.
+bool ReplaceArchive(const std::filesystem::path& archive, LoadedArchive& old, const std::vector<NewEntry>& entries,
+                    Reporter& reporter);
+
+// Where a name lands on extraction, as text to compare: converted when the
+// codec converts, separators made one, empty and "." parts dropped, and
+// case folded where the file system folds it.
+std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec);
+
+}  // namespace qvr::cli

@@ -1,0 +1,18 @@
+// Whether an archive's structure holds: what qvr test reports as damage,
+// and what the commands that change an archive refuse to build on.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common.h"
+
+namespace qvr::cli {
+
+// Every structural problem, each a complete message: the directory cut
+// short or past the end of the file, data past the end of the file, data
+// overlapping the header, the directory entries or each other. Names are
+// not judged here. Empty: the structure is sound.
+std::vector<std::string> StructureProblems(const LoadedArchive& loaded);
+
+}  // namespace qvr::cli

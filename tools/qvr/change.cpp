@@ -50,8 +50,10 @@ bool ChecksPlacement(const std::vector<NewEntry>& entries, const std::vector<boo
 
 }  // namespace
 
-int Add(const CreateOptions& options) {
-    Reporter reporter(ArchiveLabel(options.archive, "standard output"));
+int Add(const CreateOptions& given) {
+    Reporter reporter(ArchiveLabel(given.archive, "standard output"));
+    CreateOptions options = given;
+    if (const auto status = AddListedInputs(options, reporter)) return *status;
     std::string error;
     const auto codec = NameCodec::Make(options.common.encoding, error);
     if (!codec) {
@@ -95,7 +97,7 @@ int Add(const CreateOptions& options) {
             fresh.push_back(true);
         }
     if (!ChecksPlacement(entries, fresh, *codec, reporter)) return ExitSomeFailed;
-    if (!ReplaceArchive(options.archive, *old, entries, reporter)) return ExitSomeFailed;
+    if (!ReplaceArchive(options.archive, *old, entries, reporter, options.verbose)) return ExitSomeFailed;
     if (!options.common.quiet)
         for (const auto& what : replaced) reporter.Say("replaced " + what);
     return gathered.skippedLinks > 0 ? ExitSomeFailed : ExitSuccess;
@@ -103,7 +105,7 @@ int Add(const CreateOptions& options) {
 
 int Delete(const DeleteOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));
-    if (options.select.names.empty()) {
+    if (options.select.names.empty() && options.select.indices.empty()) {
         reporter.Say("name the entries to delete");
         return ExitBadUsage;
     }
@@ -111,28 +113,29 @@ int Delete(const DeleteOptions& options) {
     auto old = LoadForChange(options.archive, options.common.encoding, reporter, status);
     if (!old) return status;
     const NameCodec& codec = old->codec;
-    Selection selection(ArgumentsFor(options.select.names, codec), !options.select.noWildcards,
-                        options.select.ignoreCase, CharactersOf(codec));
+    EntryFilter selection(options.select, codec);
     const auto all = KeptEntries(*old);
-    for (const auto& entry : all) selection.Offer(TextOf(entry.name, codec));
+    if (selection.NeedsNames())
+        for (const auto& entry : all) selection.Offer(TextOf(entry.name, codec));
     std::vector<NewEntry> entries;
-    std::uint64_t deleted = 0;
-    for (const auto& entry : all)
-        if (selection.Selects(TextOf(entry.name, codec)))
-            ++deleted;
+    std::vector<std::string> deleted;
+    for (std::size_t e = 0; e < all.size(); ++e)
+        if (selection.Selects(static_cast<std::uint32_t>(e), TextOf(all[e].name, codec)))
+            deleted.push_back(NameForMessage(all[e].name, codec));
         else
-            entries.push_back(entry);
+            entries.push_back(all[e]);
     // All or nothing: one argument that names nothing leaves the archive as it is.
-    const auto unmatched = selection.Unmatched();
-    for (const auto& argument : unmatched)
-        reporter.Failed(fmt::format("no entry matches '{}'", DisplayName(Bytes(argument.begin(), argument.end()), true)));
-    if (!unmatched.empty()) {
+    const auto misses = selection.Misses();
+    for (const auto& miss : misses) reporter.Failed(miss);
+    if (!misses.empty()) {
         reporter.Say("nothing deleted");
         return ExitSomeFailed;
     }
     if (!ReplaceArchive(options.archive, *old, entries, reporter)) return ExitSomeFailed;
+    if (options.verbose)
+        for (const auto& name : deleted) Echo(name, false);
     if (!options.common.quiet && StderrIsTerminal())
-        reporter.Say(fmt::format("deleted {}", Count(deleted, "entry", "entries")));
+        reporter.Say(fmt::format("deleted {}", Count(deleted.size(), "entry", "entries")));
     return ExitSuccess;
 }
 

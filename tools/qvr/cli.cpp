@@ -34,6 +34,33 @@ void AddSelection(CLI::App& command, SelectOptions& select, const char* what) {
     command.add_flag("-i,--ignore-case", select.ignoreCase, "Names and patterns match ignoring the case of A-Z");
 }
 
+// --index N and --exclude GLOB: one value each time they are given, so that
+// the archive after them is never taken for a second value.
+void AddIndices(CLI::App& command, std::vector<std::uint32_t>& indices, const char* what) {
+    command.add_option("--index", indices,
+                       fmt::format("Also {} the entry at this place in the directory, counted from 0 as list -l "
+                                   "shows (repeatable); the only way to reach the second of two entries that "
+                                   "share a name",
+                                   what))
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+void AddExcludes(CLI::App& command, std::vector<std::string>& excludes) {
+    command.add_option("--exclude", excludes,
+                       "Leave out names this pattern matches, or this folder (repeatable); matched against the "
+                       "name as stored, as a NAME is")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+void AddFileList(CLI::App& command, CreateOptions& options) {
+    command.add_option("-T,--files-from", options.filesFrom,
+                       "Also pack the files and folders this file names, one a line ('-': standard input)");
+    command.add_flag("--null", options.nullSeparated, "The -T list's names end with NUL bytes (find -print0)");
+    command.add_flag("-v,--verbose", options.verbose, "Name each entry as it is packed");
+}
+
 constexpr std::array<std::string_view, 13> Commands{"list", "l", "extract", "x", "create", "c", "test", "t",
                                                     "add", "a", "delete", "d", "rename"};
 
@@ -110,6 +137,7 @@ Run 'qvr COMMAND --help' for a command's options.)");
     auto* listCmd = app.add_subcommand("list", "List the entries of an archive (also: l)")->alias("l");
     listCmd->add_option("ARCHIVE", list.archive, "The archive ('-': standard input)");
     AddSelection(*listCmd, list.select, "list");
+    AddExcludes(*listCmd, list.select.excludes);
     listCmd->add_flag("-l,--long", list.longFormat, "Index, size and data offset in columns, and a total line");
     listCmd->add_flag("--json", list.json,
                       "A JSON array of {index, name, nameHex, size, offset}; names are always valid UTF-8 "
@@ -133,7 +161,12 @@ Control bytes in names are shown as \xNN escapes when the output is a terminal.)
     extractCmd->add_flag("--overwrite", extract.overwrite, "Replace existing files (not with --keep)");
     bool keep = false;
     extractCmd->add_flag("-k,--keep", keep, "Keep existing files, counted in one line (the default)");
-    extractCmd->add_flag("-v,--verbose", extract.verbose, "Name each existing file kept");
+    extractCmd->add_flag("-v,--verbose", extract.verbose,
+                         "Name each entry as it is written (on standard error with -O), and each existing file kept");
+    AddIndices(*extractCmd, extract.select.indices, "extract");
+    AddExcludes(*extractCmd, extract.select.excludes);
+    extractCmd->add_option("--strip-components", extract.stripComponents,
+                           "Drop this many leading folders from every name; names with no more parts are skipped");
     extractCmd->add_option("-j,--threads", extract.threads,
                            "Files written at once, 1 to 64; 0, the default, chooses 2 for 64 entries or more, else 1")
         ->check(CLI::Range(0u, 64u));
@@ -144,6 +177,8 @@ Control bytes in names are shown as \xNN escapes when the output is a terminal.)
   qvr extract -O data.qvr readme.txt | less one entry to standard output
   qvr extract data.qvr sound                the folder sound and everything in it
   qvr extract --no-wildcards data.qvr 'a[1].txt'
+  qvr extract data.qvr --index 7 -O        the entry at place 7, even if its name repeats
+  qvr extract data.qvr --exclude '*.bak' --strip-components 1
 
 Selection: a NAME that is exactly an entry's name selects that entry alone;
 otherwise a NAME without wildcards selects the folder of that name (sound,
@@ -167,12 +202,16 @@ written under a temporary name and renamed when complete.)");
     createCmd->add_flag("-P,--no-follow", create.noFollow,
                         "Leave out symbolic links, with a warning each (exit status 1); by default links to files "
                         "and folders are followed");
+    AddExcludes(*createCmd, create.excludes);
+    AddFileList(*createCmd, create);
     AddCommon(*createCmd, create.common);
     createCmd->footer(R"(Examples:
   qvr create data.qvr readme.txt sound     readme.txt and sound\... entries
   qvr create data.qvr -C tree .            the contents of tree/, without the prefix
   qvr create --encoding CP932 data.qvr -C tree .
   qvr create - tree | ssh host 'cat > tree.qvr'
+  find tree -name '*.txt' -print0 | qvr create texts.qvr --null -T -
+  qvr create data.qvr tree --exclude '*.bak' --exclude tree/cache
 
 Names are the paths as given, with backslash separators; folders are walked in
 byte order of their names. Every name must come back out as the path it came
@@ -206,6 +245,8 @@ empty folder would fail, test fails too.)");
     addCmd->add_flag("-P,--no-follow", add.noFollow,
                      "Leave out symbolic links, with a warning each (exit status 1); by default links to files "
                      "and folders are followed");
+    AddExcludes(*addCmd, add.excludes);
+    AddFileList(*addCmd, add);
     AddCommon(*addCmd, add.common);
     addCmd->footer(R"(Examples:
   qvr add data.qvr -C tree sound/new.wav   adds sound\new.wav, or replaces it
@@ -223,10 +264,13 @@ when complete; a damaged archive is not changed (exit status 2).)");
     auto* deleteCmd = app.add_subcommand("delete", "Delete entries from an archive (also: d)")->alias("d");
     deleteCmd->add_option("ARCHIVE", del.archive, "The archive to change");
     AddSelection(*deleteCmd, del.select, "delete");
+    AddIndices(*deleteCmd, del.select.indices, "delete");
+    deleteCmd->add_flag("-v,--verbose", del.verbose, "Name each entry deleted");
     AddCommon(*deleteCmd, del.common);
     deleteCmd->footer(R"(Examples:
   qvr delete data.qvr readme.txt
   qvr delete data.qvr 'sound\*.wav' old
+  qvr delete data.qvr --index 3            the entry at place 3 alone
 
 Entries are selected as extract selects them: an exact name, a folder, or a
 pattern; every entry selected goes, repeated names included. A NAME that

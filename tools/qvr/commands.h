@@ -2,6 +2,7 @@
 // directly); each returns an ExitStatus.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,9 +14,12 @@ struct CommonOptions {
     std::string encoding;  // iconv name; empty: names pass through as bytes
 };
 
-// Which entries list and extract work on (selection.h); empty: all.
+// Which entries list, extract and delete work on (selection.h): those the
+// names or indices select (all when there are neither), less the excluded.
 struct SelectOptions {
     std::vector<std::string> names;  // exact names, folders or shell-style patterns
+    std::vector<std::uint32_t> indices;  // entries by their place in the directory
+    std::vector<std::string> excludes;   // patterns or folders left out
     bool noWildcards = false;        // every argument is an exact name or folder
     bool ignoreCase = false;         // A-Z match a-z
 };
@@ -39,7 +43,8 @@ struct ExtractOptions {
     std::filesystem::path target = ".";
     bool toStdout = false;
     bool overwrite = false;  // default: keep existing files
-    bool verbose = false;    // name each file kept
+    bool verbose = false;    // name each entry extracted and each file kept
+    unsigned stripComponents = 0;  // leading folders dropped from every name
     unsigned threads = 0;    // 0: choose
 };
 
@@ -50,6 +55,10 @@ struct CreateOptions {
     std::filesystem::path directory;  // -C: inputs are taken relative to this folder
     bool overwrite = false;           // replace an existing archive
     bool noFollow = false;            // skip symbolic links instead of following them
+    std::vector<std::string> excludes;  // patterns or folders of stored names left out
+    std::filesystem::path filesFrom;    // a list of inputs, one a line ("-": standard input)
+    bool nullSeparated = false;         // the list's names end with NUL bytes, not lines
+    bool verbose = false;               // name each entry packed
 };
 
 // Delete takes entries as extract selects them.
@@ -57,6 +66,7 @@ struct DeleteOptions {
     CommonOptions common;
     std::filesystem::path archive;
     SelectOptions select;
+    bool verbose = false;  // name each entry deleted
 };
 
 struct RenameOptions {

@@ -114,6 +114,14 @@ void PrintSummary(const char* verb, std::uint64_t entries, std::uint64_t bytes,
                stderr);
 }
 
+void Echo(const std::string& name, bool toStderr) {
+    static std::mutex echoing;
+    std::lock_guard lock(echoing);
+    std::FILE* to = toStderr ? stderr : stdout;
+    std::fputs((name + '\n').c_str(), to);
+    if (toStderr) std::fflush(stderr);
+}
+
 bool IsExistingNonFolder(const std::filesystem::path& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);

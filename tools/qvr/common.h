@@ -102,6 +102,11 @@ std::string Count(std::uint64_t n, const char* one, const char* many);
 void PrintSummary(const char* verb, std::uint64_t entries, std::uint64_t bytes,
                   std::chrono::steady_clock::time_point started);
 
+// -v: an entry's name on a line of its own, on standard output, or on
+// standard error when standard output carries an archive or entry data.
+// Lines from different threads never mix.
+void Echo(const std::string& name, bool toStderr);
+
 // True when `path` exists and is not a folder (links followed).
 bool IsExistingNonFolder(const std::filesystem::path& path);
 

@@ -85,7 +85,7 @@ std::optional<int> PrepareDestination(const CreateOptions& options, Reporter& re
 
 // Header and directory, then every file's data; false when it failed (said).
 bool WriteArchiveData(const std::vector<Input>& inputs, const ArchiveLayout& layout, Destination& destination,
-                      Progress& progress, Reporter& reporter) {
+                      Progress& progress, Reporter& reporter, const NameCodec* echo) {
     std::string error;
     if (!WriteAll(destination.Handle(), layout.headAndDirectory, error)) {
         reporter.Failed("cannot write: " + error);
@@ -94,6 +94,7 @@ bool WriteArchiveData(const std::vector<Input>& inputs, const ArchiveLayout& lay
     const bool stream = !destination.temp.has_value();
     for (const auto& in : inputs) {
         if (!PackFile(in.source, in.size, destination.Handle(), stream, reporter)) return false;
+        if (echo) Echo(NameForMessage(in.name, *echo), stream);
         progress.Add(1, in.size);
         progress.Tick();
     }
@@ -102,9 +103,11 @@ bool WriteArchiveData(const std::vector<Input>& inputs, const ArchiveLayout& lay
 
 }  // namespace
 
-int Create(const CreateOptions& options) {
+int Create(const CreateOptions& given) {
     const auto started = std::chrono::steady_clock::now();
-    Reporter reporter(ArchiveLabel(options.archive, "standard output"));
+    Reporter reporter(ArchiveLabel(given.archive, "standard output"));
+    CreateOptions options = given;
+    if (const auto status = AddListedInputs(options, reporter)) return *status;
     std::string error;
     const auto codec = NameCodec::Make(options.common.encoding, error);
     if (!codec) {
@@ -145,7 +148,8 @@ int Create(const CreateOptions& options) {
     }
     Progress progress(!options.common.quiet && StderrIsTerminal(), inputs.size(), totalBytes);
     reporter.ClearLine(progress.Enabled());
-    const bool written = WriteArchiveData(inputs, planned.layout, destination, progress, reporter);
+    const bool written = WriteArchiveData(inputs, planned.layout, destination, progress, reporter,
+                                          options.verbose ? &*codec : nullptr);
     progress.Finish();
     if (!written) {
         // A file is removed with its temporary name; a stream has gone out.

@@ -121,6 +121,7 @@ void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
     }
     switch (temp->Commit(job.leaf, run.overwrite, error)) {
     case CommitStatus::Done:
+        if (run.verbose) Echo(name(job), false);
         run.written.fetch_add(1, std::memory_order_relaxed);
         run.writtenBytes.fetch_add(job.size, std::memory_order_relaxed);
         break;
@@ -147,8 +148,7 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
     const NameCodec& codec = loaded.codec;
     const auto& opened = loaded.opened;
     const std::uint32_t count = opened.header.entryCount;
-    Selection selection(ArgumentsFor(options.select.names, codec), !options.select.noWildcards, options.select.ignoreCase,
-                        CharactersOf(codec));
+    EntryFilter selection(options.select, codec);
     // The name that selection and placement see: converted when an
     // encoding is given, the stored bytes otherwise (or when they do not
     // convert, so that they can still be selected and reported).
@@ -165,7 +165,7 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
 
     Entry entry;
     bool valid = true;
-    if (!selection.All())
+    if (selection.NeedsNames())
         for (auto cursor = opened.Begin(); cursor.index < count && ReadNextEntry(cursor, entry);)
             selection.Offer(nameOf(entry, valid));
 
@@ -181,7 +181,7 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
         const auto where = static_cast<std::uint32_t>(cursor.offset);
         if (!ReadNextEntry(cursor, entry)) break;
         const auto name = nameOf(entry, valid);
-        if (!selection.Selects(name)) continue;
+        if (!selection.Selects(entry.index, name)) continue;
         Job job{entry.index, entry.dataSize, entry.dataOffset, 0, where, {}};
         if (!valid) {
             reporter.EntryFailed(entry.index, DisplayName(name, true),
@@ -193,7 +193,18 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
             plan.jobs.push_back(std::move(job));
             continue;
         }
-        auto place = placer.Add(entry.index, name);
+        // --strip-components: the name without its first folders; a name
+        // with no more than that many parts has nothing left to write.
+        Bytes stripped;
+        if (options.stripComponents > 0) {
+            const auto parts = PathComponents(name, codec.TextLead());
+            if (parts.size() <= options.stripComponents) continue;
+            for (std::size_t p = options.stripComponents; p < parts.size(); ++p) {
+                if (!stripped.empty()) stripped.push_back('\\');
+                stripped.insert(stripped.end(), parts[p].begin(), parts[p].end());
+            }
+        }
+        auto place = placer.Add(entry.index, options.stripComponents > 0 ? std::span<const std::uint8_t>(stripped) : name);
         switch (place.outcome) {
         case Placing::Refused:
             reporter.EntryFailed(entry.index, DisplayName(name, true), "refused: " + place.reason);
@@ -229,20 +240,20 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
                                     "extracted",
                                     duplicates == 1 ? "1 entry repeats" : fmt::format("{} entries repeat", duplicates),
                                     firstDuplicate));
-    for (const auto& unmatched : selection.Unmatched())
-        reporter.Failed(fmt::format("no entry matches '{}'", DisplayName(Bytes(unmatched.begin(), unmatched.end()), true)));
+    for (const auto& miss : selection.Misses()) reporter.Failed(miss);
     return plan;
 }
 
 // Writes the selected entries' bytes one after another to standard output.
 void ExtractToStdout(const InputFile& archive, const Plan& plan, const Namer& namer, Reporter& reporter,
-                     Progress& progress) {
+                     Progress& progress, bool verbose) {
     std::string error;
     for (const auto& job : plan.jobs) {
         if (!FitsInArchive(archive, job)) {
             reporter.EntryFailed(job.index, namer(job), TruncatedText(archive, job));
             continue;
         }
+        if (verbose) Echo(namer(job), true);
         const std::uint64_t copied = CopyMasked(archive, job.offset, job.size, StandardOutput(), true, error);
         if (copied != job.size) {
             reporter.EntryFailed(job.index, namer(job),
@@ -276,7 +287,7 @@ int Extract(const ExtractOptions& options) {
     reporter.ClearLine(progress.Enabled());
 
     if (options.toStdout) {
-        ExtractToStdout(archive, plan, namer, reporter, progress);
+        ExtractToStdout(archive, plan, namer, reporter, progress, options.verbose);
         progress.Finish();
         return reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
     }

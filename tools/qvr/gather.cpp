@@ -1,11 +1,15 @@
 #include "gather.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <unordered_map>
 
 #include <fmt/format.h>
 
 #include "safe_path.h"
+#include "selection.h"
 
 namespace qvr::cli {
 
@@ -59,7 +63,8 @@ namespace {
 class Gatherer {
 public:
     Gatherer(const NameCodec& codec, const CreateOptions& options, Reporter& reporter, std::optional<Identity> self)
-        : codec_(codec), options_(options), reporter_(reporter), self_(self) {}
+        : codec_(codec), options_(options), reporter_(reporter), self_(self),
+          excluded_(ArgumentsFor(options.excludes, codec), true, false, CharactersOf(codec)) {}
 
     // A file or folder named on the command line, stored under `prefix`.
     void Add(const fs::path& path, const std::vector<fs::path>& prefix) { Visit(path, prefix); }
@@ -71,6 +76,7 @@ private:
     // Links to files and to folders are followed, as zip does by default;
     // with --no-follow every link is left out, with a word about each.
     void Visit(const fs::path& path, const std::vector<fs::path>& prefix) {
+        if (Excluded(prefix)) return;
         std::error_code ec;
         const auto own = fs::symlink_status(path, ec);
         if (ec) {
@@ -150,6 +156,20 @@ private:
         inputs_.push_back({file, std::move(name.bytes), in->Size(), in->Identity(), refused});
     }
 
+    // --exclude: matched against the name the file would be stored under,
+    // as extraction shows it; an excluded folder is not walked.
+    bool Excluded(const std::vector<fs::path>& prefix) {
+        if (options_.excludes.empty() || prefix.empty()) return false;
+        Bytes text;
+        for (const auto& component : prefix) {
+            const auto part = codec_.ComponentText(component);
+            if (!part) return false;  // refused later, with the reason
+            if (!text.empty()) text.push_back('\\');
+            text.insert(text.end(), part->begin(), part->end());
+        }
+        return excluded_.Selects(text);
+    }
+
     const NameCodec& codec_;
     const CreateOptions& options_;
     Reporter& reporter_;
@@ -157,6 +177,7 @@ private:
     std::vector<Input> inputs_;
     std::vector<std::pair<Identity, fs::path>> ancestors_;  // the folders being walked, outermost first
     std::uint64_t skippedLinks_ = 0;
+    Selection excluded_;
 };
 
 // One entry per stored name. The same file reached twice under one name
@@ -219,6 +240,33 @@ bool PackFile(const fs::path& source, std::uint64_t size, NativeHandle to, bool 
         return false;
     }
     return true;
+}
+
+std::optional<int> AddListedInputs(CreateOptions& options, Reporter& reporter) {
+    if (options.filesFrom.empty()) return std::nullopt;
+    std::string list;
+    if (options.filesFrom == "-") {
+        list.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else {
+        std::ifstream in(options.filesFrom, std::ios::binary);
+        if (!in) {
+            reporter.Say(fmt::format("-T {}: cannot read it", options.filesFrom.string()));
+            return ExitBadUsage;
+        }
+        list.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const char end = options.nullSeparated ? '\0' : '\n';
+    for (std::size_t at = 0; at < list.size();) {
+        auto stop = list.find(end, at);
+        if (stop == std::string::npos) stop = list.size();
+        std::string line = list.substr(at, stop - at);
+        // A list written on Windows ends its lines with CR LF.
+        if (!options.nullSeparated && line.ends_with('\r')) line.pop_back();
+        if (!line.empty()) options.inputs.emplace_back(line);
+        at = stop + 1;
+    }
+    options.filesFrom.clear();  // read once, even when add hands over to create
+    return std::nullopt;
 }
 
 std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& reporter) {

@@ -58,8 +58,7 @@ int List(const ListOptions& options) {
     }
 
     // Selection sees names as extraction does: converted when an encoding is given.
-    Selection selection(ArgumentsFor(options.select.names, *codec), !options.select.noWildcards, options.select.ignoreCase,
-                        CharactersOf(*codec));
+    EntryFilter selection(options.select, *codec);
     Bytes converted;
     auto selectionName = [&](std::span<const std::uint8_t> stored) -> std::span<const std::uint8_t> {
         if (!codec->Converts()) return stored;
@@ -69,7 +68,7 @@ int List(const ListOptions& options) {
         return converted;
     };
     Entry entry;
-    if (!selection.All()) {
+    if (selection.NeedsNames()) {
         auto cursor = opened.Begin();
         for (std::uint32_t i = 0; i < readable && ReadNextEntry(cursor, entry); ++i)
             selection.Offer(selectionName(entry.NameBytes()));
@@ -88,7 +87,7 @@ int List(const ListOptions& options) {
     for (std::uint32_t i = 0; i < readable; ++i) {
         ReadNextEntry(cursor, entry);
         const auto name = entry.NameBytes();
-        if (!selection.Selects(selectionName(name))) continue;
+        if (!selection.Selects(entry.index, selectionName(name))) continue;
         totalBytes += entry.dataSize;
         bool convertFailed = false;
         if (options.json) {
@@ -121,8 +120,7 @@ int List(const ListOptions& options) {
     Flush(out);
     std::fflush(stdout);
 
-    for (const auto& unmatched : selection.Unmatched())
-        reporter.Failed(fmt::format("no entry matches '{}'", DisplayName(Bytes(unmatched.begin(), unmatched.end()), true)));
+    for (const auto& miss : selection.Misses()) reporter.Failed(miss);
     if (readable < count)
         reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; {} of {} entries listed", readable,
                                     readable, count));

@@ -44,8 +44,8 @@ namespace {
 // Header and directory, then the data in directory order: kept data that
 // lay back to back in the old archive move as one copy, so an untouched run
 // of entries costs one call however many there are.
-bool WriteEntries(const InputFile& old, const std::vector<NewEntry>& entries, const ArchiveLayout& layout,
-                  NativeHandle to, Reporter& reporter) {
+bool WriteEntries(const LoadedArchive& old, const std::vector<NewEntry>& entries, const ArchiveLayout& layout,
+                  NativeHandle to, Reporter& reporter, bool echo) {
     std::string error;
     if (!WriteAll(to, layout.headAndDirectory, error)) {
         reporter.Failed("cannot write: " + error);
@@ -55,7 +55,7 @@ bool WriteEntries(const InputFile& old, const std::vector<NewEntry>& entries, co
     std::uint64_t runSize = 0;
     auto flush = [&] {
         if (runSize == 0) return true;
-        const std::uint64_t copied = CopyStored(old, runStart, runSize, to, error);
+        const std::uint64_t copied = CopyStored(old.file, runStart, runSize, to, error);
         if (copied == runSize) {
             runSize = 0;
             return true;
@@ -75,6 +75,7 @@ bool WriteEntries(const InputFile& old, const std::vector<NewEntry>& entries, co
             continue;
         }
         if (!flush() || !PackFile(entry.source, entry.size, to, false, reporter)) return false;
+        if (echo) Echo(NameForMessage(entry.name, old.codec), false);
     }
     return flush();
 }
@@ -82,7 +83,7 @@ bool WriteEntries(const InputFile& old, const std::vector<NewEntry>& entries, co
 }  // namespace
 
 bool ReplaceArchive(const fs::path& archive, LoadedArchive& old, const std::vector<NewEntry>& entries,
-                    Reporter& reporter) {
+                    Reporter& reporter, bool echo) {
     std::vector<EntrySpec> specs;
     specs.reserve(entries.size());
     for (const auto& entry : entries) specs.push_back({entry.name, entry.size});
@@ -111,7 +112,7 @@ bool ReplaceArchive(const fs::path& archive, LoadedArchive& old, const std::vect
         reporter.Failed(error);
         return false;
     }
-    const bool written = WriteEntries(old.file, entries, planned.layout, temp->Handle(), reporter);
+    const bool written = WriteEntries(old, entries, planned.layout, temp->Handle(), reporter, echo);
     // Closed before the replacement: Windows replaces no file this process holds open.
     old.file = InputFile();
     if (!written) {

@@ -32,9 +32,10 @@ std::vector<NewEntry> KeptEntries(const LoadedArchive& old);
 
 // Writes `entries` in this order as the new archive and puts it in place of
 // `archive` (links followed). False when it failed (said, and the old
-// archive untouched); `old` is closed either way.
+// archive untouched); `old` is closed either way. With `echo`, each entry
+// packed from a file is named as it is written (-v).
 bool ReplaceArchive(const std::filesystem::path& archive, LoadedArchive& old, const std::vector<NewEntry>& entries,
-                    Reporter& reporter);
+                    Reporter& reporter, bool echo = false);
 
 // Where a name lands on extraction, as text to compare: converted when the
 // codec converts, separators made one, empty and "." parts dropped, and

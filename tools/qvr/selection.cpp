@@ -109,6 +109,28 @@ bool Selection::Selects(std::span<const std::uint8_t> name) {
     return any;
 }
 
+EntryFilter::EntryFilter(const SelectOptions& options, const NameCodec& codec)
+    : names_(ArgumentsFor(options.names, codec), !options.noWildcards, options.ignoreCase, CharactersOf(codec)),
+      excluded_(ArgumentsFor(options.excludes, codec), true, options.ignoreCase, CharactersOf(codec)),
+      anyExcluded_(!options.excludes.empty()), indices_(options.indices), indexUsed_(options.indices.size(), false) {}
+
+bool EntryFilter::Selects(std::uint32_t index, std::span<const std::uint8_t> name) {
+    bool chosen = names_.All() && indices_.empty();
+    if (!names_.All() && names_.Selects(name)) chosen = true;
+    for (std::size_t i = 0; i < indices_.size(); ++i)
+        if (indices_[i] == index) chosen = indexUsed_[i] = true;
+    return chosen && !(anyExcluded_ && excluded_.Selects(name));
+}
+
+std::vector<std::string> EntryFilter::Misses() const {
+    std::vector<std::string> out;
+    for (const auto& name : names_.Unmatched())
+        out.push_back("no entry matches '" + DisplayName(Bytes(name.begin(), name.end()), true) + "'");
+    for (std::size_t i = 0; i < indices_.size(); ++i)
+        if (!indexUsed_[i]) out.push_back("no entry has index " + std::to_string(indices_[i]));
+    return out;
+}
+
 std::vector<std::string> Selection::Unmatched() const {
     std::vector<std::string> out;
     for (const auto& argument : arguments_)

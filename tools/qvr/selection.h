@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "commands.h"
 #include "names.h"
 
 namespace qvr::cli {
@@ -52,6 +53,28 @@ private:
     bool settled_ = false;
     NameCharacters characters_;
     Bytes scratch_;
+};
+
+// The whole choice of list, extract and delete: entries the names select
+// or that --index names (all when there are neither), less those an
+// --exclude matches. Names are the text `codec` gives.
+class EntryFilter {
+public:
+    EntryFilter(const SelectOptions& options, const NameCodec& codec);
+    // Every entry's name must be offered before the first Selects when
+    // this is true (Selection::Offer).
+    bool NeedsNames() const noexcept { return !names_.All(); }
+    void Offer(std::span<const std::uint8_t> name) { names_.Offer(name); }
+    bool Selects(std::uint32_t index, std::span<const std::uint8_t> name);
+    // A message for each name and index that selected nothing.
+    std::vector<std::string> Misses() const;
+
+private:
+    Selection names_;
+    Selection excluded_;
+    bool anyExcluded_;
+    std::vector<std::uint32_t> indices_;
+    std::vector<bool> indexUsed_;
 };
 
 // The arguments as text comparable with the names `codec` gives: UTF-8

@@ -130,6 +130,9 @@ public:
     // Closes the file and renames it to `leaf`; with `overwrite` false an
     // existing file of that name is kept and the status is Exists.
     CommitStatus Commit(const std::filesystem::path& leaf, bool overwrite, std::string& error);
+    // Gives the file the permission bits of `model` (POSIX; Windows has
+    // none to copy), so that a replaced archive stays as private as it was.
+    void TakePermissionsOf(const InputFile& model) noexcept;
     void Discard() noexcept;
 
 private:

@@ -395,6 +395,11 @@ void TempOutput::Discard() noexcept {
     slot_ = -1;
 }
 
+void TempOutput::TakePermissionsOf(const InputFile& model) noexcept {
+    struct stat st {};
+    if (fstat(model.Handle(), &st) == 0) fchmod(file_.Get(), st.st_mode & 07777);
+}
+
 CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, bool overwrite, std::string& error) {
     const int dir = folder_.handle_->Get();
     if (close(file_.Release()) != 0) {

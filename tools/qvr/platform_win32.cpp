@@ -336,6 +336,8 @@ void TempOutput::Discard() noexcept {
     slot_ = -1;
 }
 
+void TempOutput::TakePermissionsOf(const InputFile&) noexcept {}
+
 CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, bool overwrite, std::string& error) {
     if (!CloseHandle(file_.Release())) {
         error = LastSystemError();

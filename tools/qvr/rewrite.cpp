@@ -112,6 +112,7 @@ bool ReplaceArchive(const fs::path& archive, LoadedArchive& old, const std::vect
         reporter.Failed(error);
         return false;
     }
+    temp->TakePermissionsOf(old.file);
     const bool written = WriteEntries(old, entries, planned.layout, temp->Handle(), reporter, echo);
     // Closed before the replacement: Windows replaces no file this process holds open.
     old.file = InputFile();

@@ -216,6 +216,19 @@ case_full_device() {
         if [[ -n $(ls -A "$fs") ]]; then
             fail "create on a full file system left: $(ls -A "$fs" | tr '\n' ' ')"
         fi
+
+        # A change that does not fit leaves the old archive as it was.
+        rm -rf "${fs:?}"/*
+        "$qvr" create -q "$fs/old.qvr" -C "$scratch/small" readme.txt || fail "create a small archive on the tmpfs"
+        cp "$fs/old.qvr" "$scratch/old-copy.qvr"
+        run_tool /dev/null add "$fs/old.qvr" -C "$scratch/small" sub/data.bin
+        expect_clear_failure "add on a full file system" 'space|full'
+        checks=$((checks + 1))
+        if ! cmp -s "$fs/old.qvr" "$scratch/old-copy.qvr"; then
+            fail "add on a full file system: old.qvr was changed"
+        elif [[ $(ls -A "$fs") != old.qvr ]]; then
+            fail "add on a full file system left: $(ls -A "$fs" | tr '\n' ' ')"
+        fi
     else
         note "skipped: a full file system (needs root and a private mount namespace)"
     fi

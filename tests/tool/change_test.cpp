@@ -95,6 +95,7 @@ TEST_F(Change, EachCommandChangesOnlyWhatItTouches) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         WriteFile(dir / "x.qvr", old);
+        fs::permissions(dir / "x.qvr", fs::perms::owner_read | fs::perms::owner_write);
         std::vector<std::string> args{c.what[0] == 'a' ? "add" : c.what[0] == 'd' ? "delete" : "rename", "x.qvr"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const auto run = RunQvr(args, dir);
@@ -106,6 +107,7 @@ TEST_F(Change, EachCommandChangesOnlyWhatItTouches) {
             EXPECT_EQ(now, old);
             continue;
         }
+        EXPECT_EQ(fs::status(dir / "x.qvr").permissions(), fs::perms::owner_read | fs::perms::owner_write);
         const auto before = ReadStored(old), after = ReadStored(now);
         ASSERT_EQ(after.size(), c.entries.size());
         std::map<std::string, Bytes> firstOfEach;

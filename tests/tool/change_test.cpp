@@ -154,3 +154,21 @@ TEST_F(Change, AddMakesAMissingArchiveAndDamagedOnesAreNotChanged) {
 
 }  // namespace
 }  // namespace qvr::tooltest
+
+namespace qvr::tooltest {
+namespace {
+
+// A CP932 name whose second byte is 0x5C, named in UTF-8 on the command line.
+TEST_F(Change, RenameUnderAnEncoding) {
+    const Bytes hyou{0x95, 0x5C, '.', 't', 'x', 't'};  // 表.txt
+    WriteFile(dir / "j.qvr", Archive({{hyou, Pattern(80, 1)}, {B("b.txt"), B("b")}}));
+    const auto run = RunQvr({"rename", "--encoding", "CP932", "j.qvr", "\xe8\xa1\xa8.txt", "\xe6\x96\xb0/b.txt"}, dir);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto after = ReadStored(ReadFile(dir / "j.qvr"));
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0].name, std::string("\x90\x56\\b.txt"));  // 新\b.txt
+    EXPECT_EQ(after[0].content, Pattern(80, 1));
+}
+
+}  // namespace
+}  // namespace qvr::tooltest

@@ -2,7 +2,6 @@
 // (rewrite.h writes it and puts it in place). Untouched entries keep their
 // place and stored bytes; new entries go after them.
 #include <unordered_map>
-#include <unordered_set>
 
 #include <fmt/format.h>
 
@@ -147,19 +146,18 @@ int Rename(const RenameOptions& options) {
     const NameCodec& codec = old->codec;
 
     // The new name as create would store a path of these parts.
+    // The command line is in the system's characters: on Windows a 0x5C
+    // inside a character is no separator.
     std::vector<fs::path> parts;
-    std::string part;
-    for (const char c : options.to + '/') {
-        if (c != '/' && c != '\\') {
-            part += c;
-            continue;
-        }
+    const auto system = SystemNameCharacters();
+    const Bytes to(options.to.begin(), options.to.end());
+    for (const auto component : SplitEntryName(to, system.utf8 ? LeadBytes{} : system.lead)) {
+        const std::string part(component.begin(), component.end());
         if (part == "..") {
             reporter.Say(fmt::format("'{}': a name cannot climb out of the archive", options.to));
             return ExitSomeFailed;
         }
         if (!part.empty() && part != ".") parts.emplace_back(part);
-        part.clear();
     }
     auto stored = StoredNameFor(parts, codec, options.common.encoding);
     if (stored.bytes.empty() && stored.refusal.empty()) stored.refusal = "no name to store it under";
@@ -170,7 +168,7 @@ int Rename(const RenameOptions& options) {
 
     auto entries = KeptEntries(*old);
     const auto fromArgument = ArgumentsFor({options.from}, codec).front();
-    const auto fromKey = LandingKey(Bytes(fromArgument.begin(), fromArgument.end()), codec);
+    const auto fromKey = LandingKeyOfText(Bytes(fromArgument.begin(), fromArgument.end()), codec);
     const auto toKey = LandingKey(stored.bytes, codec);
     std::optional<std::size_t> renamed;
     for (std::size_t e = 0; e < entries.size(); ++e) {

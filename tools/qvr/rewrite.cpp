@@ -130,8 +130,11 @@ bool ReplaceArchive(const fs::path& archive, LoadedArchive& old, const std::vect
 std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec) {
     std::optional<Bytes> text;
     if (codec.Converts()) text = codec.ToUtf8(storedName);
-    const auto name = text ? std::span<const std::uint8_t>(*text) : storedName;
-    return FileKey(NormalisedName(name, false, CharactersOf(codec)));
+    return LandingKeyOfText(text ? std::span<const std::uint8_t>(*text) : storedName, codec);
+}
+
+std::string LandingKeyOfText(std::span<const std::uint8_t> text, const NameCodec& codec) {
+    return FileKey(NormalisedName(text, false, CharactersOf(codec)));
 }
 
 }  // namespace qvr::cli

@@ -41,5 +41,8 @@ bool ReplaceArchive(const std::filesystem::path& archive, LoadedArchive& old, co
 // codec converts, separators made one, empty and "." parts dropped, and
 // case folded where the file system folds it.
 std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec);
+// The same for a name already as text (a command-line argument made
+// comparable by ArgumentsFor).
+std::string LandingKeyOfText(std::span<const std::uint8_t> text, const NameCodec& codec);
 
 }  // namespace qvr::cli

@@ -25,11 +25,12 @@ void AddCommon(CLI::App& command, CommonOptions& common) {
                        "system code page (Windows)");
 }
 
-void AddSelection(CLI::App& command, SelectOptions& select, const char* what) {
+// `whenNone`: what no NAME means, as the end of the help line.
+void AddSelection(CLI::App& command, SelectOptions& select, const char* what, const char* whenNone) {
     command.add_option("NAME", select.names,
                        fmt::format("Entries to {}: an entry's exact name, a folder (everything under it), or a "
-                                   "shell-style pattern (* ? [...]); all when none",
-                                   what));
+                                   "shell-style pattern (* ? [...]){}",
+                                   what, whenNone));
     command.add_flag("--no-wildcards", select.noWildcards, "Every NAME is an exact name or folder, never a pattern");
     command.add_flag("-i,--ignore-case", select.ignoreCase, "Names and patterns match ignoring the case of A-Z");
 }
@@ -134,9 +135,9 @@ Exit status: 0 success, 1 some entries failed, 2 bad usage or not a readable QVR
 Run 'qvr COMMAND --help' for a command's options.)");
 
     ListOptions list;
-    auto* listCmd = app.add_subcommand("list", "List the entries of an archive (also: l)")->alias("l");
+    auto* listCmd = app.add_subcommand("list", "List the entries of an archive")->alias("l");
     listCmd->add_option("ARCHIVE", list.archive, "The archive ('-': standard input)");
-    AddSelection(*listCmd, list.select, "list");
+    AddSelection(*listCmd, list.select, "list", "; all when none");
     AddExcludes(*listCmd, list.select.excludes);
     listCmd->add_flag("-l,--long", list.longFormat, "Index, size and data offset in columns, and a total line");
     listCmd->add_flag("--json", list.json,
@@ -153,9 +154,9 @@ Control bytes in names are shown as \xNN escapes when the output is a terminal.)
 
     ExtractOptions extract;
     auto* extractCmd =
-        app.add_subcommand("extract", "Extract entries into a folder or to standard output (also: x)")->alias("x");
+        app.add_subcommand("extract", "Extract entries into a folder or to standard output")->alias("x");
     extractCmd->add_option("ARCHIVE", extract.archive, "The archive ('-': standard input)");
-    AddSelection(*extractCmd, extract.select, "extract");
+    AddSelection(*extractCmd, extract.select, "extract", "; all when there are none and no --index");
     extractCmd->add_option("-C,--directory", extract.target, "Target folder (made if missing; default: .)");
     extractCmd->add_flag("-O,--stdout", extract.toStdout, "Write the selected entries' bytes to standard output");
     extractCmd->add_flag("--overwrite", extract.overwrite, "Replace existing files (not with --keep)");
@@ -194,7 +195,7 @@ When names repeat, the first entry of each name is extracted. Each file is
 written under a temporary name and renamed when complete.)");
 
     CreateOptions create;
-    auto* createCmd = app.add_subcommand("create", "Pack files and folders into a new archive (also: c)")->alias("c");
+    auto* createCmd = app.add_subcommand("create", "Pack files and folders into a new archive")->alias("c");
     createCmd->add_option("ARCHIVE", create.archive, "The archive to write ('-': standard output)");
     createCmd->add_option("FILE", create.inputs, "Files and folders (folders are packed recursively)");
     createCmd->add_option("-C,--directory", create.directory, "Take FILE names relative to this folder");
@@ -224,7 +225,7 @@ nothing, more than 65535 files, a name longer than 255 bytes, or data past the
 4 GiB an archive can address. Empty folders cannot be stored; each is named.)");
 
     TestOptions test;
-    auto* testCmd = app.add_subcommand("test", "Check an archive's structure (also: t)")->alias("t");
+    auto* testCmd = app.add_subcommand("test", "Check an archive's structure")->alias("t");
     testCmd->add_option("ARCHIVE", test.archive, "The archive ('-': standard input)");
     AddCommon(*testCmd, test.common);
     testCmd->footer(R"(Examples:
@@ -237,7 +238,7 @@ folder. Exit status 0 when the archive is sound; whenever extracting it into an
 empty folder would fail, test fails too.)");
 
     CreateOptions add;
-    auto* addCmd = app.add_subcommand("add", "Add files to an archive, replacing entries of the same name (also: a)")
+    auto* addCmd = app.add_subcommand("add", "Add files to an archive, replacing entries of the same name")
                        ->alias("a");
     addCmd->add_option("ARCHIVE", add.archive, "The archive to change (made if missing)");
     addCmd->add_option("FILE", add.inputs, "Files and folders (folders are packed recursively)");
@@ -261,9 +262,9 @@ The changed archive is written beside the old one and takes its place only
 when complete; a damaged archive is not changed (exit status 2).)");
 
     DeleteOptions del;
-    auto* deleteCmd = app.add_subcommand("delete", "Delete entries from an archive (also: d)")->alias("d");
+    auto* deleteCmd = app.add_subcommand("delete", "Delete entries from an archive")->alias("d");
     deleteCmd->add_option("ARCHIVE", del.archive, "The archive to change");
-    AddSelection(*deleteCmd, del.select, "delete");
+    AddSelection(*deleteCmd, del.select, "delete", "");
     AddIndices(*deleteCmd, del.select.indices, "delete");
     deleteCmd->add_flag("-v,--verbose", del.verbose, "Name each entry deleted");
     AddCommon(*deleteCmd, del.common);

@@ -82,6 +82,43 @@ std::vector<std::uint8_t>& ThreadBuffer(std::size_t size) {
 
 void ApplyMask(std::span<std::uint8_t> bytes) { DescrambleContent(bytes); }
 
+// Copies bytes as they are, by the kernel where it can (copy_file_range
+// between files, sendfile to a stream), else through memory. Returns the
+// bytes written; fewer with an empty `error`: the source ended early.
+std::uint64_t CopyBytes(int src, std::uint64_t offset, std::uint64_t size, int to, bool toIsStream,
+                        std::string& error) {
+    std::uint64_t done = 0;
+    off_t at = static_cast<off_t>(offset);
+    while (done < size) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, std::uint64_t{1} << 30));
+        const ssize_t r = toIsStream ? sendfile(to, src, &at, want) : copy_file_range(src, &at, to, nullptr, want, 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                      errno == EBADF))
+            break;  // not between these two: copy through memory
+        if (r < 0) {
+            error = std::strerror(errno);
+            return done;
+        }
+        if (r == 0) return done;  // the source ends early
+        done += static_cast<std::uint64_t>(r);
+    }
+    auto& buffer = ThreadBuffer(CopyBuffer);
+    std::size_t got = 0;
+    while (done < size) {
+        const auto chunk = std::span(buffer).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
+        if (!ReadExactly(src, offset + done, chunk, got)) {
+            error = std::strerror(errno);
+            return done;
+        }
+        if (!WriteAll(to, chunk.first(got), error)) return done;
+        done += got;
+        if (got < chunk.size()) return done;
+    }
+    return done;
+}
+
 }  // namespace
 
 std::string LastSystemError() { return std::strerror(errno); }
@@ -231,72 +268,12 @@ std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint6
     ApplyMask(head);
     if (!WriteAll(to, head, error)) return 0;
 
-    std::uint64_t done = head.size();
-    off_t at = static_cast<off_t>(offset + done);
-    bool kernelCopy = true;
-    while (done < size && kernelCopy) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, std::uint64_t{1} << 30));
-        const ssize_t r = toIsStream ? sendfile(to, src, &at, want) : copy_file_range(src, &at, to, nullptr, want, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                      errno == EBADF)) {
-            kernelCopy = false;  // not between these two: copy through memory
-            break;
-        }
-        if (r < 0) {
-            error = LastSystemError();
-            return done;
-        }
-        if (r == 0) return done;  // the source ends early
-        done += static_cast<std::uint64_t>(r);
-    }
-    auto& buffer = ThreadBuffer(CopyBuffer);
-    while (done < size) {
-        const auto chunk = std::span(buffer).first(
-            static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
-        if (!ReadExactly(src, offset + done, chunk, got)) {
-            error = LastSystemError();
-            return done;
-        }
-        if (!WriteAll(to, chunk.first(got), error)) return done;
-        done += got;
-        if (got < chunk.size()) return done;
-    }
-    return done;
+    return head.size() + CopyBytes(src, offset + head.size(), size - head.size(), to, toIsStream, error);
 }
 
 std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
                          std::string& error) {
-    const int src = from.Handle();
-    std::uint64_t done = 0;
-    off_t at = static_cast<off_t>(offset);
-    while (done < size) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, std::uint64_t{1} << 30));
-        const ssize_t r = copy_file_range(src, &at, to, nullptr, want, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) break;
-        if (r < 0) {
-            error = LastSystemError();
-            return done;
-        }
-        if (r == 0) return done;  // the source ends early
-        done += static_cast<std::uint64_t>(r);
-    }
-    // Not between these two files: through memory.
-    auto& buffer = ThreadBuffer(CopyBuffer);
-    std::size_t got = 0;
-    while (done < size) {
-        const auto chunk = std::span(buffer).first(
-            static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
-        if (!ReadExactly(src, offset + done, chunk, got)) {
-            error = LastSystemError();
-            return done;
-        }
-        if (!WriteAll(to, chunk.first(got), error)) return done;
-        done += got;
-        if (got < chunk.size()) return done;
-    }
-    return done;
+    return CopyBytes(from.Handle(), offset, size, to, false, error);
 }
 
 NativeHandle StandardOutput() noexcept { return STDOUT_FILENO; }

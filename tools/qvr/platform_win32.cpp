@@ -205,8 +205,12 @@ bool WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes, std::string&
     return true;
 }
 
-std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to, bool,
-                         std::string& error) {
+namespace {
+
+// Through memory, one buffer at a time; `mask` descrambles the first
+// bytes (they all lie in the first buffer).
+std::uint64_t CopyThroughBuffer(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
+                                bool mask, std::string& error) {
     auto& buffer = ThreadBuffer();
     // ReadAt does not change the file; the cast only meets the byte-source interface.
     auto& source = const_cast<InputFile&>(from);
@@ -214,9 +218,9 @@ std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint6
     while (done < size) {
         const auto chunk = std::span(buffer).first(static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
         const std::size_t got = source.ReadAt(offset + done, chunk);
-        if (got < chunk.size() && done == 0) return 0;  // never write part of an entry that is not there
+        if (got < chunk.size() && done == 0 && mask) return 0;  // never write part of an entry that is not there
         const auto part = chunk.first(got);
-        if (done == 0) DescrambleContent(part);
+        if (done == 0 && mask) DescrambleContent(part);
         if (!WriteAll(to, part, error)) return done;
         done += got;
         if (got < chunk.size()) return done;
@@ -224,19 +228,16 @@ std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint6
     return done;
 }
 
+}  // namespace
+
+std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to, bool,
+                         std::string& error) {
+    return CopyThroughBuffer(from, offset, size, to, true, error);
+}
+
 std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
                          std::string& error) {
-    auto& buffer = ThreadBuffer();
-    auto& source = const_cast<InputFile&>(from);  // ReadAt does not change the file
-    std::uint64_t done = 0;
-    while (done < size) {
-        const auto chunk = std::span(buffer).first(static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
-        const std::size_t got = source.ReadAt(offset + done, chunk);
-        if (!WriteAll(to, chunk.first(got), error)) return done;
-        done += got;
-        if (got < chunk.size()) return done;
-    }
-    return done;
+    return CopyThroughBuffer(from, offset, size, to, false, error);
 }
 
 NativeHandle StandardOutput() noexcept { return GetStdHandle(STD_OUTPUT_HANDLE); }

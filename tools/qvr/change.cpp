@@ -47,6 +47,37 @@ bool ChecksPlacement(const std::vector<NewEntry>& entries, const std::vector<boo
     return ok;
 }
 
+// The changed archive's entries: each input replaces the first entry that
+// lands where it does, in that entry's place; the others go after every
+// entry of the old archive.
+struct AddPlan {
+    std::vector<NewEntry> entries;
+    std::vector<bool> fresh;            // made from a file, not kept
+    std::vector<std::string> replaced;  // "entry N 'NAME'", for a message each
+};
+
+AddPlan PlanAdd(const LoadedArchive& old, const std::vector<Input>& inputs, const NameCodec& codec) {
+    std::unordered_map<std::string, std::size_t> inputAt;
+    for (std::size_t i = 0; i < inputs.size(); ++i) inputAt.emplace(LandingKey(inputs[i].name, codec), i);
+    AddPlan plan{KeptEntries(old), {}, {}};
+    plan.fresh.assign(plan.entries.size(), false);
+    std::vector<bool> placed(inputs.size(), false);
+    for (std::size_t e = 0; e < plan.entries.size(); ++e) {
+        const auto it = inputAt.find(LandingKey(plan.entries[e].name, codec));
+        if (it == inputAt.end() || placed[it->second]) continue;
+        const Input& in = inputs[it->second];
+        plan.replaced.push_back(fmt::format("entry {} '{}'", e, NameForMessage(plan.entries[e].name, codec)));
+        plan.entries[e] = {in.name, in.size, std::nullopt, in.source};
+        plan.fresh[e] = placed[it->second] = true;
+    }
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+        if (!placed[i]) {
+            plan.entries.push_back({inputs[i].name, inputs[i].size, std::nullopt, inputs[i].source});
+            plan.fresh.push_back(true);
+        }
+    return plan;
+}
+
 }  // namespace
 
 int Add(const CreateOptions& given) {
@@ -72,33 +103,13 @@ int Add(const CreateOptions& given) {
     Gathered gathered;
     if (const auto failed = GatherInputs(options, *codec, reporter, old->file.Identity(), gathered)) return *failed;
 
-    // Each input replaces the first entry that lands where it does, in that
-    // entry's place; the others go after every entry of the old archive.
-    std::unordered_map<std::string, std::size_t> inputAt;
-    for (std::size_t i = 0; i < gathered.inputs.size(); ++i)
-        inputAt.emplace(LandingKey(gathered.inputs[i].name, *codec), i);
-    std::vector<NewEntry> entries = KeptEntries(*old);
-    std::vector<bool> fresh(entries.size(), false);
-    std::vector<bool> placed(gathered.inputs.size(), false);
-    std::vector<std::string> replaced;
-    for (std::size_t e = 0; e < entries.size(); ++e) {
-        const auto it = inputAt.find(LandingKey(entries[e].name, *codec));
-        if (it == inputAt.end() || placed[it->second]) continue;
-        const Input& in = gathered.inputs[it->second];
-        replaced.push_back(fmt::format("entry {} '{}'", e, NameForMessage(entries[e].name, *codec)));
-        entries[e] = {in.name, in.size, std::nullopt, in.source};
-        fresh[e] = placed[it->second] = true;
-    }
-    for (std::size_t i = 0; i < gathered.inputs.size(); ++i)
-        if (!placed[i]) {
-            const Input& in = gathered.inputs[i];
-            entries.push_back({in.name, in.size, std::nullopt, in.source});
-            fresh.push_back(true);
-        }
+    AddPlan plan = PlanAdd(*old, gathered.inputs, *codec);
+    auto& entries = plan.entries;
+    auto& fresh = plan.fresh;
     if (!ChecksPlacement(entries, fresh, *codec, reporter)) return ExitSomeFailed;
     if (!ReplaceArchive(options.archive, *old, entries, reporter, options.verbose)) return ExitSomeFailed;
     if (!options.common.quiet)
-        for (const auto& what : replaced) reporter.Say("replaced " + what);
+        for (const auto& what : plan.replaced) reporter.Say("replaced " + what);
     return gathered.skippedLinks > 0 ? ExitSomeFailed : ExitSuccess;
 }
 

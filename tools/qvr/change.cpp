@@ -83,14 +83,8 @@ AddPlan PlanAdd(const LoadedArchive& old, const std::vector<Input>& inputs, cons
 int Add(const CreateOptions& given) {
     Reporter reporter(ArchiveLabel(given.archive, "standard output"));
     CreateOptions options = given;
-    if (const auto status = AddListedInputs(options, reporter)) return *status;
-    std::string error;
-    const auto codec = NameCodec::Make(options.common.encoding, error);
-    if (!codec) {
-        reporter.Say(error);
-        return ExitBadUsage;
-    }
-    if (const auto status = CheckInputArguments(options, reporter)) return *status;
+    std::optional<NameCodec> codec;
+    if (const auto status = PrepareInputs(options, reporter, codec)) return *status;
     std::error_code ec;
     if (!IsStandardStream(options.archive) && !fs::exists(options.archive, ec) && !ec) {
         CreateOptions create = options;

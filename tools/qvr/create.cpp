@@ -107,14 +107,8 @@ int Create(const CreateOptions& given) {
     const auto started = std::chrono::steady_clock::now();
     Reporter reporter(ArchiveLabel(given.archive, "standard output"));
     CreateOptions options = given;
-    if (const auto status = AddListedInputs(options, reporter)) return *status;
-    std::string error;
-    const auto codec = NameCodec::Make(options.common.encoding, error);
-    if (!codec) {
-        reporter.Say(error);
-        return ExitBadUsage;
-    }
-    if (const auto status = CheckInputArguments(options, reporter)) return *status;
+    std::optional<NameCodec> codec;
+    if (const auto status = PrepareInputs(options, reporter, codec)) return *status;
     Destination destination;
     std::optional<Identity> self;
     if (const auto status = PrepareDestination(options, reporter, destination, self)) return *status;
@@ -137,6 +131,7 @@ int Create(const CreateOptions& given) {
         return ExitSomeFailed;
     }
 
+    std::string error;
     if (destination.folder) {
         InstallInterruptCleanup();
         auto temp = destination.folder->CreateTemp(error);

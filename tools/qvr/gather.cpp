@@ -242,6 +242,10 @@ bool PackFile(const fs::path& source, std::uint64_t size, NativeHandle to, bool 
     return true;
 }
 
+namespace {
+
+// -T: appends the inputs the list names (one a line, or NUL-separated) to
+// those of the command line; the exit status when the list cannot be read.
 std::optional<int> AddListedInputs(CreateOptions& options, Reporter& reporter) {
     if (options.filesFrom.empty()) return std::nullopt;
     std::string list;
@@ -279,6 +283,19 @@ std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& r
         return ExitBadUsage;
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<int> PrepareInputs(CreateOptions& options, Reporter& reporter, std::optional<NameCodec>& codec) {
+    if (const auto status = AddListedInputs(options, reporter)) return status;
+    std::string error;
+    codec = NameCodec::Make(options.common.encoding, error);
+    if (!codec) {
+        reporter.Say(error);
+        return ExitBadUsage;
+    }
+    return CheckInputArguments(options, reporter);
 }
 
 std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,

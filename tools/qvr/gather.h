@@ -35,13 +35,11 @@ struct StoredName {
 StoredName StoredNameFor(const std::vector<std::filesystem::path>& components, const NameCodec& codec,
                          const std::string& encoding);
 
-// -T: appends the inputs the list names (one a line, or NUL-separated) to
-// those of the command line; the exit status when the list cannot be read.
-std::optional<int> AddListedInputs(CreateOptions& options, Reporter& reporter);
-
-// The arguments' own mistakes (no inputs, -C not a folder), said before any
-// file is touched; the exit status, or nullopt when there are none.
-std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& reporter);
+// What create and add do before any file is touched: -T's list read into
+// the inputs (once), the codec --encoding names made in `codec`, and the
+// arguments' own mistakes (no inputs, -C not a folder) said. The exit
+// status when any of them fails, or nullopt.
+std::optional<int> PrepareInputs(CreateOptions& options, Reporter& reporter, std::optional<NameCodec>& codec);
 
 struct Gathered {
     std::vector<Input> inputs;  // one per stored name, in the order met

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# qvr.exe under Wine: create, test, list and extract a small tree, and the
-# exit status for a missing archive.
+# qvr.exe under Wine: create, test, list and extract a small tree, change
+# the archive in place (add, delete), and the exit status for a missing archive.
 #   wine_smoke.sh WINE_RUN QVR_EXE WORK_DIR
 set -euo pipefail
 wine_run=$1 qvr=$2 work=$3
@@ -30,4 +30,18 @@ run list missing.qvr 2>/dev/null || status=$?
 # Keeping existing files is no failure: one line, status 0.
 run extract a.qvr -C out 2>&1 | tr -d '\r' | grep -q 'kept 4 existing files; --overwrite replaces them'
 run extract a.qvr -C out 2>/dev/null
+
+# A change replaces the archive in one step (MoveFileExW): add one file, then
+# delete another; the rest comes back as it was.
+printf 'added\n' > added.txt
+run add a.qvr added.txt
+run delete a.qvr 'sub\empty'
+run list a.qvr | tr -d '\r' > names.txt
+printf '%s\n' 'readme.txt' 'sub\deeper\random.bin' 'with space\forty-nine' 'added.txt' > expected.txt
+diff expected.txt names.txt
+run test a.qvr >/dev/null
+run extract a.qvr -C changed
+rm tree/sub/empty
+cp added.txt tree/
+diff -r tree changed
 echo "qvr.exe smoke test passed"

@@ -62,6 +62,18 @@ void AddFileList(CLI::App& command, CreateOptions& options) {
     command.add_flag("-v,--verbose", options.verbose, "Name each entry as it is packed");
 }
 
+// What create and add pack: FILE and folder arguments, -C, -P, --exclude
+// and -T (an ARCHIVE argument comes before, with each command's own words).
+void AddInputs(CLI::App& command, CreateOptions& options) {
+    command.add_option("FILE", options.inputs, "Files and folders (folders are packed recursively)");
+    command.add_option("-C,--directory", options.directory, "Take FILE names relative to this folder");
+    command.add_flag("-P,--no-follow", options.noFollow,
+                     "Leave out symbolic links, with a warning each (exit status 1); by default links to files "
+                     "and folders are followed");
+    AddExcludes(command, options.excludes);
+    AddFileList(command, options);
+}
+
 constexpr std::array<std::string_view, 13> Commands{"list", "l", "extract", "x", "create", "c", "test", "t",
                                                     "add", "a", "delete", "d", "rename"};
 
@@ -197,14 +209,8 @@ written under a temporary name and renamed when complete.)");
     CreateOptions create;
     auto* createCmd = app.add_subcommand("create", "Pack files and folders into a new archive")->alias("c");
     createCmd->add_option("ARCHIVE", create.archive, "The archive to write ('-': standard output)");
-    createCmd->add_option("FILE", create.inputs, "Files and folders (folders are packed recursively)");
-    createCmd->add_option("-C,--directory", create.directory, "Take FILE names relative to this folder");
+    AddInputs(*createCmd, create);
     createCmd->add_flag("--overwrite", create.overwrite, "Replace ARCHIVE if it exists");
-    createCmd->add_flag("-P,--no-follow", create.noFollow,
-                        "Leave out symbolic links, with a warning each (exit status 1); by default links to files "
-                        "and folders are followed");
-    AddExcludes(*createCmd, create.excludes);
-    AddFileList(*createCmd, create);
     AddCommon(*createCmd, create.common);
     createCmd->footer(R"(Examples:
   qvr create data.qvr readme.txt sound     readme.txt and sound\... entries
@@ -241,13 +247,7 @@ empty folder would fail, test fails too.)");
     auto* addCmd = app.add_subcommand("add", "Add files to an archive, replacing entries of the same name")
                        ->alias("a");
     addCmd->add_option("ARCHIVE", add.archive, "The archive to change (made if missing)");
-    addCmd->add_option("FILE", add.inputs, "Files and folders (folders are packed recursively)");
-    addCmd->add_option("-C,--directory", add.directory, "Take FILE names relative to this folder");
-    addCmd->add_flag("-P,--no-follow", add.noFollow,
-                     "Leave out symbolic links, with a warning each (exit status 1); by default links to files "
-                     "and folders are followed");
-    AddExcludes(*addCmd, add.excludes);
-    AddFileList(*addCmd, add);
+    AddInputs(*addCmd, add);
     AddCommon(*addCmd, add.common);
     addCmd->footer(R"(Examples:
   qvr add data.qvr -C tree sound/new.wav   adds sound\new.wav, or replaces it

@@ -130,11 +130,16 @@ check_final_names() {
 # machine and on a quiet one.
 need_strace() { command -v strace >/dev/null || { note "skipped: needs strace"; exit 77; }; }
 
+# LeakSanitizer cannot work under ptrace: in a sanitizer build it would fail
+# every traced run at its exit (and its message would count as a write), so
+# traced runs go without it.
+traced() { ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" strace "$@"; }
+
 # Which call moves the data in a run of the tool with these arguments, and
 # how often it comes: sets $data_call and $data_calls. The run's output is
 # left for the caller to clear.
 find_data_call() {
-    strace -f -qq -c -o "$scratch/calls" -e trace=copy_file_range,sendfile,pwrite64,write "$qvr" "$@" >/dev/null 2>&1
+    traced -f -qq -c -o "$scratch/calls" -e trace=copy_file_range,sendfile,pwrite64,write "$qvr" "$@" >/dev/null 2>&1
     # strace -c: % time, seconds, usecs/call, calls, [errors,] syscall.
     read -r data_calls data_call < <(awk '$NF ~ /^(copy_file_range|sendfile|pwrite64|write)$/ { print $4, $NF }' \
         "$scratch/calls" | sort -n -r | head -n 1)
@@ -146,7 +151,7 @@ find_data_call() {
 run_signalled_at() {
     local signal=$1 when=$2
     shift 2
-    strace -f -qq -o /dev/null -e trace="$data_call" -e inject="$data_call":signal="SIG$signal":when="$when" \
+    traced -f -qq -o /dev/null -e trace="$data_call" -e inject="$data_call":signal="SIG$signal":when="$when" \
         "$qvr" "$@" >/dev/null 2>"$scratch/stderr"
     status=$?
 }
@@ -411,6 +416,14 @@ case_killed_change() {
     local -a args
     for command in add delete rename; do
         change_args "$command"
+        # Not stopped, the change is made and the archive is sound; it is
+        # what a run killed after its last step may leave.
+        fresh_copy
+        checks=$((checks + 1))
+        "$qvr" "${args[@]}" 2>"$scratch/stderr" && "$qvr" test -q "$dir/old.qvr" ||
+            fail "$command run whole: $(head -n 3 "$scratch/stderr")"
+        cmp -s "$dir/old.qvr" "$scratch/large.qvr" && fail "$command run whole: the archive did not change"
+        cp "$dir/old.qvr" "$scratch/changed.qvr"
         fresh_copy
         find_data_call "${args[@]}"
         for when in $(stop_points "$data_calls"); do
@@ -420,8 +433,8 @@ case_killed_change() {
             checks=$((checks + 1))
             if [[ $status -ne $((128 + 9)) ]]; then
                 fail "$command killed at $data_call $when of $data_calls: status $status, not killed"
-            elif ! cmp -s "$dir/old.qvr" "$scratch/large.qvr"; then
-                fail "$command killed at $data_call $when of $data_calls: old.qvr is not the old archive"
+            elif ! cmp -s "$dir/old.qvr" "$scratch/large.qvr" && ! cmp -s "$dir/old.qvr" "$scratch/changed.qvr"; then
+                fail "$command killed at $data_call $when of $data_calls: old.qvr is neither the old archive nor the changed one"
             fi
             note "$command killed at $data_call $when of $data_calls: $(find "$dir" -type f | wc -l) files in its folder"
         done
@@ -438,7 +451,7 @@ case_killed_change() {
         fi
         # A read error as the old data are copied: the same, with a message.
         fresh_copy
-        strace -f -qq -o /dev/null -e trace=copy_file_range -e inject=copy_file_range:error=EIO:when=1 \
+        traced -f -qq -o /dev/null -e trace=copy_file_range -e inject=copy_file_range:error=EIO:when=1 \
             "$qvr" "${args[@]}" >/dev/null 2>"$scratch/stderr"
         status=$?
         checks=$((checks + 1))
@@ -447,14 +460,8 @@ case_killed_change() {
         elif ! cmp -s "$dir/old.qvr" "$scratch/large.qvr" || [[ $(ls -A "$dir") != old.qvr ]]; then
             fail "$command with a read error: old.qvr changed or left beside: $(ls -A "$dir" | tr '\n' ' ')"
         fi
-        # Not stopped, the same change is made and the archive is sound.
-        fresh_copy
-        checks=$((checks + 1))
-        "$qvr" "${args[@]}" 2>"$scratch/stderr" && "$qvr" test -q "$dir/old.qvr" ||
-            fail "$command run whole: $(head -n 3 "$scratch/stderr")"
-        cmp -s "$dir/old.qvr" "$scratch/large.qvr" && fail "$command run whole: the archive did not change"
     done
-    pass "$runs changes killed part way, 3 stopped by SIGTERM, 3 failing to read; the old archive untouched, no temporary file after SIGTERM or the read error"
+    pass "$runs changes killed part way, 3 stopped by SIGTERM, 3 failing to read; never an incomplete archive, no temporary file after SIGTERM or the read error"
 }
 
 case_interrupted_cleanup() {
@@ -518,12 +525,12 @@ case_signal_at_temp_creation() {
             args=(create -q "$dir/new.qvr" -C "$scratch/small" .)
         fi
         # Which openat creates it: the calls come in the same order every run.
-        strace -f -qq -o "$scratch/trace" -e trace=openat "$qvr" "${args[@]}" 2>/dev/null
+        traced -f -qq -o "$scratch/trace" -e trace=openat "$qvr" "${args[@]}" 2>/dev/null
         n=$(grep -v 'resumed>' "$scratch/trace" | grep -n 'openat(' | grep -m1 'O_CREAT' | cut -d: -f1)
         [[ -n $n ]] || { fail "$what: no openat with O_CREAT seen; cannot aim the signal"; continue; }
         rm -rf "$dir"
         mkdir -p "$dir"
-        strace -f -qq -o /dev/null -e trace=openat -e inject=openat:signal=SIGTERM:when="$n" \
+        traced -f -qq -o /dev/null -e trace=openat -e inject=openat:signal=SIGTERM:when="$n" \
             "$qvr" "${args[@]}" 2>/dev/null
         status=$?
         checks=$((checks + 1))

@@ -2,10 +2,12 @@
 #
 #   cmake --install BUILD [--prefix DIR]   qvr, the archive headers and library, and the
 #                                          CMake package (find_package(qvr) -> qvr::archive)
-#   cpack --config BUILD/CPackConfig.cmake Linux: a .tar.gz of the tool and README;
+#   cpack --config BUILD/CPackConfig.cmake Linux: a .deb and a .tar.gz of the tool, its
+#                                          manual page and completion, the library with its
+#                                          headers and CMake package, the viewer and README;
 #                                          Windows (win32 build): a zip of AXQVR.SPI, the
-#                                          64-bit plug-in from the win64 build (x64/), qvr.exe
-#                                          and README
+#                                          64-bit plug-in from the win64 build (x64/), qvr.exe,
+#                                          the viewer and README
 include(CMakePackageConfigHelpers)
 
 set(QVR_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qvr)
@@ -25,11 +27,17 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
-# One archive holding only the components a user needs (CPACK_COMPONENTS_ALL
-# below); the library and headers are for `cmake --install`.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackPerGenerator.cmake)
+# One package holding the components listed in CPACK_COMPONENTS_ALL below.
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_STRIP_FILES ON)
+
+# The browser viewer is one HTML file that the web preset's build makes; the
+# packages carry it when that build has run.
+set(QVR_VIEWER_HTML ${PROJECT_SOURCE_DIR}/build/web/web/qvr-viewer.html CACHE FILEPATH
+    "The browser viewer (made by the web preset) that the packages carry")
 
 if(WIN32)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT doc)
@@ -49,12 +57,23 @@ if(WIN32)
             install(TARGETS axqvr_plugin RUNTIME DESTINATION x64 COMPONENT plugin)
         endif()
     endif()
-    set(CPACK_COMPONENTS_ALL tool plugin doc)
+    install(FILES ${QVR_VIEWER_HTML} DESTINATION . COMPONENT viewer OPTIONAL)
+    set(CPACK_COMPONENTS_ALL tool plugin doc viewer)
 else()
     install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT doc)
-    set(CPACK_GENERATOR TGZ)
+    install(FILES ${QVR_VIEWER_HTML} DESTINATION ${CMAKE_INSTALL_DATADIR}/qvr COMPONENT viewer OPTIONAL)
+    set(CPACK_GENERATOR TGZ DEB)
     set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
-    set(CPACK_COMPONENTS_ALL tool doc)
+    set(CPACK_COMPONENTS_ALL tool doc dev viewer)
+    # One .deb with everything; its dependencies come from dpkg-shlibdeps.
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "qvr developers <qvr@localhost>")
+    set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${PROJECT_DESCRIPTION}
+ qvr lists, extracts, creates, tests and changes QVR packed data archives;
+ the package also holds its manual page, bash completion, the archive
+ library with its headers and CMake package, and a browser viewer.")
 endif()
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
 include(CPack)

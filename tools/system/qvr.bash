@@ -1,0 +1,102 @@
+# bash completion for qvr: the commands and options as `qvr --help` lists
+# them (so they never fall behind the tool), paths, and the entry names of
+# the archive already named on the command line.
+
+# Prints "OPTION TAKES_VALUE" for every option of a command's help: CLI11
+# writes a value's type in capitals right after the option ("-C,--directory TEXT").
+_qvr_options() {
+    "$1" "$2" --help 2>/dev/null | awk '
+        /^Options:/ { on = 1; next }
+        /^[^ ]/ { on = 0 }
+        on && /^  -/ {
+            value = match($0, /^  -[^ ]+ [A-Z][A-Z:]+( |$)/) ? 1 : 0
+            n = split($1, spec, ",")
+            for (i = 1; i <= n; i++) print spec[i], value
+        }'
+}
+
+# Completes $cur from the names stored in archive $2, read with `qvr list`
+# (in encoding $3 when given), quoted for the shell: names hold backslashes.
+_qvr_entry_names() {
+    local qvr=$1 archive=$2 encoding=$3 name want quoted
+    [[ $archive == - ]] && return
+    archive=$(dequote "$archive")
+    __expand_tilde_by_ref archive
+    want=$(dequote "$cur")
+    while IFS= read -r name; do
+        if [[ $name == "$want"* ]]; then
+            printf -v quoted '%q' "$name"
+            COMPREPLY+=("$quoted")
+        fi
+    done < <("$qvr" list -q ${encoding:+--encoding "$encoding"} "$archive" 2>/dev/null)
+}
+
+_qvr() {
+    local cur prev words cword
+    _init_completion || return
+    local qvr=${words[0]} command= command_at=0 i
+    for ((i = 1; i < cword; i++)); do
+        if [[ ${words[i]} != -* ]]; then
+            command=${words[i]} command_at=$i
+            break
+        fi
+    done
+
+    if [[ -z $command ]]; then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W '--help --version' -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W "$("$qvr" --help 2>/dev/null | awk '
+                /^Subcommands:/ { on = 1; next }
+                /^[^ ]/ { on = 0 }
+                on && NF { sub(/,$/, "", $1); print $1 }')" -- "$cur"))
+        fi
+        return
+    fi
+
+    local -A takes_value=()
+    local option value
+    while read -r option value; do
+        takes_value[$option]=$value
+    done < <(_qvr_options "$qvr" "$command")
+
+    if [[ $prev == -* && ${takes_value[$prev]} == 1 ]]; then
+        case $prev in
+            -C | --directory) _filedir -d ;;
+            -T | --files-from) _filedir ;;
+            --encoding) COMPREPLY=($(compgen -W 'CP932 SHIFT_JIS EUC-JP UTF-8 GBK BIG5 CP949' -- "$cur")) ;;
+        esac
+        return
+    fi
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "${!takes_value[*]}" -- "$cur"))
+        return
+    fi
+
+    # The positional words so far, skipping options and their values.
+    local positional=() encoding=
+    for ((i = command_at + 1; i < cword; i++)); do
+        case ${words[i]} in
+            --encoding=*) encoding=${words[i]#*=} ;;
+            -*)
+                if [[ ${takes_value[${words[i]}]} == 1 ]]; then
+                    [[ ${words[i]} == --encoding ]] && encoding=${words[i + 1]}
+                    ((i++))
+                fi
+                ;;
+            *) positional+=("${words[i]}") ;;
+        esac
+    done
+
+    if ((${#positional[@]} == 0)); then
+        _filedir  # the archive
+        return
+    fi
+    case $command in
+        list | l | extract | x | delete | d) _qvr_entry_names "$qvr" "${positional[0]}" "$encoding" ;;
+        rename) ((${#positional[@]} == 1)) && _qvr_entry_names "$qvr" "${positional[0]}" "$encoding" ;;
+        mount) _filedir -d ;;
+        create | c | add | a) _filedir ;;
+    esac
+} &&
+    complete -F _qvr qvr

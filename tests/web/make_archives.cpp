@@ -1,0 +1,149 @@
+// Writes the archives the viewer's browser tests open, with the archive
+// writer: "small" and "typical" in the shapes of bench/make_corpus, one
+// with CP932 names, a damaged one and foreign files. Runs under node.
+//
+//   node make_archives.js OUTDIR
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "qvr/archive.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes B(std::string_view s) { return {s.begin(), s.end()}; }
+
+bool Save(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return out.good();
+}
+
+// A 24-bit BMP, w x h, in four quadrants: red, green (top), blue, white (bottom).
+Bytes Bmp(std::uint32_t w, std::uint32_t h) {
+    const std::uint32_t stride = (w * 3 + 3) & ~3u;
+    Bytes b(54 + std::size_t{stride} * h, 0);
+    auto u32 = [&](std::size_t at, std::uint32_t v) { qvr::StoreU32(std::span(b).subspan(at).first<4>(), v); };
+    b[0] = 'B', b[1] = 'M';
+    u32(2, static_cast<std::uint32_t>(b.size())), u32(10, 54), u32(14, 40), u32(18, w), u32(22, h);
+    b[26] = 1, b[28] = 24;
+    for (std::uint32_t y = 0; y < h; ++y)  // rows bottom up, pixels B G R
+        for (std::uint32_t x = 0; x < w; ++x) {
+            const bool top = y >= h / 2, left = x < w / 2;
+            const std::uint8_t r = (top && left) || (!top && !left) ? 255 : 0;
+            const std::uint8_t g = (top && !left) || (!top && !left) ? 255 : 0;
+            const std::uint8_t bl = !top ? 255 : 0;
+            std::uint8_t* p = &b[54 + std::size_t{y} * stride + x * 3];
+            p[0] = bl, p[1] = g, p[2] = r;
+        }
+    return b;
+}
+
+Bytes Text(std::size_t size, std::size_t seed) {
+    std::string s;
+    while (s.size() < size) s += "line " + std::to_string(seed) + ":" + std::to_string(s.size()) + " of a plain text entry\n";
+    s.resize(size);
+    return B(s);
+}
+
+// Streams an archive to disk: layout first, then each entry's data, scrambled.
+template <typename Content>
+bool Write(const std::string& path, const std::vector<std::string>& names, const std::vector<std::size_t>& sizes,
+           Content content) {
+    std::vector<qvr::EntrySpec> specs;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        specs.push_back({std::span(reinterpret_cast<const std::uint8_t*>(names[i].data()), names[i].size()), sizes[i]});
+    const auto planned = qvr::PlanArchive(specs);
+    if (!planned.ok()) return std::fprintf(stderr, "%s: %s\n", path.c_str(), planned.error.c_str()), false;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const auto& head = planned.layout.headAndDirectory;
+    out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        Bytes data = content(i, sizes[i]);
+        qvr::ScrambleContent(data);
+        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    }
+    return out.good();
+}
+
+std::string Name(std::size_t i, const char* ext) {
+    char name[40];
+    std::snprintf(name, sizeof name, "d%03zu\\f%05zu.%s", i % 256, i, ext);
+    return name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) return std::fprintf(stderr, "usage: make_archives OUTDIR\n"), 2;
+    const std::string dir = argv[1];
+    std::mt19937_64 rng(42);
+    auto random = [&](std::size_t, std::size_t size) {
+        Bytes b(size);
+        for (std::size_t k = 0; k < size; k += 8) {
+            const std::uint64_t v = rng();
+            for (std::size_t j = 0; j < 8 && k + j < size; ++j) b[k + j] = static_cast<std::uint8_t>(v >> (8 * j));
+        }
+        return b;
+    };
+    bool ok = true;
+
+    // small: 65535 entries of 64-512 bytes.
+    {
+        std::vector<std::string> names;
+        std::vector<std::size_t> sizes;
+        std::uniform_int_distribution<std::size_t> size(64, 512);
+        for (std::size_t i = 0; i < 65535; ++i) names.push_back(Name(i, "bin")), sizes.push_back(size(rng));
+        ok &= Write(dir + "/small.qvr", names, sizes, random);
+    }
+    // typical: 2000 entries of 20-400 KiB, every tenth an image and the one after it a text.
+    {
+        std::vector<std::string> names;
+        std::vector<std::size_t> sizes;
+        std::uniform_int_distribution<std::size_t> size(20 << 10, 400 << 10);
+        for (std::size_t i = 0; i < 2000; ++i) {
+            const std::uint32_t side = 96 + static_cast<std::uint32_t>(i % 7) * 32;
+            names.push_back(Name(i, i % 10 == 0 ? "bmp" : i % 10 == 1 ? "txt" : "bin"));
+            sizes.push_back(i % 10 == 0 ? Bmp(side, side).size() : size(rng));
+        }
+        ok &= Write(dir + "/typical.qvr", names, sizes, [&](std::size_t i, std::size_t n) {
+            const std::uint32_t side = 96 + static_cast<std::uint32_t>(i % 7) * 32;
+            return i % 10 == 0 ? Bmp(side, side) : i % 10 == 1 ? Text(n, i) : random(i, n);
+        });
+    }
+    // CP932 names: folders, and 0x5C as the second byte of 表, ソ and 能.
+    {
+        const std::vector<std::pair<std::string, Bytes>> entries = {
+            {"\x95\x5C\\\x83\x5C\x81\x5B\x83\x58.txt", B("\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\r\n")},  // 表\ソース.txt: こんにちは
+            {"\x89\xE6\x91\x9C\\\x95\x5C\x8E\x86.bmp", Bmp(64, 48)},                                        // 画像\表紙.bmp
+            {"\x94\x5C\x97\xCD.txt", B("plain ASCII in a CP932-named entry\n")},                           // 能力.txt
+            {"\x93\xFA\x96\x7B\x8C\xEA\\readme.txt", B("readme\n")},                                        // 日本語\readme.txt
+        };
+        std::vector<std::string> names;
+        std::vector<std::size_t> sizes;
+        for (const auto& [n, c] : entries) names.push_back(n), sizes.push_back(c.size());
+        ok &= Write(dir + "/cp932.qvr", names, sizes, [&](std::size_t i, std::size_t) { return entries[i].second; });
+    }
+    // damaged: the header claims 7 entries where the directory holds 5, and
+    // the file ends inside the data of entry 3 (entry 4 starts past the end).
+    {
+        std::vector<qvr::WriterEntry> entries;
+        for (int i = 0; i < 5; ++i) entries.push_back({B("part" + std::to_string(i) + ".txt"), Text(100, static_cast<std::size_t>(i))});
+        auto archive = qvr::WriteArchive(entries);
+        qvr::StoreU16(std::span(archive.bytes).subspan(qvr::EntryCountOffset).first<2>(), 7);
+        archive.bytes.resize(archive.bytes.size() - 150);
+        ok &= Save(dir + "/damaged.qvr", archive.bytes);
+        // No room for a directory: the first entry's data would begin inside the header.
+        auto bad = qvr::WriteArchive({entries.data(), 1}).bytes;
+        qvr::StoreU32(std::span(bad).subspan(qvr::HeaderSize + qvr::EntryNameOffset + 9 + 4).first<4>(), 8);
+        ok &= Save(dir + "/no-directory.qvr", bad);
+    }
+    // foreign: a zip file's first bytes, and an archive's header cut short.
+    ok &= Save(dir + "/foreign.zip", B(std::string("PK\x03\x04\x14\x00\x00\x00\x00\x00", 10) + "not a QVR archive"));
+    ok &= Save(dir + "/cut-header.qvr", B(std::string("QVRd\0\0\0\0\0\0", 10)));
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,165 @@
+// The page's way into archive/: a handful of C functions over one opened
+// archive. The page does all reading (Blob.slice, asynchronous); this file
+// says which bytes are needed, walks the directory and descrambles, so the
+// format lives only in archive/.
+//
+// Opening takes the archive's first bytes as the page has read them. An
+// opening that wants bytes the page has not read yet is run to the end on
+// zeros and reported as a miss with the end of everything it asked for, so
+// the page reads the rest in one slice and opens again; only an opening
+// that missed nothing counts.
+#include <emscripten/emscripten.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "qvr/archive.h"
+
+namespace {
+
+// Bytes the page has read from the archive's start, within a file of known size.
+class PrefixSource final : public qvr::ByteSource {
+public:
+    PrefixSource(std::span<const std::uint8_t> prefix, std::uint64_t fileSize) noexcept
+        : prefix_(prefix), fileSize_(fileSize) {}
+
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        if (offset >= fileSize_) return 0;
+        const std::size_t exists = static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), fileSize_ - offset));
+        const std::size_t held =
+            offset >= prefix_.size() ? 0 : std::min<std::size_t>(exists, prefix_.size() - static_cast<std::size_t>(offset));
+        if (held > 0) std::memcpy(into.data(), prefix_.data() + offset, held);
+        if (held < exists) {
+            // In the file but not yet read: pretend, and remember how far the opening reached.
+            std::memset(into.data() + held, 0, exists - held);
+            wantedEnd_ = std::max(wantedEnd_, offset + exists);
+        }
+        return exists;
+    }
+
+    std::uint64_t WantedEnd() const noexcept { return wantedEnd_; }
+
+private:
+    std::span<const std::uint8_t> prefix_;
+    std::uint64_t fileSize_;
+    std::uint64_t wantedEnd_ = 0;
+};
+
+// What the page learns from an opening. Values match the page's OpenResult.
+enum OpenResult : std::int32_t {
+    Opened = 0,
+    NotAnArchive = 1,     // no magic, or a header cut short
+    NoDirectory = 2,      // the first entry's data would lie inside the header
+    OutOfMemory = 3,
+    NeedsMoreBytes = 4,   // read up to WantedEnd() and open again
+};
+
+// One row per readable entry, as the page views it (32-bit words).
+enum RowField : std::size_t { NameStart, NameLength, DataSize, DataOffset, Flags, RowWords };
+enum RowFlag : std::uint32_t {
+    DataCutShort = 1,  // some of the entry's data lie past the end of the file
+    NameHasZero = 2,   // a zero byte inside the stored name
+};
+
+struct Session {
+    std::uint64_t fileSize = 0;
+    std::uint64_t wantedEnd = 0;
+    qvr::OpenedArchive archive;
+    std::vector<std::uint32_t> rows;
+    std::vector<std::uint8_t> names;  // every name's bytes, each followed by a zero byte
+    std::uint32_t readable = 0;
+    bool anyNameHasZero = false;
+};
+
+void Walk(Session& s) {
+    const std::uint32_t count = s.archive.header.entryCount;
+    s.rows.clear();
+    s.names.clear();
+    s.readable = 0;
+    s.rows.reserve(std::size_t{count} * RowWords);
+    s.names.reserve(s.archive.directory.size());
+    auto cursor = s.archive.Begin();
+    qvr::Entry entry;
+    while (s.readable < count && qvr::ReadNextEntry(cursor, entry)) {
+        const auto name = entry.NameBytes();
+        const bool hasZero = std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end();
+        const bool cut = std::uint64_t{entry.dataOffset} + entry.dataSize > s.fileSize;
+        s.rows.insert(s.rows.end(), {static_cast<std::uint32_t>(s.names.size()), entry.nameLength, entry.dataSize,
+                                     entry.dataOffset, (cut ? DataCutShort : 0u) | (hasZero ? NameHasZero : 0u)});
+        s.names.insert(s.names.end(), name.begin(), name.end());
+        s.names.push_back(0);
+        s.anyNameHasZero = s.anyNameHasZero || hasZero;
+        ++s.readable;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+// A session for a file of `fileSize` bytes; null when memory is short.
+EMSCRIPTEN_KEEPALIVE Session* qvr_session(double fileSize) {
+    auto* s = new (std::nothrow) Session;
+    if (s) s->fileSize = static_cast<std::uint64_t>(fileSize);
+    return s;
+}
+
+// Opens the archive whose first `prefixSize` bytes lie at `prefix` and walks
+// its directory; the entries exist only after Opened.
+EMSCRIPTEN_KEEPALIVE std::int32_t qvr_open(Session* s, const std::uint8_t* prefix, std::size_t prefixSize) {
+    PrefixSource source({prefix, prefixSize}, s->fileSize);
+    qvr::OpenedArchive opened;
+    const auto status = qvr::OpenArchiveFile(source, 0, opened);
+    s->wantedEnd = source.WantedEnd();
+    if (s->wantedEnd > 0) return NeedsMoreBytes;
+    switch (status) {
+        case qvr::OpenStatus::Success: break;
+        case qvr::OpenStatus::UnrecognisedFormat: return NotAnArchive;
+        case qvr::OpenStatus::DamagedDirectory: return NoDirectory;
+        case qvr::OpenStatus::OutOfMemory: return OutOfMemory;
+    }
+    s->archive = std::move(opened);
+    try {
+        Walk(*s);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory;
+    }
+    return Opened;
+}
+
+EMSCRIPTEN_KEEPALIVE void qvr_close(Session* s) { delete s; }
+
+EMSCRIPTEN_KEEPALIVE double qvr_wanted_end(const Session* s) { return static_cast<double>(s->wantedEnd); }
+EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_entry_count(const Session* s) { return s->archive.header.entryCount; }
+EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_readable(const Session* s) { return s->readable; }
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* qvr_rows(const Session* s) { return s->rows.data(); }
+EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_row_words() { return RowWords; }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* qvr_names(const Session* s) { return s->names.data(); }
+EMSCRIPTEN_KEEPALIVE std::size_t qvr_names_size(const Session* s) { return s->names.size(); }
+EMSCRIPTEN_KEEPALIVE bool qvr_any_name_has_zero(const Session* s) { return s->anyNameHasZero; }
+// The directory's extent as read: what the walk could see.
+EMSCRIPTEN_KEEPALIVE double qvr_directory_size(const Session* s) { return static_cast<double>(s->archive.directory.size()); }
+
+// Where entry `index`'s data are, as far as the file holds them: out[0] the
+// offset, out[1] the bytes that exist, out[2] how many of those are
+// scrambled (they go through qvr_descramble; the rest are stored as they are).
+EMSCRIPTEN_KEEPALIVE bool qvr_entry_extent(const Session* s, std::uint32_t index, double* out) {
+    if (index >= s->readable) return false;
+    const std::uint32_t* row = &s->rows[std::size_t{index} * RowWords];
+    const std::uint64_t offset = row[DataOffset];
+    const std::uint64_t present = offset >= s->fileSize ? 0 : std::min<std::uint64_t>(row[DataSize], s->fileSize - offset);
+    out[0] = static_cast<double>(offset);
+    out[1] = static_cast<double>(present);
+    out[2] = static_cast<double>(std::min<std::uint64_t>(present, qvr::ScrambledContentSize));
+    return true;
+}
+
+// Descrambles an entry's leading bytes in place (they start at the entry's first byte).
+EMSCRIPTEN_KEEPALIVE void qvr_descramble(std::uint8_t* bytes, std::size_t size) {
+    qvr::DescrambleContent({bytes, size});
+}
+
+}  // extern "C"

@@ -1,0 +1,143 @@
+// An archive as the page sees it. archive/, compiled to WebAssembly, decides
+// which bytes an opening needs, walks the directory, bounds every entry by
+// the file's real size and descrambles; this module only reads slices of
+// the file (never all of it) and hands them over.
+import createCore from 'qvr-core';
+import wasmBase64 from 'qvr-core-wasm';
+
+let corePromise = null;
+function core() {
+    corePromise ??= createCore({ wasmBinary: Uint8Array.from(atob(wasmBase64), (c) => c.charCodeAt(0)) });
+    return corePromise;
+}
+
+// The first read: the header, and the whole directory of most archives.
+const FirstRead = 64 << 10;
+// An opening that still misses bytes after this many reads is given up
+// (each read grows what is held, so only a file that changes gets here).
+const MaxOpeningReads = 8;
+
+// As web/core/binding.cpp numbers them.
+export const OpenResult = Object.freeze({ Opened: 0, NotAnArchive: 1, NoDirectory: 2, OutOfMemory: 3, NeedsMoreBytes: 4, Unreadable: 5 });
+const RowField = Object.freeze({ NameStart: 0, NameLength: 1, DataSize: 2, DataOffset: 3, Flags: 4 });
+const RowFlag = Object.freeze({ DataCutShort: 1, NameHasZero: 2 });
+
+async function readSlice(blob, start, end) {
+    return new Uint8Array(await blob.slice(start, end).arrayBuffer());
+}
+
+// Runs `fn(pointer, length)` over a copy of `bytes` in the core's memory.
+function withCopy(m, bytes, fn) {
+    const p = m._malloc(Math.max(1, bytes.length));
+    if (!p) throw new Error('out of memory');
+    try {
+        m.HEAPU8.set(bytes, p);
+        return fn(p, bytes.length);
+    } finally {
+        m._free(p);
+    }
+}
+
+export class Archive {
+    constructor(m, session, blob, fileName) {
+        this.m = m;
+        this.session = session;
+        this.blob = blob;
+        this.fileName = fileName;
+        this.entryCount = m._qvr_entry_count(session);
+        this.readable = m._qvr_readable(session);
+        this.directorySize = m._qvr_directory_size(session);
+        const words = m._qvr_row_words();
+        this.rowWords = words;
+        this.rows = new Uint32Array(m.HEAPU8.buffer, m._qvr_rows(session), this.readable * words).slice();
+        this.names = m.HEAPU8.slice(m._qvr_names(session), m._qvr_names(session) + m._qvr_names_size(session));
+        this.anyNameHasZero = Boolean(m._qvr_any_name_has_zero(session));
+        this.cutShort = 0;
+        for (let i = 0; i < this.readable; ++i) if (this.flags(i) & RowFlag.DataCutShort) ++this.cutShort;
+    }
+
+    row(i, field) { return this.rows[i * this.rowWords + field]; }
+    size(i) { return this.row(i, RowField.DataSize); }
+    offset(i) { return this.row(i, RowField.DataOffset); }
+    flags(i) { return this.row(i, RowField.Flags); }
+    isCutShort(i) { return (this.flags(i) & RowFlag.DataCutShort) !== 0; }
+    nameBytes(i) {
+        const start = this.row(i, RowField.NameStart);
+        return this.names.subarray(start, start + this.row(i, RowField.NameLength));
+    }
+    // True when the walk stopped before the header's entry count.
+    get directoryCutShort() { return this.readable < this.entryCount; }
+
+    // Where entry i's data lie and how much of them the file holds.
+    extent(i) {
+        const m = this.m;
+        const p = m._malloc(3 * 8);
+        try {
+            if (!m._qvr_entry_extent(this.session, i, p)) return null;
+            const v = new Float64Array(m.HEAPU8.buffer, p, 3);
+            return { offset: v[0], present: v[1], scrambled: v[2] };
+        } finally {
+            m._free(p);
+        }
+    }
+
+    // The first `limit` bytes of entry i's data (or fewer, if it holds fewer), descrambled.
+    async head(i, limit) {
+        const e = this.extent(i);
+        if (!e) return new Uint8Array(0);
+        const bytes = await readSlice(this.blob, e.offset, e.offset + Math.min(limit, e.present));
+        const n = Math.min(bytes.length, e.scrambled);
+        if (n > 0) {
+            withCopy(this.m, bytes.subarray(0, n), (p, len) => {
+                this.m._qvr_descramble(p, len);
+                bytes.set(this.m.HEAPU8.subarray(p, p + len));
+            });
+        }
+        return bytes;
+    }
+
+    // Entry i's data as a Blob: the descrambled leading bytes, then a slice
+    // of the file itself, so the page never holds the data.
+    async data(i, type = '') {
+        const e = this.extent(i);
+        if (!e) return new Blob([], { type });
+        const lead = await this.head(i, e.scrambled);
+        return new Blob([lead, this.blob.slice(e.offset + e.scrambled, e.offset + e.present)], { type });
+    }
+
+    close() {
+        if (this.session) this.m._qvr_close(this.session);
+        this.session = 0;
+    }
+}
+
+// Opens `blob` as an archive: { result, archive } with an Archive only when Opened.
+export async function openArchive(blob, fileName = blob.name ?? '') {
+    const m = await core();
+    const session = m._qvr_session(blob.size);
+    if (!session) return { result: OpenResult.OutOfMemory };
+    let result = OpenResult.Unreadable;
+    try {
+        let prefix = await readSlice(blob, 0, Math.min(blob.size, FirstRead));
+        for (let reads = 1; reads <= MaxOpeningReads; ++reads) {
+            result = withCopy(m, prefix, (p, n) => m._qvr_open(session, p, n));
+            if (result !== OpenResult.NeedsMoreBytes) break;
+            const end = m._qvr_wanted_end(session);
+            const more = await readSlice(blob, prefix.length, end);
+            if (more.length === 0) { result = OpenResult.Unreadable; break; }
+            const joined = new Uint8Array(prefix.length + more.length);
+            joined.set(prefix);
+            joined.set(more, prefix.length);
+            prefix = joined;
+        }
+    } catch (e) {
+        console.error(e);
+        result = OpenResult.Unreadable;
+    }
+    if (result === OpenResult.NeedsMoreBytes) result = OpenResult.Unreadable;
+    if (result !== OpenResult.Opened) {
+        m._qvr_close(session);
+        return { result };
+    }
+    return { result, archive: new Archive(m, session, blob, fileName) };
+}

@@ -78,7 +78,13 @@ async function open(blob, name) {
     state.busy = true;
     document.body.dataset.state = 'opening';
     setStatus(`Opening ${name}…`);
-    const { result, archive } = await openArchive(blob, name);
+    let result, archive;
+    try {
+        ({ result, archive } = await openArchive(blob, name));
+    } catch (e) {
+        console.error(e);
+        result = OpenResult.Unreadable;
+    }
     state.busy = false;
     if (result !== OpenResult.Opened) {
         const messages = {
@@ -88,7 +94,9 @@ async function open(blob, name) {
             [OpenResult.Unreadable]: `${name} could not be read.`,
         };
         setStatus(messages[result] ?? `${name} could not be opened.`, 'error');
+        closeArchive();
         document.body.dataset.state = result === OpenResult.NotAnArchive ? 'not-archive' : 'failed';
+        opened();
         return;
     }
     state.archive?.close();
@@ -110,12 +118,24 @@ async function open(blob, name) {
     setStatus(parts.join(' '), kind);
     document.body.dataset.state = kind === 'info' ? 'opened' : 'damaged';
     ui.list.focus();
-    // The list is complete and scrollable once this frame is drawn.
-    requestAnimationFrame(() => {
-        performance.mark('qvr:open-end');
-        performance.measure('qvr:open', 'qvr:open-start', 'qvr:open-end');
-        document.body.dataset.opened = String(performance.getEntriesByName('qvr:open').length);
-    });
+    // The list's rows and its full height are in the page now; the next frame shows them.
+    performance.mark('qvr:open-end');
+    performance.measure('qvr:open', 'qvr:open-start', 'qvr:open-end');
+    opened();
+}
+
+function closeArchive() {
+    state.archive?.close();
+    state.archive = null;
+    gallery.stop();
+    list.setRows([]);
+    ui.path.replaceChildren();
+    ui.count.textContent = '';
+}
+
+// Counts finished openings, whatever their outcome, for anyone waiting on one.
+function opened() {
+    document.body.dataset.opens = String(Number(document.body.dataset.opens ?? 0) + 1);
 }
 
 function loadNames() {

@@ -1,0 +1,312 @@
+// qvr-viewer.html in headless Chromium, one scenario per kind of archive:
+//   node viewer_test.mjs sample|small|cp932|damaged|typical --html H --archives DIR --qvr QVR
+//        --chromium PATH --samples DIR [--results JSON]
+// What the page lists must equal `qvr list --json` of the same file.
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, writeFileSync, existsSync, rmSync, readdirSync } from 'node:fs';
+import { createServer } from 'node:http';
+import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+import { parseArgs } from 'node:util';
+
+const require = createRequire(new URL('../../web/package.json', import.meta.url));
+const { chromium } = require('playwright-core');
+const { values: opt, positionals: [scenario] } = parseArgs({
+    allowPositionals: true,
+    options: Object.fromEntries(['html', 'archives', 'qvr', 'chromium', 'samples', 'results'].map((k) => [k, { type: 'string' }])),
+});
+const archive = (name) => path.join(opt.archives, name);
+assert.ok(existsSync(opt.qvr), `${opt.qvr} is missing: build the native preset first (cmake --build --preset native)`);
+const work = mkdtempSync(path.join(tmpdir(), 'qvr-viewer-test-'));
+const Long = { timeout: 300_000 };
+
+function qvrList(file, ...more) {
+    const r = spawnSync(opt.qvr, ['list', '--json', ...more, file], { encoding: 'utf8', maxBuffer: 1 << 28 });
+    return JSON.parse(r.stdout);
+}
+
+async function launch({ width = 1280, height = 800 } = {}) {
+    const context = await chromium.launchPersistentContext(path.join(work, 'profile'), {
+        executablePath: opt.chromium, headless: true, acceptDownloads: true, viewport: { width, height },
+        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+               '--disable-component-update', '--disable-sync', '--enable-precise-memory-info', '--js-flags=--expose-gc'],
+    });
+    const page = context.pages()[0] ?? (await context.newPage());
+    const requests = [];
+    const errors = [];
+    context.on('request', (r) => requests.push(r.url()));
+    page.on('pageerror', (e) => errors.push(e));
+    return { context, page, requests, errors };
+}
+
+async function load(page, url = pathToFileURL(opt.html).href) {
+    await page.goto(url);
+    await page.waitForSelector('body[data-state]:not([data-state=""])');
+}
+
+const opens = (page) => page.evaluate(() => Number(document.body.dataset.opens ?? 0));
+async function afterOpening(page, before) {
+    await page.waitForFunction((n) => Number(document.body.dataset.opens ?? 0) > n, before, Long);
+    return page.evaluate(() => document.body.dataset.state);
+}
+async function openFile(page, file) {
+    const before = await opens(page);
+    await page.setInputFiles('#file', file);
+    return afterOpening(page, before);
+}
+
+async function download(page, click) {
+    const [d] = await Promise.all([page.waitForEvent('download', Long), click()]);
+    const to = path.join(work, d.suggestedFilename());
+    await d.saveAs(to);
+    return to;
+}
+
+async function listing(page) {
+    return JSON.parse(readFileSync(await download(page, () => page.click('#save-listing')), 'utf8'));
+}
+
+const rowNames = (page) => page.$$eval('#list .row .name', (els) => els.map((e) => e.textContent));
+async function choose(page, name) {
+    await page.click(`#list .row:has(.name:text-is(${JSON.stringify(name)}))`);
+    await page.waitForSelector('#preview[data-ready]');
+    return page.$eval('#preview', (p) => p.dataset.ready);
+}
+async function view(page, value) {
+    await page.selectOption('#view', value);
+}
+
+// The preview image's colour at (x, y), as the browser decoded it.
+const pixel = (page, x, y) => page.$eval('#preview img', (img, [x, y]) => {
+    const c = document.createElement('canvas');
+    c.width = img.naturalWidth;
+    c.height = img.naturalHeight;
+    const g = c.getContext('2d');
+    g.drawImage(img, 0, 0);
+    return [...g.getImageData(x, y, 1, 1).data.slice(0, 3)];
+}, [x, y]);
+async function quadrants(page, w, h) {
+    assert.deepEqual(await pixel(page, w / 4, h / 4), [255, 0, 0]);
+    assert.deepEqual(await pixel(page, (3 * w) / 4, h / 4), [0, 255, 0]);
+    assert.deepEqual(await pixel(page, w / 4, (3 * h) / 4), [0, 0, 255]);
+    assert.deepEqual(await pixel(page, (3 * w) / 4, (3 * h) / 4), [255, 255, 255]);
+}
+
+function record(values) {
+    if (!opt.results) return;
+    const all = existsSync(opt.results) ? JSON.parse(readFileSync(opt.results, 'utf8')) : {};
+    all[scenario] = values;
+    writeFileSync(opt.results, JSON.stringify(all, null, 2) + '\n');
+    console.log(JSON.stringify(values));
+}
+
+const median = (v) => [...v].sort((a, b) => a - b)[Math.floor(v.length / 2)];
+
+const scenarios = {
+    // Served over http with ?archive=, as scripts/viewer does.
+    async sample({ page, requests }) {
+        const originals = path.join(opt.samples, 'sample');
+        const server = createServer((req, res) => {
+            const file = req.url.startsWith('/samples/') ? path.join(opt.samples, req.url.slice(9)) : opt.html;
+            res.end(readFileSync(file));
+        });
+        await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
+        const origin = `http://127.0.0.1:${server.address().port}`;
+        try {
+            await load(page, `${origin}/qvr-viewer.html?archive=samples/sample.qvr`);
+            await page.waitForFunction(() => document.body.dataset.opens === '1', null, Long);
+            assert.equal(await page.evaluate(() => document.body.dataset.state), 'opened');
+            assert.deepEqual(await listing(page), qvrList(path.join(opt.samples, 'sample.qvr')));
+            assert.deepEqual(await rowNames(page), ['note.txt', 'readme.txt', 'table.bin']);
+
+            assert.equal(await choose(page, 'readme.txt'), 'text');
+            assert.equal(await page.$eval('#preview pre.text', (e) => e.textContent), readFileSync(path.join(originals, 'readme.txt'), 'utf8'));
+            assert.equal(await choose(page, 'table.bin'), 'hex');
+            assert.match(await page.$eval('#preview pre.hex', (e) => e.textContent), /^00000000  00 01 02 03 04 05 06 07  08 09 0a 0b 0c 0d 0e 0f  \|\.{16}\|\n00000010  10 11/);
+            assert.deepEqual(readFileSync(await download(page, () => page.click('#save-entry'))), readFileSync(path.join(originals, 'table.bin')));
+
+            const zip = await download(page, () => page.click('#save-all'));
+            const out = path.join(work, 'unzipped');
+            assert.equal(spawnSync('python3', ['-m', 'zipfile', '-e', zip, out]).status, 0);
+            assert.deepEqual(readdirSync(out).sort(), readdirSync(originals).sort());
+            for (const f of readdirSync(originals)) assert.deepEqual(readFileSync(path.join(out, f)), readFileSync(path.join(originals, f)), f);
+            assert.deepEqual(requests.filter((u) => !u.startsWith(origin) && !/^(blob|data):/.test(u)), []);
+        } finally {
+            server.close();
+        }
+    },
+
+    async small({ page, requests }) {
+        const file = archive('small.qvr');
+        const expected = qvrList(file);
+        await load(page);
+        assert.equal(await openFile(page, file), 'opened');
+        assert.deepEqual(await listing(page), expected);
+
+        // Folders: 256 at the top; Enter goes in, Backspace comes back.
+        assert.equal(await page.evaluate(() => document.body.dataset.rows), '256');
+        await page.focus('#list');
+        await page.keyboard.press('Enter');
+        await page.waitForFunction(() => document.querySelector('#path [aria-current]')?.textContent === 'd000');
+        assert.equal(await page.evaluate(() => document.body.dataset.rows), '256');
+        await page.keyboard.press('Backspace');
+        await page.waitForFunction(() => document.querySelectorAll('#path button').length === 1);
+
+        // Every entry, with only the rows in sight in the page; End reaches the last.
+        await view(page, 'flat');
+        assert.equal(await page.evaluate(() => document.body.dataset.rows), '65535');
+        assert.ok((await page.$$('#list .row')).length < 100);
+        await page.click('[data-sort=index]');
+        await page.focus('#list');
+        await page.keyboard.press('End');
+        await page.waitForSelector('#preview[data-ready]');
+        const last = expected[65534];
+        assert.equal(await page.$eval('#list .row.active .name', (e) => e.textContent), last.name);
+        assert.equal(await page.$eval('#list .row.active .index', (e) => e.textContent), '65534');
+        assert.ok(await page.$eval('#list', (l) => l.scrollTop > 0 && l.scrollTop + l.clientHeight >= l.scrollHeight - 1));
+
+        await page.fill('#filter', 'F6553');
+        const matching = expected.filter((e) => e.name.toLowerCase().includes('f6553'));
+        assert.equal(await page.evaluate(() => document.body.dataset.rows), String(matching.length));
+        assert.deepEqual((await rowNames(page)).sort(), matching.map((e) => e.name).sort());
+
+        // Opening against reading the directory's bytes alone, in turns.
+        const dirEnd = Math.min(...expected.map((e) => e.offset));
+        await page.evaluate(() => document.body.append(Object.assign(document.createElement('input'), { type: 'file', id: 'bench' })));
+        await page.setInputFiles('#bench', file);
+        const opening = [];
+        const reading = [];
+        for (let k = 0; k < 7; ++k) {
+            reading.push(await page.evaluate(async (end) => {
+                const f = document.getElementById('bench').files[0];
+                const t = performance.now();
+                await f.slice(34, end).arrayBuffer();
+                return performance.now() - t;
+            }, dirEnd));
+            assert.equal(await openFile(page, file), 'opened');
+            opening.push(await page.evaluate(() => performance.getEntriesByName('qvr:open')[0].duration));
+        }
+        assert.deepEqual(requests.filter((u) => !u.startsWith('file:') && !/^(blob|data):/.test(u)), []);
+        record({ directoryBytes: dirEnd - 34, openMs: median(opening), readMs: median(reading), ratio: median(opening) / median(reading), opening, reading });
+    },
+
+    async cp932({ page }) {
+        const file = archive('cp932.qvr');
+        await page.setViewportSize({ width: 380, height: 760 });
+        await load(page);
+        assert.equal(await openFile(page, file), 'opened');
+        assert.match(await page.$eval('#encoding option[value=""]', (o) => o.textContent), /Shift_JIS/);
+        assert.deepEqual(await listing(page), qvrList(file, '--encoding', 'CP932'));
+        assert.deepEqual((await rowNames(page)).sort(), ['日本語', '画像', '能力.txt', '表'].sort());
+
+        // Narrow: nothing wider than the screen, list and preview both there.
+        assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth));
+        await view(page, 'flat');
+        assert.equal(await choose(page, '表\\ソース.txt'), 'text');
+        assert.equal(await page.$eval('#preview pre.text', (e) => e.textContent), 'こんにちは\r\n');
+        assert.equal(await choose(page, '画像\\表紙.bmp'), 'image');
+        await quadrants(page, 64, 48);
+
+        // The gallery of the folder 画像 holds its one image, drawn.
+        await view(page, 'folders');
+        await page.dblclick('#list .row:has(.name:text-is("画像"))');
+        await view(page, 'gallery');
+        await page.waitForSelector('#gallery .tile[data-drawn=true]');
+        assert.equal((await page.$$('#gallery .tile')).length, 1);
+
+        // The switch: the same bytes read as UTF-8 are not these names.
+        await page.selectOption('#encoding', 'utf-8');
+        await view(page, 'flat');
+        assert.ok((await rowNames(page)).some((n) => n.includes('\ufffd')));
+    },
+
+    async damaged({ page, errors }) {
+        await load(page);
+        const file = archive('damaged.qvr');
+        assert.equal(await openFile(page, file), 'damaged');
+        const status = await page.textContent('#status');
+        assert.match(status, /directory ends inside entry 5; 5 of 7 entries/);
+        assert.match(status, /2 entries have data that run past the end/);
+        assert.deepEqual(await listing(page), qvrList(file));
+        await view(page, 'flat');
+        assert.deepEqual(await page.$$eval('#list .row.cut .name', (els) => els.map((e) => e.textContent).sort()), ['part3.txt', 'part4.txt']);
+        assert.equal(await choose(page, 'part3.txt'), 'text');
+        assert.match(await page.textContent('#preview .info'), /50 of 100 bytes present/);
+        assert.equal((await page.$eval('#preview pre.text', (e) => e.textContent)).length, 50);
+
+        const messages = { 'foreign.zip': /foreign\.zip is not a QVR archive/, 'cut-header.qvr': /not a QVR archive/, 'no-directory.qvr': /damaged QVR archive/ };
+        for (const [name, message] of Object.entries(messages)) {
+            await openFile(page, archive(name));
+            assert.match(await page.textContent('#status'), message);
+        }
+
+        // Dropped files: the sample cut at every length and with bytes changed, each opening ends.
+        const sample = [...readFileSync(path.join(opt.samples, 'sample.qvr'))];
+        const outcomes = await page.evaluate(async (bytes) => {
+            const seen = {};
+            let seed = 7;
+            const rand = (n) => ((seed = (seed * 1103515245 + 12345) & 0x7fffffff) % n);
+            for (let k = 0; k < 300; ++k) {
+                const b = Uint8Array.from(bytes).subarray(0, k < 150 ? k * 3 : bytes.length);
+                if (k >= 150) for (let f = 0; f < 4; ++f) b[rand(120)] = rand(256);
+                const before = Number(document.body.dataset.opens ?? 0);
+                const drop = new DataTransfer();
+                drop.items.add(new File([b], `mutant-${k}.qvr`));
+                document.dispatchEvent(new DragEvent('drop', { dataTransfer: drop, bubbles: true, cancelable: true }));
+                while (Number(document.body.dataset.opens) === before) await new Promise((r) => setTimeout(r, 5));
+                seen[document.body.dataset.state] = (seen[document.body.dataset.state] ?? 0) + 1;
+            }
+            return seen;
+        }, sample);
+        assert.ok(outcomes['not-archive'] > 0 && (outcomes.opened ?? 0) + (outcomes.damaged ?? 0) > 0, JSON.stringify(outcomes));
+        assert.equal(await openFile(page, path.join(opt.samples, 'sample.qvr')), 'opened');
+        assert.deepEqual(errors, []);
+    },
+
+    async typical({ page }) {
+        const file = archive('typical.qvr');
+        await load(page);
+        assert.equal(await openFile(page, file), 'opened');
+        assert.deepEqual(await listing(page), qvrList(file));
+
+        // Ten entries in directory order: an image, a text, eight in hex.
+        await view(page, 'flat');
+        await page.click('[data-sort=index]');
+        await page.focus('#list');
+        const kinds = [];
+        for (let k = 0; k < 10; ++k) {
+            if (k) await page.keyboard.press('ArrowDown');
+            await page.waitForFunction((i) => document.querySelector('#list .row.active .index')?.textContent === String(i) && document.querySelector('#preview[data-ready]'), k);
+            kinds.push(await page.$eval('#preview', (p) => p.dataset.ready));
+        }
+        assert.deepEqual(kinds, ['image', 'text', ...Array(8).fill('hex')]);
+        const heap = await page.evaluate(() => {
+            const before = performance.memory.usedJSHeapSize;
+            gc();
+            return { beforeGc: before, afterGc: performance.memory.usedJSHeapSize };
+        });
+        record({ archiveBytes: readFileSync(file).length, heap });
+        assert.ok(heap.afterGc <= 64 * 2 ** 20, `JavaScript heap ${heap.afterGc} bytes`);
+
+        // Left and right in the preview step from image to image.
+        await page.keyboard.press('Home');
+        await page.waitForSelector('#preview[data-ready=image]');
+        await page.focus('#preview');
+        await page.keyboard.press('ArrowRight');
+        await page.waitForFunction(() => document.querySelector('#list .row.active .index')?.textContent === '10' && document.querySelector('#preview[data-ready=image]'));
+        await quadrants(page, await page.$eval('#preview img', (i) => i.naturalWidth), await page.$eval('#preview img', (i) => i.naturalHeight));
+    },
+};
+
+const browser = await launch();
+try {
+    await scenarios[scenario](browser);
+    assert.deepEqual(browser.errors, []);
+    console.log(`${scenario}: passed`);
+} finally {
+    await browser.context.close();
+    rmSync(work, { recursive: true, force: true });
+}

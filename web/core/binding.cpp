@@ -14,9 +14,12 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "qvr/archive.h"
+#include "qvr/entry_name.h"
 
 namespace {
 
@@ -71,28 +74,38 @@ struct Session {
     std::vector<std::uint32_t> rows;
     std::vector<std::uint8_t> names;  // every name's bytes, each followed by a zero byte
     std::uint32_t readable = 0;
+    std::uint32_t cutShort = 0;  // entries whose data run past the end of the file
     bool anyNameHasZero = false;
+    std::vector<std::uint32_t> grouped;  // the last qvr_group's answer
 };
 
+// One pass over the directory: each entry's name bytes are copied once,
+// into the joined names, and descrambled there.
 void Walk(Session& s) {
     const std::uint32_t count = s.archive.header.entryCount;
     s.rows.clear();
     s.names.clear();
     s.readable = 0;
+    s.cutShort = 0;
     s.rows.reserve(std::size_t{count} * RowWords);
     s.names.reserve(s.archive.directory.size());
     auto cursor = s.archive.Begin();
-    qvr::Entry entry;
-    while (s.readable < count && qvr::ReadNextEntry(cursor, entry)) {
-        const auto name = entry.NameBytes();
-        const bool hasZero = std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end();
-        const bool cut = std::uint64_t{entry.dataOffset} + entry.dataSize > s.fileSize;
-        s.rows.insert(s.rows.end(), {static_cast<std::uint32_t>(s.names.size()), entry.nameLength, entry.dataSize,
-                                     entry.dataOffset, (cut ? DataCutShort : 0u) | (hasZero ? NameHasZero : 0u)});
-        s.names.insert(s.names.end(), name.begin(), name.end());
+    while (s.readable < count) {
+        const auto stored = qvr::PeekEntry(cursor);
+        if (!stored) break;
+        const std::size_t start = s.names.size();
+        s.names.insert(s.names.end(), stored->scrambledName.begin(), stored->scrambledName.end());
+        const auto name = std::span(s.names).subspan(start);
+        qvr::DescrambleName(name);
         s.names.push_back(0);
+        const bool hasZero = std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end();
+        const bool cut = std::uint64_t{stored->dataOffset} + stored->dataSize > s.fileSize;
+        s.rows.insert(s.rows.end(), {static_cast<std::uint32_t>(start), stored->nameLength, stored->dataSize,
+                                     stored->dataOffset, (cut ? DataCutShort : 0u) | (hasZero ? NameHasZero : 0u)});
         s.anyNameHasZero = s.anyNameHasZero || hasZero;
+        s.cutShort += cut ? 1 : 0;
         ++s.readable;
+        qvr::SkipEntry(cursor);
     }
 }
 
@@ -139,9 +152,60 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* qvr_rows(const Session* s) { return s-
 EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_row_words() { return RowWords; }
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* qvr_names(const Session* s) { return s->names.data(); }
 EMSCRIPTEN_KEEPALIVE std::size_t qvr_names_size(const Session* s) { return s->names.size(); }
+EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_cut_short(const Session* s) { return s->cutShort; }
 EMSCRIPTEN_KEEPALIVE bool qvr_any_name_has_zero(const Session* s) { return s->anyNameHasZero; }
 // The directory's extent as read: what the walk could see.
 EMSCRIPTEN_KEEPALIVE double qvr_directory_size(const Session* s) { return static_cast<double>(s->archive.directory.size()); }
+
+// Sorts entries into the files of a folder and its subfolders, by the next
+// component of each name after byte `from[k]`, cut as extraction cuts names
+// (qvr::PathComponents: a separator only where a character of the code
+// page starts; empty and "." components dropped). A name with one
+// component left is a file here. The answer, in 32-bit words: the number of
+// files and their indexes; the number of folders and, for each, where its
+// name lies in the joined names, its length, the number of its entries,
+// their indexes and where the rest of each name begins.
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* qvr_group(Session* s, std::uint32_t codePage, const std::uint32_t* entries,
+                                                    const std::uint32_t* from, std::uint32_t count) {
+    struct Group {
+        std::uint32_t keyStart, keyLength;
+        std::vector<std::uint32_t> members, rest;
+    };
+    const auto lead = qvr::LeadBytes::ForCodePage(codePage);
+    std::vector<std::uint32_t> files;
+    std::vector<Group> groups;
+    std::unordered_map<std::string_view, std::size_t> byKey;
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint32_t i = entries[k];
+        if (i >= s->readable) continue;
+        const std::uint32_t* row = &s->rows[std::size_t{i} * RowWords];
+        const auto name = std::span<const std::uint8_t>(s->names).subspan(row[NameStart], row[NameLength]);
+        const auto parts = qvr::PathComponents(name.subspan(std::min<std::size_t>(from[k], name.size())), lead);
+        if (parts.size() <= 1) {
+            files.push_back(i);
+            continue;
+        }
+        const auto key = parts.front();
+        const auto [at, fresh] = byKey.try_emplace(
+            std::string_view(reinterpret_cast<const char*>(key.data()), key.size()), groups.size());
+        if (fresh)
+            groups.push_back({static_cast<std::uint32_t>(key.data() - s->names.data()), static_cast<std::uint32_t>(key.size()), {}, {}});
+        groups[at->second].members.push_back(i);
+        groups[at->second].rest.push_back(static_cast<std::uint32_t>(key.data() + key.size() - name.data()));
+    }
+    auto& out = s->grouped;
+    out.clear();
+    out.push_back(static_cast<std::uint32_t>(files.size()));
+    out.insert(out.end(), files.begin(), files.end());
+    out.push_back(static_cast<std::uint32_t>(groups.size()));
+    for (const auto& g : groups) {
+        out.insert(out.end(), {g.keyStart, g.keyLength, static_cast<std::uint32_t>(g.members.size())});
+        out.insert(out.end(), g.members.begin(), g.members.end());
+        out.insert(out.end(), g.rest.begin(), g.rest.end());
+    }
+    return out.data();
+}
+EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_grouped_size(const Session* s) { return static_cast<std::uint32_t>(s->grouped.size()); }
 
 // Where entry `index`'s data are, as far as the file holds them: out[0] the
 // offset, out[1] the bytes that exist, out[2] how many of those are

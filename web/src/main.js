@@ -1,7 +1,7 @@
 // The viewer page: opening, the list, the path bar, preview, gallery and saving.
 import { openArchive, OpenResult } from './archive.js';
-import { chooseEncoding, decodeNames, hex, Encodings } from './names.js';
-import { buildTree, viewRows } from './tree.js';
+import { decodeNames, hex, Encodings } from './names.js';
+import { buildTree, viewRows, components } from './tree.js';
 import { EntryList } from './list.js';
 import { showPreview, formatSize, sniff, SniffSize } from './preview.js';
 import { Gallery } from './gallery.js';
@@ -16,7 +16,7 @@ const ui = {
 };
 
 const state = {
-    archive: null, names: [], lower: [], parts: [], root: null, folder: null,
+    archive: null, names: [], lower: null, parts: [], root: null, folder: null,
     sort: { key: 'name', descending: false }, previewToken: 0, urls: [], busy: false,
 };
 
@@ -54,7 +54,7 @@ function describeRow(row, el) {
         size.textContent = `${row.folder.total} ${row.folder.total === 1 ? 'entry' : 'entries'}`;
     } else {
         const i = row.index;
-        name.textContent = showsPaths() ? state.names[i] : fileName(state.parts[i]);
+        name.textContent = showsPaths() ? state.names[i] : fileName(partsOf(i));
         name.title = state.names[i];
         size.textContent = formatSize(state.archive.size(i));
         size.title = `${state.archive.size(i)} bytes`;
@@ -140,14 +140,28 @@ function opened() {
 
 function loadNames() {
     const a = state.archive;
-    const chosen = ui.encoding.value || chooseEncoding(a);
-    ui.encoding.options[0].textContent = `Automatic (${chooseEncoding(a) === Encodings.utf8 ? 'UTF-8' : 'Shift_JIS'})`;
-    state.encoding = chosen;
-    state.names = decodeNames(a, chosen);
-    state.lower = state.names.map((n) => n.toLowerCase());
-    const tree = buildTree(state.names);
-    state.root = tree.root;
-    state.parts = tree.parts;
+    const { names, encoding } = decodeNames(a, ui.encoding.value || null);
+    if (!ui.encoding.value) a.automatic = encoding;
+    ui.encoding.options[0].textContent = `Automatic (${a.automatic === Encodings.utf8 ? 'UTF-8' : 'Shift_JIS'})`;
+    state.encoding = encoding;
+    state.names = names;
+    state.lower = null;
+    state.parts = [];
+    const decoder = new TextDecoder(encoding);
+    state.root = buildTree(a.readable, {
+        group: (entries, from) => a.group(entries, from, encoding === Encodings.sjis ? 932 : 65001),
+        decode: (bytes) => decoder.decode(bytes),
+    });
+}
+
+// An entry's folders and file name, worked out when first needed.
+function partsOf(i) {
+    return (state.parts[i] ??= components(state.names[i]));
+}
+
+// Lower-case names for filtering and sorting, made when first needed.
+function lowerNames() {
+    return (state.lower ??= state.names.map((n) => n.toLowerCase()));
 }
 
 // ---- views
@@ -162,7 +176,7 @@ function applyView({ activeKey = null, activeIndex = null } = {}) {
     if (activeIndex !== null) {
         // Into the folder that holds it, with it active.
         let f = state.root;
-        for (const c of state.parts[activeIndex].slice(0, -1)) f = f.folders.get(c) ?? f;
+        for (const c of partsOf(activeIndex).slice(0, -1)) f = f.folders.get(c) ?? f;
         state.folder = f;
     }
     renderPath();
@@ -171,7 +185,7 @@ function applyView({ activeKey = null, activeIndex = null } = {}) {
     ui.gallery.hidden = !galleryView;
     const rows = viewRows({
         folder: state.folder, flat: ui.view.value === 'flat', filter: ui.filter.value, sort: state.sort,
-        names: state.names, lower: state.lower, sizes: (i) => state.archive.size(i),
+        lower: lowerNames, sizes: (i) => state.archive.size(i),
     });
     ui.count.textContent = `${rows.length} ${rows.length === 1 ? 'row' : 'rows'}`;
     document.body.dataset.rows = rows.length;
@@ -274,7 +288,7 @@ function selectedIndexes() {
 async function saveZip(indexes, base, name) {
     if (!indexes.length) return;
     setStatus(`Making ${name}…`);
-    const { blob, stored, skipped } = await zipEntries(state.archive, indexes, state.parts, base);
+    const { blob, stored, skipped } = await zipEntries(state.archive, indexes, partsOf, base);
     saveBlob(blob, name);
     setStatus(`${name}: ${stored} ${stored === 1 ? 'entry' : 'entries'}` + (skipped ? `; ${skipped} later entries of names already stored left out.` : '.'));
 }
@@ -283,7 +297,7 @@ const zipName = (suffix) => `${(state.archive.fileName || 'archive').replace(/\.
 
 ui.saveEntry.addEventListener('click', async () => {
     const r = list.activeRow;
-    if (r && !r.folder) saveBlob(await state.archive.data(r.index), fileName(state.parts[r.index]));
+    if (r && !r.folder) saveBlob(await state.archive.data(r.index), fileName(partsOf(r.index)));
 });
 ui.saveSelection.addEventListener('click', () => saveZip(selectedIndexes(), state.folder.path, zipName('-selection')));
 ui.saveFolder.addEventListener('click', () => saveZip(state.folder.allFiles(), state.folder.path, zipName(state.folder.parent ? '-' + state.folder.name : '')));

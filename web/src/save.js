@@ -22,6 +22,7 @@ export function fileName(parts) {
 }
 
 // Zips `indexes` (entry indexes, directory order) under their folders
+// (`parts(i)` gives entry i's)
 // below `base` (the components dropped from the front of every path).
 // Entries whose path is taken already keep the first of that path, as
 // extraction does. Returns { blob, stored, skipped }.
@@ -30,7 +31,7 @@ export async function zipEntries(archive, indexes, parts, base = []) {
     const chosen = [];
     let skipped = 0;
     for (const i of indexes) {
-        const p = parts[i].slice(base.length).filter((c) => c !== '..');
+        const p = parts(i).slice(base.length).filter((c) => c !== '..');
         const path = p.length ? p.join('/') : `entry-${i}`;
         if (seen.has(path)) {
             ++skipped;

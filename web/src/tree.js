@@ -1,44 +1,83 @@
-// The entries as folders and files, and the rows a view of them shows.
-import { components } from './names.js';
+// The entries as folders and files, and the rows a view of them shows. A
+// folder sorts its entries into subfolders and files only when it is first
+// looked into, so opening an archive costs one pass over the top level.
+
+// Where the component of `name` that starts at or after `from` lies, as
+// [start, end], passing over empty and "." components; null when none is left.
+const Backslash = 0x5c;
+const Slash = 0x2f;
+const Dot = 0x2e;
+const isSeparator = (c) => c === Backslash || c === Slash;
+
+function nextComponent(name, from) {
+    const n = name.length;
+    let start = from;
+    for (;;) {
+        while (start < n && isSeparator(name.charCodeAt(start))) ++start;
+        if (start >= n) return null;
+        let end = start + 1;
+        while (end < n && !isSeparator(name.charCodeAt(end))) ++end;
+        if (end - start !== 1 || name.charCodeAt(start) !== Dot) return [start, end];
+        start = end;
+    }
+}
 
 export class Folder {
-    constructor(name, parent) {
+    // `entries` are the indexes of the files here and below, ascending, and
+    // `from` where the rest of each one's name begins (in bytes); `source`
+    // sorts them into files and subfolders (archive/'s rule, in the core)
+    // and decodes folder names.
+    constructor(name, parent, entries, from, source) {
         this.name = name;
         this.parent = parent;
-        this.folders = new Map();
-        this.files = [];  // entry indexes
-        this.total = 0;   // files here and below
+        this.entries = entries;
+        this.from = from;
+        this.source = source;
+        this.sorted = null;
     }
+    get total() { return this.entries.length; }
     get path() {
         const p = [];
         for (let f = this; f.parent; f = f.parent) p.unshift(f.name);
         return p;
     }
     // Every file here and below, in directory order.
-    allFiles() {
-        const out = [...this.files];
-        for (const f of this.folders.values()) out.push(...f.allFiles());
-        return out.sort((a, b) => a - b);
+    allFiles() { return Array.from(this.entries); }
+
+    sort() {
+        if (this.sorted) return this.sorted;
+        const { files, folders } = this.source.group(this.entries, this.from);
+        const children = new Map();
+        for (const f of folders) {
+            const name = this.source.decode(f.key);
+            const same = children.get(name);  // two spellings that decode alike are one folder
+            if (!same) {
+                children.set(name, new Folder(name, this, f.entries, f.from, this.source));
+                continue;
+            }
+            const both = [...same.entries].map((e, k) => [e, same.from[k]]).concat([...f.entries].map((e, k) => [e, f.from[k]]));
+            both.sort((a, b) => a[0] - b[0]);
+            children.set(name, new Folder(name, this, Uint32Array.from(both, (b) => b[0]), Uint32Array.from(both, (b) => b[1]), this.source));
+        }
+        this.sorted = { folders: children, files: Array.from(files) };
+        return this.sorted;
     }
+    get folders() { return this.sort().folders; }
+    get files() { return this.sort().files; }
 }
 
-export function buildTree(names) {
-    const root = new Folder('', null);
-    const parts = new Array(names.length);
-    for (let i = 0; i < names.length; ++i) {
-        const p = components(names[i]);
-        parts[i] = p;
-        let f = root;
-        ++f.total;
-        for (let k = 0; k < p.length - 1; ++k) {
-            let next = f.folders.get(p[k]);
-            if (!next) f.folders.set(p[k], (next = new Folder(p[k], f)));
-            f = next;
-            ++f.total;
-        }
-        f.files.push(i);
-    }
-    return { root, parts };
+export function buildTree(count, source) {
+    const all = new Uint32Array(count);
+    for (let i = 0; i < count; ++i) all[i] = i;
+    return new Folder('', null, all, new Uint32Array(count), source);
+}
+
+// The folders and file name a name stands for, without empty and "."
+// components; a name with nothing left is its own file name.
+export function components(name) {
+    const parts = [];
+    for (let c = nextComponent(name, 0); c; c = nextComponent(name, c[1])) parts.push(name.slice(c[0], c[1]));
+    return parts.length ? parts : [name];
 }
 
 // A row of a view: a folder or an entry.
@@ -49,20 +88,24 @@ const byText = (a, b) => (a < b ? -1 : a > b ? 1 : 0);
 
 // Rows for `folder`: its folders, then its files; with a filter, every file
 // below it whose name holds the text, with its path shown.
-export function viewRows({ folder, flat, filter, sort, names, lower, sizes }) {
+export function viewRows({ folder, flat, filter, sort, lower, sizes }) {
     const needle = filter.trim().toLowerCase();
     let files;
     let folders = [];
     if (flat || needle) {
-        files = flat && !folder.parent ? names.map((_, i) => i) : folder.allFiles();
-        if (needle) files = files.filter((i) => lower[i].includes(needle));
+        files = [...folder.allFiles()];
+        if (needle) {
+            const l = lower();
+            files = files.filter((i) => l[i].includes(needle));
+        }
     } else {
         files = [...folder.files];
         folders = [...folder.folders.values()];
     }
     const dir = sort.descending ? -1 : 1;
     if (sort.key === 'name') {
-        files.sort((a, b) => dir * (byText(lower[a], lower[b]) || a - b));
+        const l = files.length > 1 ? lower() : [];
+        files.sort((a, b) => dir * (byText(l[a], l[b]) || a - b));
         folders.sort((a, b) => dir * byText(a.name.toLowerCase(), b.name.toLowerCase()));
     } else if (sort.key === 'size') {
         files.sort((a, b) => dir * (sizes(a) - sizes(b) || a - b));

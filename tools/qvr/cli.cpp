@@ -74,18 +74,34 @@ void AddInputs(CLI::App& command, CreateOptions& options) {
     AddFileList(command, options);
 }
 
-constexpr std::array<std::string_view, 13> Commands{"list", "l", "extract", "x", "create", "c", "test", "t",
-                                                    "add", "a", "delete", "d", "rename"};
+constexpr std::array<std::string_view, 15> Commands{"list", "l", "extract", "x", "create", "c", "test", "t",
+                                                    "add", "a", "delete", "d", "rename", "mount", "unmount"};
+
+// Mounting needs FUSE, which only the Linux build has.
+#ifdef QVR_HAVE_MOUNT
+constexpr bool HaveMount = true;
+constexpr const char* MountUsage = R"(       qvr mount [-f] ARCHIVE DIR
+       qvr unmount DIR
+)";
+#else
+constexpr bool HaveMount = false;
+constexpr const char* MountUsage = "";
+#endif
+
+// The first word that is not an option: the command.
+std::optional<std::string_view> CommandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (!arg.starts_with("-")) return arg;  // -h, -V and their long forms take no value
+    }
+    return std::nullopt;
+}
 
 // The command word, if the line has one that is not a known command: said
 // plainly rather than as a missing subcommand.
 std::optional<std::string> UnknownCommand(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg.starts_with("-")) continue;  // -h, -V and their long forms take no value
-        if (std::find(Commands.begin(), Commands.end(), arg) == Commands.end()) return std::string(arg);
-        return std::nullopt;
-    }
+    const auto word = CommandWord(argc, argv);
+    if (word && std::find(Commands.begin(), Commands.end(), *word) == Commands.end()) return std::string(*word);
     return std::nullopt;
 }
 
@@ -111,13 +127,17 @@ int Run(int argc, char** argv) {
        qvr add|a ARCHIVE [-C DIR] FILE|DIR ...
        qvr delete|d ARCHIVE NAME ...
        qvr rename ARCHIVE OLD NEW
-'qvr --help' and 'qvr COMMAND --help' say more.
-)");
+{}'qvr --help' and 'qvr COMMAND --help' say more.
+)", MountUsage);
         return ExitBadUsage;
     }
     if (const auto unknown = UnknownCommand(argc, argv)) {
-        fmt::print(stderr, "qvr: unknown command '{}'; the commands are list, extract, create, test, add, delete and rename (qvr --help)\n",
-                   *unknown);
+        fmt::print(stderr, "qvr: unknown command '{}'; the commands are list, extract, create, test, add, delete{} (qvr --help)\n",
+                   *unknown, HaveMount ? ", rename, mount and unmount" : " and rename");
+        return ExitBadUsage;
+    }
+    if (const auto word = CommandWord(argc, argv); !HaveMount && (word == "mount" || word == "unmount")) {
+        fmt::print(stderr, "qvr {}: not available here: mounting needs Linux and libfuse3\n", *word);
         return ExitBadUsage;
     }
     // Everything after "--" is a name, even if it starts with '-': the
@@ -134,7 +154,7 @@ int Run(int argc, char** argv) {
     CLI::App app{"qvr: list, extract, create, test and change QVR archives", "qvr"};
     app.set_version_flag("-V,--version", "qvr " QVR_VERSION);
     app.require_subcommand(1);
-    app.footer(R"(Examples:
+    app.footer(fmt::format(R"(Examples:
   qvr list data.qvr
   qvr extract data.qvr -C out
   qvr create new.qvr -C out .
@@ -142,9 +162,10 @@ int Run(int argc, char** argv) {
   qvr add data.qvr -C tree sound/new.wav
   qvr delete data.qvr 'sound\old*.wav'
   qvr rename data.qvr readme.txt doc/readme.txt
-
+{}
 Exit status: 0 success, 1 some entries failed, 2 bad usage or not a readable QVR archive.
-Run 'qvr COMMAND --help' for a command's options.)");
+Run 'qvr COMMAND --help' for a command's options.)",
+                           HaveMount ? "  qvr mount data.qvr ~/data && qvr unmount ~/data\n" : ""));
 
     ListOptions list;
     auto* listCmd = app.add_subcommand("list", "List the entries of an archive")->alias("l");
@@ -292,6 +313,41 @@ The new name is checked as create checks every name, and refused if an entry
 of that name exists or it would need a file as a folder. Nothing else
 changes: every entry keeps its place and its stored data.)");
 
+#ifdef QVR_HAVE_MOUNT
+    MountOptions mount;
+    auto* mountCmd = app.add_subcommand("mount", "Show an archive's entries as read-only files in a folder");
+    mountCmd->add_option("ARCHIVE", mount.archive, "The archive (a file)");
+    mountCmd->add_option("DIR", mount.mountPoint, "The folder to mount it on");
+    mountCmd->add_flag("-f,--foreground", mount.foreground,
+                       "Serve in the foreground until unmounted or interrupted (Ctrl-C unmounts); by default "
+                       "qvr returns once the mount is ready and serves in the background");
+    AddCommon(*mountCmd, mount.common);
+    mountCmd->footer(R"(Examples:
+  qvr mount data.qvr ~/data                 ls ~/data, open its files with any program
+  qvr mount --encoding CP932 data.qvr ~/data
+  qvr unmount ~/data
+
+The folder shows exactly what extract would write, where it would write it:
+names are decoded and split into folders as extract does them, names that
+extraction refuses are left out, and of entries that share a path the first
+is shown; each entry left out is named on standard error with its index.
+Files are read-only (0444, folders 0555), owned by whoever mounted, with the
+archive's modification time. Reads come straight from the archive; nothing is
+extracted. Where a damaged archive ends inside an entry's data, reading that
+part fails (EIO); if the archive file is replaced, rewritten or removed while
+mounted, reads fail (EIO) until it is mounted again. Exit status 2 and
+nothing mounted when ARCHIVE is not a QVR archive; 1 when the mount fails.)");
+
+    UnmountOptions unmount;
+    auto* unmountCmd = app.add_subcommand("unmount", "Take away a folder that qvr mount made");
+    unmountCmd->add_option("DIR", unmount.mountPoint, "The folder an archive is mounted on")->required();
+    unmountCmd->footer(R"(Examples:
+  qvr unmount ~/data
+
+Only qvr's own mounts are taken away (as root directly, otherwise through
+fusermount3). A mount still in use by some program stays; exit status 1.)");
+#endif
+
     try {
         app.parse(parsedArgc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -338,6 +394,22 @@ changes: every entry keeps its place and its stored data.)");
         }
         return Rename(rename);
     }
+#ifdef QVR_HAVE_MOUNT
+    if (mountCmd->parsed()) {
+        std::vector<std::string> rest;
+        if (!take(mount.archive, rest, "mount")) return ExitBadUsage;
+        if (mount.mountPoint.empty() && !rest.empty()) {
+            mount.mountPoint = rest.front();
+            rest.erase(rest.begin());
+        }
+        if (mount.mountPoint.empty() || !rest.empty()) {
+            fmt::print(stderr, "qvr mount: takes ARCHIVE DIR (qvr mount --help)\n");
+            return ExitBadUsage;
+        }
+        return Mount(mount);
+    }
+    if (unmountCmd->parsed()) return Unmount(unmount);
+#endif
     if (testCmd->parsed()) {
         std::vector<std::string> extra;
         if (!take(test.archive, extra, "test")) return ExitBadUsage;

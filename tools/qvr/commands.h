@@ -81,6 +81,18 @@ struct TestOptions {
     std::filesystem::path archive;
 };
 
+// Mount and unmount exist where libfuse3 does (Linux): QVR_HAVE_MOUNT.
+struct MountOptions {
+    CommonOptions common;
+    std::filesystem::path archive;
+    std::filesystem::path mountPoint;
+    bool foreground = false;  // serve until unmounted or interrupted, not in the background
+};
+
+struct UnmountOptions {
+    std::filesystem::path mountPoint;
+};
+
 int List(const ListOptions& options);
 int Extract(const ExtractOptions& options);
 int Create(const CreateOptions& options);
@@ -89,6 +101,8 @@ int Test(const TestOptions& options);
 int Add(const CreateOptions& options);
 int Delete(const DeleteOptions& options);
 int Rename(const RenameOptions& options);
+int Mount(const MountOptions& options);
+int Unmount(const UnmountOptions& options);
 
 // Parses the command line and runs the command.
 int Run(int argc, char** argv);

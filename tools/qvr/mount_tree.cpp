@@ -1,0 +1,141 @@
+#include "mount_tree.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include <fmt/format.h>
+
+#include "common.h"
+#include "placement.h"
+
+namespace qvr::cli {
+
+MountTree::MountTree() { nodes_.push_back(MountNode{.parent = Root, .folder = true}); }
+
+std::string_view MountTree::Name(NodeId id) const {
+    const auto& node = nodes_[id];
+    return std::string_view(names_).substr(node.nameOffset, node.nameLength);
+}
+
+std::span<const NodeId> MountTree::Children(NodeId folder) const {
+    const auto& node = nodes_[folder];
+    return std::span(children_).subspan(node.firstChild, node.childCount);
+}
+
+std::optional<NodeId> MountTree::Find(NodeId folder, std::string_view name) const {
+    const auto children = Children(folder);
+    const auto it = std::lower_bound(children.begin(), children.end(), name,
+                                     [this](NodeId child, std::string_view n) { return Name(child) < n; });
+    if (it == children.end() || Name(*it) != name) return std::nullopt;
+    return *it;
+}
+
+// Adds placed entries one by one, making their folders on the way, and
+// sorts every folder's children once all are in.
+class MountTreeBuilder {
+public:
+    explicit MountTreeBuilder(MountTree& tree) : tree_(tree) {}
+
+    // `parts`: the folders and file name the entry is placed under.
+    void AddFile(std::span<const std::span<const std::uint8_t>> parts, const Entry& entry) {
+        const NodeId folder = FolderFor(parts.first(parts.size() - 1));
+        const NodeId id = AddNode(folder, parts.back(), false);
+        auto& node = tree_.nodes_[id];
+        node.entryIndex = entry.index;
+        node.dataOffset = entry.dataOffset;
+        node.dataSize = entry.dataSize;
+        tree_.fileBytes_ += entry.dataSize;
+    }
+
+    void Finish() {
+        auto& nodes = tree_.nodes_;
+        auto& children = tree_.children_;
+        children.resize(nodes.size() - 1);
+        for (NodeId id = 1; id < nodes.size(); ++id) children[id - 1] = id;
+        std::sort(children.begin(), children.end(), [this, &nodes](NodeId a, NodeId b) {
+            if (nodes[a].parent != nodes[b].parent) return nodes[a].parent < nodes[b].parent;
+            return tree_.Name(a) < tree_.Name(b);
+        });
+        for (std::uint32_t i = 0; i < children.size(); ++i) {
+            auto& parent = nodes[nodes[children[i]].parent];
+            if (parent.childCount++ == 0) parent.firstChild = i;
+            if (nodes[children[i]].folder) ++parent.subfolders;
+        }
+        tree_.names_.shrink_to_fit();
+        tree_.nodes_.shrink_to_fit();
+        folders_.clear();
+    }
+
+private:
+    NodeId AddNode(NodeId parent, std::span<const std::uint8_t> name, bool folder) {
+        const auto id = static_cast<NodeId>(tree_.nodes_.size());
+        tree_.nodes_.push_back(MountNode{.parent = parent,
+                                         .nameOffset = static_cast<std::uint32_t>(tree_.names_.size()),
+                                         .nameLength = static_cast<std::uint32_t>(name.size()),
+                                         .folder = folder});
+        tree_.names_.append(name.begin(), name.end());
+        tree_.names_.push_back('\0');
+        return id;
+    }
+
+    // The folder of these parts, made (with its parents) when new. Placement
+    // has already made sure that no file stands where a folder goes.
+    NodeId FolderFor(std::span<const std::span<const std::uint8_t>> parts) {
+        if (parts.empty()) return MountTree::Root;
+        std::string key;
+        for (const auto part : parts) {
+            key.push_back('/');
+            key.append(part.begin(), part.end());
+        }
+        if (const auto it = folders_.find(key); it != folders_.end()) return it->second;
+        const NodeId parent = FolderFor(parts.first(parts.size() - 1));
+        const NodeId id = AddNode(parent, parts.back(), true);
+        folders_.emplace(std::move(key), id);
+        return id;
+    }
+
+    MountTree& tree_;
+    std::unordered_map<std::string, NodeId> folders_;  // "/a/b" -> folder node
+};
+
+BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec) {
+    BuiltTree built;
+    MountTreeBuilder builder(built.tree);
+    Placer placer(codec);
+    const std::uint32_t count = opened.header.entryCount;
+    auto cursor = opened.Begin();
+    Entry entry;
+    for (; built.walked < count && ReadNextEntry(cursor, entry); ++built.walked) {
+        // The name as extraction writes it: converted under an encoding, the
+        // stored bytes otherwise.
+        const auto text = codec.Converts() ? codec.ToUtf8(entry.NameBytes())
+                                           : std::optional<Bytes>(std::in_place, entry.NameBytes().begin(),
+                                                                  entry.NameBytes().end());
+        auto leaveOut = [&](std::string reason) {
+            built.leftOut.push_back({entry.index, NameForMessage(entry.NameBytes(), codec), std::move(reason)});
+        };
+        if (!text) {
+            leaveOut(fmt::format("name is not valid {}", codec.Name()));
+            continue;
+        }
+        const auto place = placer.Add(entry.index, *text);
+        switch (place.outcome) {
+        case Placing::Refused:
+            leaveOut("refused: " + place.reason);
+            break;
+        case Placing::Duplicate:
+            leaveOut(fmt::format("repeats the name of entry {}, which is shown", place.earlier));
+            break;
+        case Placing::Clash:
+            leaveOut(place.reason);
+            break;
+        case Placing::Placed:
+            builder.AddFile(PathComponents(*text, codec.TextLead()), entry);
+            break;
+        }
+    }
+    builder.Finish();
+    return built;
+}
+
+}  // namespace qvr::cli

@@ -76,8 +76,32 @@ struct Session {
     std::uint32_t readable = 0;
     std::uint32_t cutShort = 0;  // entries whose data run past the end of the file
     bool anyNameHasZero = false;
+    bool allNamesUtf8 = true;
     std::vector<std::uint32_t> grouped;  // the last qvr_group's answer
 };
+
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
+// code points past U+10FFFF), as a strict TextDecoder would find it.
+bool IsUtf8(std::span<const std::uint8_t> text) noexcept {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::uint8_t b = text[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t n;
+        std::uint8_t low = 0x80, high = 0xBF;  // the second byte's range
+        if (b >= 0xC2 && b <= 0xDF) n = 1;
+        else if (b >= 0xE0 && b <= 0xEF) n = 2, low = b == 0xE0 ? 0xA0 : 0x80, high = b == 0xED ? 0x9F : 0xBF;
+        else if (b >= 0xF0 && b <= 0xF4) n = 3, low = b == 0xF0 ? 0x90 : 0x80, high = b == 0xF4 ? 0x8F : 0xBF;
+        else return false;
+        if (text.size() - i <= n || text[i + 1] < low || text[i + 1] > high) return false;
+        for (std::size_t k = 2; k <= n; ++k)
+            if (text[i + k] < 0x80 || text[i + k] > 0xBF) return false;
+        i += n + 1;
+    }
+    return true;
+}
 
 // One pass over the directory: each entry's name bytes are copied once,
 // into the joined names, and descrambled there.
@@ -87,6 +111,7 @@ void Walk(Session& s) {
     s.names.clear();
     s.readable = 0;
     s.cutShort = 0;
+    s.allNamesUtf8 = true;
     s.rows.reserve(std::size_t{count} * RowWords);
     s.names.reserve(s.archive.directory.size());
     auto cursor = s.archive.Begin();
@@ -103,6 +128,7 @@ void Walk(Session& s) {
         s.rows.insert(s.rows.end(), {static_cast<std::uint32_t>(start), stored->nameLength, stored->dataSize,
                                      stored->dataOffset, (cut ? DataCutShort : 0u) | (hasZero ? NameHasZero : 0u)});
         s.anyNameHasZero = s.anyNameHasZero || hasZero;
+        s.allNamesUtf8 = s.allNamesUtf8 && IsUtf8(name);
         s.cutShort += cut ? 1 : 0;
         ++s.readable;
         qvr::SkipEntry(cursor);
@@ -153,6 +179,7 @@ EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_row_words() { return RowWords; }
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* qvr_names(const Session* s) { return s->names.data(); }
 EMSCRIPTEN_KEEPALIVE std::size_t qvr_names_size(const Session* s) { return s->names.size(); }
 EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_cut_short(const Session* s) { return s->cutShort; }
+EMSCRIPTEN_KEEPALIVE bool qvr_all_names_utf8(const Session* s) { return s->allNamesUtf8; }
 EMSCRIPTEN_KEEPALIVE bool qvr_any_name_has_zero(const Session* s) { return s->anyNameHasZero; }
 // The directory's extent as read: what the walk could see.
 EMSCRIPTEN_KEEPALIVE double qvr_directory_size(const Session* s) { return static_cast<double>(s->archive.directory.size()); }

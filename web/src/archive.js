@@ -50,12 +50,28 @@ export class Archive {
         this.entryCount = m._qvr_entry_count(session);
         this.readable = m._qvr_readable(session);
         this.directorySize = m._qvr_directory_size(session);
-        const words = m._qvr_row_words();
-        this.rowWords = words;
-        this.rows = new Uint32Array(m.HEAPU8.buffer, m._qvr_rows(session), this.readable * words).slice();
-        this.names = m.HEAPU8.slice(m._qvr_names(session), m._qvr_names(session) + m._qvr_names_size(session));
+        this.rowWords = m._qvr_row_words();
         this.anyNameHasZero = Boolean(m._qvr_any_name_has_zero(session));
+        this.allNamesUtf8 = Boolean(m._qvr_all_names_utf8(session));
+        this.views();
         this.cutShort = m._qvr_cut_short(session);
+    }
+
+    // The rows and joined names, viewed where the core keeps them; the
+    // views are made again whenever the core's memory has grown.
+    views() {
+        const m = this.m;
+        this.buffer = m.HEAPU8.buffer;
+        this.rowView = new Uint32Array(this.buffer, m._qvr_rows(this.session), this.readable * this.rowWords);
+        this.nameView = new Uint8Array(this.buffer, m._qvr_names(this.session), m._qvr_names_size(this.session));
+    }
+    get rows() {
+        if (this.buffer !== this.m.HEAPU8.buffer) this.views();
+        return this.rowView;
+    }
+    get names() {
+        if (this.buffer !== this.m.HEAPU8.buffer) this.views();
+        return this.nameView;
     }
 
     row(i, field) { return this.rows[i * this.rowWords + field]; }
@@ -126,7 +142,7 @@ export class Archive {
             const folders = [];
             for (let g = w[k++]; g > 0; --g) {
                 const [keyStart, keyLength, count] = w.subarray(k, (k += 3));
-                folders.push({ key: this.names.subarray(keyStart, keyStart + keyLength), entries: w.subarray(k, (k += count)), from: w.subarray(k, (k += count)) });
+                folders.push({ key: this.names.slice(keyStart, keyStart + keyLength), entries: w.subarray(k, (k += count)), from: w.subarray(k, (k += count)) });
             }
             return { files, folders };
         } finally {

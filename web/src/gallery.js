@@ -22,7 +22,7 @@ export class Gallery {
         box.addEventListener('keydown', (e) => this.key(e));
     }
 
-    // Shows the images among `indexes` of `archive`.
+    // Shows the images among `indexes` of `archive`; `names(i)` gives entry i's name.
     show(archive, indexes, names) {
         const generation = ++this.generation;
         this.archive = archive;
@@ -40,7 +40,7 @@ export class Gallery {
                 const what = sniff(await archive.head(i, SniffSize), '');
                 if (generation !== this.generation) return;
                 ++done;
-                if (what.kind === 'image') this.add(i, names[i], what.type, at);
+                if (what.kind === 'image') this.add(i, names(i), what.type, at);
                 if (done % 64 === 0 || done === indexes.length) report();
             }
         };

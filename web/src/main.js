@@ -1,6 +1,6 @@
 // The viewer page: opening, the list, the path bar, preview, gallery and saving.
 import { openArchive, OpenResult } from './archive.js';
-import { decodeNames, hex, Encodings } from './names.js';
+import { automaticEncoding, decodeNames, hex, Encodings } from './names.js';
 import { buildTree, viewRows, components } from './tree.js';
 import { EntryList } from './list.js';
 import { showPreview, formatSize, sniff, SniffSize } from './preview.js';
@@ -54,8 +54,8 @@ function describeRow(row, el) {
         size.textContent = `${row.folder.total} ${row.folder.total === 1 ? 'entry' : 'entries'}`;
     } else {
         const i = row.index;
-        name.textContent = showsPaths() ? state.names[i] : fileName(partsOf(i));
-        name.title = state.names[i];
+        name.textContent = showsPaths() ? nameOf(i) : fileName(partsOf(i));
+        name.title = nameOf(i);
         size.textContent = formatSize(state.archive.size(i));
         size.title = `${state.archive.size(i)} bytes`;
         index.textContent = i;
@@ -138,30 +138,42 @@ function opened() {
     document.body.dataset.opens = String(Number(document.body.dataset.opens ?? 0) + 1);
 }
 
+// Names are decoded as they are needed: one at a time for the rows in
+// sight, all at once for a view of every entry, a filter or the listing.
 function loadNames() {
     const a = state.archive;
-    const { names, encoding } = decodeNames(a, ui.encoding.value || null);
-    if (!ui.encoding.value) a.automatic = encoding;
+    a.automatic ??= automaticEncoding(a);
     ui.encoding.options[0].textContent = `Automatic (${a.automatic === Encodings.utf8 ? 'UTF-8' : 'Shift_JIS'})`;
+    const encoding = ui.encoding.value || a.automatic;
+    const decoder = new TextDecoder(encoding, { ignoreBOM: true });
     state.encoding = encoding;
-    state.names = names;
+    state.decoder = decoder;
+    state.names = null;
+    state.oneName = [];
     state.lower = null;
     state.parts = [];
-    const decoder = new TextDecoder(encoding);
     state.root = buildTree(a.readable, {
         group: (entries, from) => a.group(entries, from, encoding === Encodings.sjis ? 932 : 65001),
         decode: (bytes) => decoder.decode(bytes),
     });
 }
 
+function nameOf(i) {
+    return state.names ? state.names[i] : (state.oneName[i] ??= state.decoder.decode(state.archive.nameBytes(i)));
+}
+
+function allNames() {
+    return (state.names ??= decodeNames(state.archive, state.encoding));
+}
+
 // An entry's folders and file name, worked out when first needed.
 function partsOf(i) {
-    return (state.parts[i] ??= components(state.names[i]));
+    return (state.parts[i] ??= components(nameOf(i)));
 }
 
 // Lower-case names for filtering and sorting, made when first needed.
 function lowerNames() {
-    return (state.lower ??= state.names.map((n) => n.toLowerCase()));
+    return (state.lower ??= allNames().map((n) => n.toLowerCase()));
 }
 
 // ---- views
@@ -185,13 +197,13 @@ function applyView({ activeKey = null, activeIndex = null } = {}) {
     ui.gallery.hidden = !galleryView;
     const rows = viewRows({
         folder: state.folder, flat: ui.view.value === 'flat', filter: ui.filter.value, sort: state.sort,
-        lower: lowerNames, sizes: (i) => state.archive.size(i),
+        lower: lowerNames, nameOf, sizes: (i) => state.archive.size(i),
     });
     ui.count.textContent = `${rows.length} ${rows.length === 1 ? 'row' : 'rows'}`;
     document.body.dataset.rows = rows.length;
     if (galleryView) {
         list.setRows(rows);
-        gallery.show(state.archive, rows.filter((r) => !r.folder).map((r) => r.index), state.names);
+        gallery.show(state.archive, rows.filter((r) => !r.folder).map((r) => r.index), nameOf);
         return;
     }
     gallery.stop();
@@ -242,7 +254,7 @@ async function preview(row) {
     }
     const i = row.index;
     const a = state.archive;
-    add('Name', state.names[i]);
+    add('Name', nameOf(i));
     add('Size', `${a.size(i)} bytes`);
     add('Index', String(i));
     add('Offset', String(a.offset(i)));
@@ -253,7 +265,7 @@ async function preview(row) {
     box.replaceChildren(info, content);
     try {
         await showPreview(content, {
-            archive: a, index: i, name: state.names[i], forcedEncoding: ui.encoding.value || null,
+            archive: a, index: i, name: nameOf(i), forcedEncoding: ui.encoding.value || null,
             isCurrent: () => token === state.previewToken, urls: state.urls,
         });
         if (token === state.previewToken) box.dataset.ready = content.dataset.ready;
@@ -305,9 +317,10 @@ ui.saveAll.addEventListener('click', () => saveZip(state.root.allFiles(), [], zi
 ui.saveListing.addEventListener('click', () => {
     // The shape of `qvr list --json`.
     const a = state.archive;
+    const names = allNames();
     const lines = [];
     for (let i = 0; i < a.readable; ++i)
-        lines.push('  ' + JSON.stringify({ index: i, name: state.names[i], nameHex: hex(a.nameBytes(i)), offset: a.offset(i), size: a.size(i) }));
+        lines.push('  ' + JSON.stringify({ index: i, name: names[i], nameHex: hex(a.nameBytes(i)), offset: a.offset(i), size: a.size(i) }));
     saveBlob(new Blob([lines.length ? `[\n${lines.join(',\n')}\n]\n` : '[]\n'], { type: 'application/json' }), `${a.fileName || 'archive'}.json`);
 });
 

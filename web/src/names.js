@@ -6,40 +6,21 @@
 
 export const Encodings = Object.freeze({ utf8: 'utf-8', sjis: 'shift_jis' });
 
-// Every readable entry's name as text, and the encoding chosen: `wanted`,
-// or when that is null UTF-8 if every name reads as UTF-8, else Shift_JIS.
-// A decoder turns every byte that is not UTF-8 into U+FFFD, so UTF-8 text
-// without one needs no second, strict pass; with one, a strict pass says
-// whether it was in the bytes.
-export function decodeNames(archive, wanted) {
-    if (wanted) return { names: decodeAs(archive, wanted), encoding: wanted };
-    if (!archive.anyNameHasZero) {
-        const text = new TextDecoder(Encodings.utf8, { ignoreBOM: true }).decode(archive.names);
-        if (!text.includes('\ufffd')) return { names: split(text, archive) ?? decodeAs(archive, Encodings.utf8), encoding: Encodings.utf8 };
-    }
-    try {
-        new TextDecoder(Encodings.utf8, { fatal: true, ignoreBOM: true }).decode(archive.names);
-        return { names: decodeAs(archive, Encodings.utf8), encoding: Encodings.utf8 };
-    } catch {
-        return { names: decodeAs(archive, Encodings.sjis), encoding: Encodings.sjis };
-    }
+// The encoding names are read in unless one is chosen: UTF-8 when every
+// name (all its stored bytes) is valid UTF-8, else Shift_JIS.
+export function automaticEncoding(archive) {
+    return archive.allNamesUtf8 ? Encodings.utf8 : Encodings.sjis;
 }
 
-// The joined names cut at their joints, or null if that does not give one per entry.
-function split(text, archive) {
-    const parts = text.split('\0');
-    parts.pop();  // after the last joint
-    return parts.length === archive.readable ? parts : null;
-}
-
-// One decode of the joined names when no name holds a zero byte (the
-// joint, which never continues a character in either encoding), one
-// decode per name otherwise.
-function decodeAs(archive, encoding) {
+// Every readable entry's name as text: one decode of the joined names when
+// no name holds a zero byte (the joint, which never continues a character
+// in either encoding), one decode per name otherwise.
+export function decodeNames(archive, encoding) {
     const decoder = new TextDecoder(encoding, { ignoreBOM: true });
     if (!archive.anyNameHasZero) {
-        const names = split(decoder.decode(archive.names), archive);
-        if (names) return names;
+        const parts = decoder.decode(archive.names).split('\0');
+        parts.pop();  // after the last joint
+        if (parts.length === archive.readable) return parts;
     }
     const names = new Array(archive.readable);
     for (let i = 0; i < archive.readable; ++i) names[i] = decoder.decode(archive.nameBytes(i));

@@ -88,7 +88,7 @@ const byText = (a, b) => (a < b ? -1 : a > b ? 1 : 0);
 
 // Rows for `folder`: its folders, then its files; with a filter, every file
 // below it whose name holds the text, with its path shown.
-export function viewRows({ folder, flat, filter, sort, lower, sizes }) {
+export function viewRows({ folder, flat, filter, sort, lower, nameOf, sizes }) {
     const needle = filter.trim().toLowerCase();
     let files;
     let folders = [];
@@ -104,7 +104,9 @@ export function viewRows({ folder, flat, filter, sort, lower, sizes }) {
     }
     const dir = sort.descending ? -1 : 1;
     if (sort.key === 'name') {
-        const l = files.length > 1 ? lower() : [];
+        // A few names are decoded alone; many, all at once.
+        const l = files.length > 1000 ? lower() : [];
+        if (files.length <= 1000) for (const i of files) l[i] = nameOf(i).toLowerCase();
         files.sort((a, b) => dir * (byText(l[a], l[b]) || a - b));
         folders.sort((a, b) => dir * byText(a.name.toLowerCase(), b.name.toLowerCase()));
     } else if (sort.key === 'size') {

@@ -135,6 +135,42 @@ void Walk(Session& s) {
     }
 }
 
+// The first component of `name` and where the rest begins, cut as
+// qvr::PathComponents cuts (a separator only where a character starts: a
+// lead byte takes the byte after it along; empty and "." components
+// dropped), found without building the whole list: a folder of 65535
+// entries is sorted on every look into it. `first.data()` is null when no
+// component is left.
+struct FirstComponent {
+    std::span<const std::uint8_t> first;
+    bool more = false;  // another component follows
+};
+
+FirstComponent NextComponents(std::span<const std::uint8_t> name, const qvr::LeadBytes& lead) noexcept {
+    FirstComponent out;
+    std::size_t start = 0;
+    int found = 0;
+    for (std::size_t i = 0; i <= name.size();) {
+        const bool end = i == name.size();
+        if (!end && lead.IsLead(name[i]) && i + 1 < name.size()) {
+            i += 2;
+            continue;
+        }
+        if (end || name[i] == '/' || name[i] == '\\') {
+            const auto part = name.subspan(start, i - start);
+            const bool skipped = part.empty() || (part.size() == 1 && part[0] == '.');
+            if (!skipped && found++ == 0) out.first = part;
+            else if (!skipped) {
+                out.more = true;
+                return out;
+            }
+            start = i + 1;
+        }
+        ++i;
+    }
+    return out;
+}
+
 }  // namespace
 
 extern "C" {
@@ -207,12 +243,12 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* qvr_group(Session* s, std::uint32_t co
         if (i >= s->readable) continue;
         const std::uint32_t* row = &s->rows[std::size_t{i} * RowWords];
         const auto name = std::span<const std::uint8_t>(s->names).subspan(row[NameStart], row[NameLength]);
-        const auto parts = qvr::PathComponents(name.subspan(std::min<std::size_t>(from[k], name.size())), lead);
-        if (parts.size() <= 1) {
+        const auto next = NextComponents(name.subspan(std::min<std::size_t>(from[k], name.size())), lead);
+        if (!next.more) {
             files.push_back(i);
             continue;
         }
-        const auto key = parts.front();
+        const auto key = next.first;
         const auto [at, fresh] = byKey.try_emplace(
             std::string_view(reinterpret_cast<const char*>(key.data()), key.size()), groups.size());
         if (fresh)

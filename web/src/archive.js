@@ -6,7 +6,8 @@ import createCore from 'qvr-core';
 import wasmBase64 from 'qvr-core-wasm';
 
 let corePromise = null;
-function core() {
+// Compiles the core; the page starts this on load so that the first opening need not wait for it.
+export function core() {
     corePromise ??= createCore({ wasmBinary: Uint8Array.from(atob(wasmBase64), (c) => c.charCodeAt(0)) });
     return corePromise;
 }

@@ -1,5 +1,5 @@
 // The viewer page: opening, the list, the path bar, preview, gallery and saving.
-import { openArchive, OpenResult } from './archive.js';
+import { core, openArchive, OpenResult } from './archive.js';
 import { automaticEncoding, decodeNames, hex, Encodings } from './names.js';
 import { buildTree, viewRows, components } from './tree.js';
 import { EntryList } from './list.js';
@@ -414,4 +414,5 @@ async function openFromQuery() {
 
 updateButtons();
 document.body.dataset.state = 'ready';
+core();
 openFromQuery();

@@ -15,6 +15,10 @@ bool ReadDirectory(ByteSource& source, std::uint64_t offset, std::uint64_t wante
                    std::vector<std::uint8_t>& out) {
     try {
         out.clear();
+        if (const auto size = source.KnownSize()) {
+            wanted = std::min(wanted, *size > offset ? *size - offset : 0);
+            out.reserve(static_cast<std::size_t>(wanted));
+        }
         while (out.size() < wanted) {
             const std::size_t piece =
                 static_cast<std::size_t>(std::min<std::uint64_t>(DirectoryChunk, wanted - out.size()));

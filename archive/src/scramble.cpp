@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "qvr/format.h"
+
 namespace qvr {
 namespace {
 
@@ -28,24 +30,34 @@ static_assert(ContentMaskTable[12] == (ContentKey[1] ^ NameKey[12]));
 static_assert(ContentMaskTable[15] == (ContentKey[4] ^ NameKey[1]));
 static_assert(ContentMaskTable[49] == (ContentKey[5] ^ NameKey[7]));
 
+// NameKey laid end to end over the longest name a directory can hold, so
+// descrambling a name is one XOR a byte with no key position to carry from
+// byte to byte, which the compiler turns into vector code: every listing
+// and lookup descrambles every name it passes.
+constexpr auto NameMaskTable = [] {
+    std::array<std::uint8_t, MaxNameLength + 1> mask{};
+    for (std::size_t i = 0; i < mask.size(); ++i) mask[i] = NameKey[i % NameKey.size()];
+    return mask;
+}();
+
+constexpr std::uint8_t NameMask(std::size_t i) noexcept {
+    return i < NameMaskTable.size() ? NameMaskTable[i] : NameKey[i % NameKey.size()];
+}
+
 }  // namespace
 
 void DescrambleName(std::span<std::uint8_t> name) noexcept {
-    std::size_t k = 0;
-    for (auto& b : name) {
-        b ^= NameKey[k];
-        if (++k == NameKey.size()) k = 0;
-    }
+    const std::size_t tabled = std::min(name.size(), NameMaskTable.size());
+    for (std::size_t i = 0; i < tabled; ++i) name[i] ^= NameMaskTable[i];
+    for (std::size_t i = tabled; i < name.size(); ++i) name[i] ^= NameMask(i);
 }
 
 std::size_t DescrambleNameText(std::span<const std::uint8_t> scrambled, std::span<std::uint8_t> out) noexcept {
     const std::size_t n = std::min(scrambled.size(), out.size());
-    std::size_t k = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const auto b = static_cast<std::uint8_t>(scrambled[i] ^ NameKey[k]);
+        const auto b = static_cast<std::uint8_t>(scrambled[i] ^ NameMask(i));
         if (b == 0) return i;
         out[i] = b;
-        if (++k == NameKey.size()) k = 0;
     }
     return n;
 }

@@ -1,5 +1,7 @@
 #include "common.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace qvr::cli {
@@ -14,13 +16,18 @@ constexpr const char* EraseLine = "\r\x1b[K";
 #endif
 
 // Names from a Japanese system read as bytes: one line on how to read them.
-// Windows reads them in the system's code page, as the plug-in does.
+// Windows reads them in the system's code page, as the plug-in does. The
+// first names tell: an archive made on such a system has such names
+// throughout, and a whole walk here would cost every command on a large
+// directory a third of its time.
 void HintAtEncoding(const LoadedArchive& loaded, Reporter& reporter) {
 #ifndef _WIN32
+    constexpr std::uint32_t NamesLookedAt = 1024;
     if (loaded.codec.Converts()) return;
     auto cursor = loaded.opened.Begin();
     Entry entry;
-    for (std::uint32_t i = 0; i < loaded.opened.header.entryCount && ReadNextEntry(cursor, entry); ++i)
+    const std::uint32_t count = std::min<std::uint32_t>(loaded.opened.header.entryCount, NamesLookedAt);
+    for (std::uint32_t i = 0; i < count && ReadNextEntry(cursor, entry); ++i)
         if (LooksLikeCp932(entry.NameBytes())) {
             reporter.Say("names look like CP932; try --encoding CP932");
             return;

@@ -163,42 +163,34 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
         return converted;
     };
 
-    Entry entry;
-    bool valid = true;
-    if (selection.NeedsNames())
-        for (auto cursor = opened.Begin(); cursor.index < count && ReadNextEntry(cursor, entry);)
-            selection.Offer(nameOf(entry, valid));
-
     Plan plan;
     plan.folders.emplace_back();
     std::unordered_map<std::string, std::uint32_t> folderIds;
     Placer placer(codec);
     std::uint64_t duplicates = 0;
     std::string firstDuplicate;
-    auto cursor = opened.Begin();
-    std::uint32_t walked = 0;
-    for (; walked < count; ++walked) {
-        const auto where = static_cast<std::uint32_t>(cursor.offset);
-        if (!ReadNextEntry(cursor, entry)) break;
+    bool valid = true;
+    // Choose, check and place one entry, read from directory offset `where`.
+    auto consider = [&](const Entry& entry, std::uint32_t where) {
         const auto name = nameOf(entry, valid);
-        if (!selection.Selects(entry.index, name)) continue;
+        if (!selection.Selects(entry.index, name)) return;
         Job job{entry.index, entry.dataSize, entry.dataOffset, 0, where, {}};
         if (!valid) {
             reporter.EntryFailed(entry.index, DisplayName(name, true),
                                  "name is not valid " + options.common.encoding + "; skipped");
-            continue;
+            return;
         }
         if (options.toStdout) {
             plan.bytes += job.size;
             plan.jobs.push_back(std::move(job));
-            continue;
+            return;
         }
         // --strip-components: the name without its first folders; a name
         // with no more than that many parts has nothing left to write.
         Bytes stripped;
         if (options.stripComponents > 0) {
             const auto parts = PathComponents(name, codec.TextLead());
-            if (parts.size() <= options.stripComponents) continue;
+            if (parts.size() <= options.stripComponents) return;
             for (std::size_t p = options.stripComponents; p < parts.size(); ++p) {
                 if (!stripped.empty()) stripped.push_back('\\');
                 stripped.insert(stripped.end(), parts[p].begin(), parts[p].end());
@@ -208,15 +200,15 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
         switch (place.outcome) {
         case Placing::Refused:
             reporter.EntryFailed(entry.index, DisplayName(name, true), "refused: " + place.reason);
-            continue;
+            return;
         case Placing::Duplicate:
             if (duplicates++ == 0)
                 firstDuplicate = fmt::format("entry {} '{}' repeats entry {}", entry.index, DisplayName(name, true),
                                              place.earlier);
-            continue;
+            return;
         case Placing::Clash:
             reporter.EntryFailed(entry.index, DisplayName(name, true), place.reason + "; skipped");
-            continue;
+            return;
         case Placing::Placed:
             break;
         }
@@ -230,6 +222,31 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
         job.leaf = place.relative.filename();
         plan.bytes += job.size;
         plan.jobs.push_back(std::move(job));
+    };
+
+    // Whether an argument is an exact name, a folder or a pattern is known
+    // only once every name has been offered: the walk offers each name and
+    // keeps the entries that may be chosen, and only those are read again.
+    Entry entry;
+    auto cursor = opened.Begin();
+    std::uint32_t walked = 0;
+    if (selection.NeedsNames()) {
+        std::vector<DirectoryCursor> candidates;
+        for (; walked < count; ++walked) {
+            const auto at = cursor;
+            if (!ReadNextEntry(cursor, entry)) break;
+            if (selection.MaySelect(entry.index, nameOf(entry, valid))) candidates.push_back(at);
+        }
+        for (auto at : candidates) {
+            const auto where = static_cast<std::uint32_t>(at.offset);
+            if (ReadNextEntry(at, entry)) consider(entry, where);
+        }
+    } else {
+        for (; walked < count; ++walked) {
+            const auto where = static_cast<std::uint32_t>(cursor.offset);
+            if (!ReadNextEntry(cursor, entry)) break;
+            consider(entry, where);
+        }
     }
     if (walked < count)
         reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; the {} from there on "

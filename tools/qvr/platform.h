@@ -60,6 +60,10 @@ public:
     static std::optional<InputFile> SpoolStandardInput(std::string& error);
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override;
     std::uint64_t Size() const noexcept { return size_; }
+    // Size() is 0 for what is not a regular file (a device, a pipe): unknown.
+    std::optional<std::uint64_t> KnownSize() const noexcept override {
+        return size_ > 0 ? std::optional(size_) : std::nullopt;
+    }
     NativeHandle Handle() const noexcept { return file_.Get(); }
     // Device and inode (POSIX) or volume and index (Windows), to recognise the same file.
     std::pair<std::uint64_t, std::uint64_t> Identity() const noexcept { return identity_; }

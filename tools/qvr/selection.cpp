@@ -1,6 +1,7 @@
 #include "selection.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform.h"
 
@@ -19,18 +20,19 @@ void Normalise(std::span<const std::uint8_t> name, bool ignoreCase, const NameCh
 
 // True when normalising would not change the name: no slash, no empty or
 // "." component. Most names are so, and are then compared where they lie.
+// Every name of a directory passes here, so the scans are memchr's.
 bool AlreadyNormal(std::span<const std::uint8_t> name) {
     if (name.empty() || name.front() == '\\' || name.back() == '\\') return false;
-    std::uint8_t previous = '\\';
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const std::uint8_t b = name[i];
-        if (b == '/') return false;
-        if (b == '\\' && previous == '\\') return false;
-        if (b == '.' && previous == '\\' && (i + 1 == name.size() || name[i + 1] == '\\' || name[i + 1] == '/'))
-            return false;
-        previous = b;
+    if (std::memchr(name.data(), '/', name.size()) != nullptr) return false;
+    const std::uint8_t* at = name.data();
+    const std::uint8_t* const end = at + name.size();
+    // A component starts at the name's start and after each backslash.
+    for (;;) {
+        if (*at == '\\' || (*at == '.' && (at + 1 == end || at[1] == '\\'))) return false;
+        const void* separator = std::memchr(at, '\\', static_cast<std::size_t>(end - at));
+        if (separator == nullptr) return true;
+        at = static_cast<const std::uint8_t*>(separator) + 1;  // never `end`: the name does not end in one
     }
-    return true;
 }
 
 bool StartsFolder(std::span<const std::uint8_t> name, const Bytes& folder) {
@@ -67,6 +69,7 @@ Selection::Selection(const std::vector<std::string>& arguments, bool wildcards, 
         Argument argument;
         argument.text = text;
         argument.key = NormalisedName(bytes, ignoreCase, characters);
+        argument.unlessExact = wildcards && IsPattern(bytes) ? Kind::Pattern : Kind::Folder;
         arguments_.push_back(std::move(argument));
     }
 }
@@ -84,28 +87,39 @@ void Selection::Offer(std::span<const std::uint8_t> name) {
         if (std::ranges::equal(argument.key, key)) argument.exactSeen = true;
 }
 
+bool Selection::Hits(const Argument& argument, Kind kind, std::span<const std::uint8_t> key) const {
+    switch (kind) {
+    case Kind::Exact: return std::ranges::equal(key, argument.key);
+    case Kind::Folder: return std::ranges::equal(key, argument.key) || StartsFolder(key, argument.key);
+    case Kind::Pattern: return MatchName(argument.key, key, false, characters_);
+    }
+    return false;
+}
+
+bool Selection::OfferAndMayMatch(std::span<const std::uint8_t> name) {
+    if (arguments_.empty()) return true;
+    const auto key = Key(name);
+    bool may = false;
+    for (auto& argument : arguments_) {
+        if (std::ranges::equal(argument.key, key)) {
+            argument.exactSeen = may = true;
+        } else if (!may && Hits(argument, argument.unlessExact, key)) {
+            may = true;
+        }
+    }
+    return may;
+}
+
 bool Selection::Selects(std::span<const std::uint8_t> name) {
     if (arguments_.empty()) return true;
     if (!settled_) {
-        for (auto& argument : arguments_) {
-            const Bytes text(argument.text.begin(), argument.text.end());
-            argument.kind = argument.exactSeen                  ? Kind::Exact
-                            : wildcards_ && IsPattern(text) ? Kind::Pattern
-                                                            : Kind::Folder;
-        }
+        for (auto& argument : arguments_) argument.kind = argument.exactSeen ? Kind::Exact : argument.unlessExact;
         settled_ = true;
     }
     const auto key = Key(name);
     bool any = false;
-    for (auto& argument : arguments_) {
-        bool hit = false;
-        switch (argument.kind) {
-        case Kind::Exact: hit = std::ranges::equal(key, argument.key); break;
-        case Kind::Folder: hit = std::ranges::equal(key, argument.key) || StartsFolder(key, argument.key); break;
-        case Kind::Pattern: hit = MatchName(argument.key, key, false, characters_); break;
-        }
-        if (hit) argument.used = any = true;
-    }
+    for (auto& argument : arguments_)
+        if (Hits(argument, argument.kind, key)) argument.used = any = true;
     return any;
 }
 
@@ -113,6 +127,12 @@ EntryFilter::EntryFilter(const SelectOptions& options, const NameCodec& codec)
     : names_(ArgumentsFor(options.names, codec), !options.noWildcards, options.ignoreCase, CharactersOf(codec)),
       excluded_(ArgumentsFor(options.excludes, codec), true, options.ignoreCase, CharactersOf(codec)),
       anyExcluded_(!options.excludes.empty()), indices_(options.indices), indexUsed_(options.indices.size(), false) {}
+
+bool EntryFilter::MaySelect(std::uint32_t index, std::span<const std::uint8_t> name) {
+    if (!names_.All() && names_.OfferAndMayMatch(name)) return true;
+    if (names_.All() && indices_.empty()) return true;
+    return std::ranges::find(indices_, index) != indices_.end();
+}
 
 bool EntryFilter::Selects(std::uint32_t index, std::span<const std::uint8_t> name) {
     bool chosen = names_.All() && indices_.empty();

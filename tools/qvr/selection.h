@@ -31,6 +31,11 @@ public:
     // even if it looks like a pattern ("a[1].txt").
     void Offer(std::span<const std::uint8_t> name);
 
+    // Offer, and whether some argument may select the name once every name
+    // has been offered (as an exact name, or else as a folder or pattern):
+    // a superset of what Selects will choose, found with one look at each name.
+    bool OfferAndMayMatch(std::span<const std::uint8_t> name);
+
     bool Selects(std::span<const std::uint8_t> name);
 
     // The arguments that selected nothing, as given.
@@ -42,10 +47,12 @@ private:
         std::string text;
         Bytes key;  // normalised
         Kind kind = Kind::Folder;
+        Kind unlessExact = Kind::Folder;  // its kind when no name equals it
         bool exactSeen = false;
         bool used = false;
     };
     std::span<const std::uint8_t> Key(std::span<const std::uint8_t> name);
+    bool Hits(const Argument& argument, Kind kind, std::span<const std::uint8_t> key) const;
 
     std::vector<Argument> arguments_;
     bool wildcards_;
@@ -65,6 +72,11 @@ public:
     // this is true (Selection::Offer).
     bool NeedsNames() const noexcept { return !names_.All(); }
     void Offer(std::span<const std::uint8_t> name) { names_.Offer(name); }
+    // For one walk where names must be offered: offers the name and tells
+    // whether the entry may be chosen once every name has been (by a name
+    // or its index; --exclude is left to Selects). After the walk, Selects
+    // is needed only for the entries this accepted.
+    bool MaySelect(std::uint32_t index, std::span<const std::uint8_t> name);
     bool Selects(std::uint32_t index, std::span<const std::uint8_t> name);
     // A message for each name and index that selected nothing.
     std::vector<std::string> Misses() const;

@@ -21,6 +21,9 @@ class ByteSource {
 public:
     virtual ~ByteSource() = default;
     virtual std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) = 0;
+    // The source's size, where it knows it: readers then allocate once, at
+    // most what exists, instead of growing a buffer piece by piece.
+    virtual std::optional<std::uint64_t> KnownSize() const noexcept { return std::nullopt; }
 };
 
 // A byte source over memory the caller owns (tests, mapped files).
@@ -28,6 +31,7 @@ class SpanByteSource final : public ByteSource {
 public:
     explicit SpanByteSource(std::span<const std::uint8_t> bytes) noexcept : bytes_(bytes) {}
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override;
+    std::optional<std::uint64_t> KnownSize() const noexcept override { return bytes_.size(); }
 
 private:
     std::span<const std::uint8_t> bytes_;

@@ -118,16 +118,28 @@ int Delete(const DeleteOptions& options) {
     if (!old) return status;
     const NameCodec& codec = old->codec;
     EntryFilter selection(options.select, codec);
-    const auto all = KeptEntries(*old);
+    // The kept entries stay where they are, moved up over the deleted ones:
+    // one list of the directory's size, whatever the archive holds.
+    auto entries = KeptEntries(*old);
+    Bytes converted;
+    auto textOf = [&](const NewEntry& entry) -> std::span<const std::uint8_t> {
+        if (!codec.Converts()) return entry.name;
+        converted = TextOf(entry.name, codec);
+        return converted;
+    };
+    std::vector<bool> may(entries.size(), true);
     if (selection.NeedsNames())
-        for (const auto& entry : all) selection.Offer(TextOf(entry.name, codec));
-    std::vector<NewEntry> entries;
+        for (std::size_t e = 0; e < entries.size(); ++e)
+            may[e] = selection.MaySelect(static_cast<std::uint32_t>(e), textOf(entries[e]));
     std::vector<std::string> deleted;
-    for (std::size_t e = 0; e < all.size(); ++e)
-        if (selection.Selects(static_cast<std::uint32_t>(e), TextOf(all[e].name, codec)))
-            deleted.push_back(NameForMessage(all[e].name, codec));
-        else
-            entries.push_back(all[e]);
+    std::size_t kept = 0;
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        if (may[e] && selection.Selects(static_cast<std::uint32_t>(e), textOf(entries[e])))
+            deleted.push_back(NameForMessage(entries[e].name, codec));
+        else if (kept++ != e)
+            entries[kept - 1] = std::move(entries[e]);
+    }
+    entries.resize(kept);
     // All or nothing: one argument that names nothing leaves the archive as it is.
     const auto misses = selection.Misses();
     for (const auto& miss : misses) reporter.Failed(miss);

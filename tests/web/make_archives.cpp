@@ -128,6 +128,9 @@ int main(int argc, char** argv) {
         for (const auto& [n, c] : entries) names.push_back(n), sizes.push_back(c.size());
         ok &= Write(dir + "/cp932.qvr", names, sizes, [&](std::size_t i, std::size_t) { return entries[i].second; });
     }
+    // UTF-8 names beyond ASCII, which the page must not take for Shift_JIS.
+    ok &= Write(dir + "/utf8.qvr", {"\xE6\x97\xA5\xE6\x9C\xAC\\\xC3\xA9t\xC3\xA9.txt"}, {3},
+                [](std::size_t, std::size_t) { return B("abc"); });  // 日本\été.txt
     // damaged: the header claims 7 entries where the directory holds 5, and
     // the file ends inside the data of entry 3 (entry 4 starts past the end).
     {

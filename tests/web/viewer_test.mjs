@@ -217,6 +217,12 @@ const scenarios = {
         await page.waitForSelector('#gallery .tile[data-drawn=true]');
         assert.equal((await page.$$('#gallery .tile')).length, 1);
 
+        // Names that are all UTF-8 are read as UTF-8.
+        assert.equal(await openFile(page, archive('utf8.qvr')), 'opened');
+        assert.match(await page.$eval('#encoding option[value=""]', (o) => o.textContent), /UTF-8/);
+        assert.deepEqual(await listing(page), qvrList(archive('utf8.qvr')));
+        assert.equal(await openFile(page, file), 'opened');
+
         // The switch: the same bytes read as UTF-8 are not these names.
         await page.selectOption('#encoding', 'utf-8');
         await view(page, 'flat');

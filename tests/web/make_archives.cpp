@@ -128,6 +128,12 @@ int main(int argc, char** argv) {
         for (const auto& [n, c] : entries) names.push_back(n), sizes.push_back(c.size());
         ok &= Write(dir + "/cp932.qvr", names, sizes, [&](std::size_t i, std::size_t) { return entries[i].second; });
     }
+    // A directory longer than the page's first read (9000 names of 255 bytes).
+    {
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < 9000; ++i) names.push_back("long\\" + std::string(235, 'n') + Name(i, "txt"));
+        ok &= Write(dir + "/long-names.qvr", names, std::vector<std::size_t>(names.size(), 1), random);
+    }
     // UTF-8 names beyond ASCII, which the page must not take for Shift_JIS.
     ok &= Write(dir + "/utf8.qvr", {"\xE6\x97\xA5\xE6\x9C\xAC\\\xC3\xA9t\xC3\xA9.txt"}, {3},
                 [](std::size_t, std::size_t) { return B("abc"); });  // 日本\été.txt

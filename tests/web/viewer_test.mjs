@@ -173,6 +173,11 @@ const scenarios = {
         assert.equal(await page.evaluate(() => document.body.dataset.rows), String(matching.length));
         assert.deepEqual((await rowNames(page)).sort(), matching.map((e) => e.name).sort());
 
+        // A directory past the first read is read to its end.
+        const long = archive('long-names.qvr');
+        assert.equal(await openFile(page, long), 'opened');
+        assert.deepEqual(await listing(page), qvrList(long));
+
         // Opening against reading the directory's bytes alone, in turns.
         const dirEnd = Math.min(...expected.map((e) => e.offset));
         await page.evaluate(() => document.body.append(Object.assign(document.createElement('input'), { type: 'file', id: 'bench' })));

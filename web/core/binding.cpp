@@ -7,7 +7,8 @@
 // opening that wants bytes the page has not read yet is run to the end on
 // zeros and reported as a miss with the end of everything it asked for, so
 // the page reads the rest in one slice and opens again; only an opening
-// that missed nothing counts.
+// that missed nothing counts. Most archives' directories lie inside the
+// first read, and are viewed there without a copy.
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
@@ -69,6 +70,7 @@ enum RowFlag : std::uint32_t {
 
 struct Session {
     std::uint64_t fileSize = 0;
+    std::vector<std::uint8_t> prefix;  // the archive's first bytes, as the page read them
     std::uint64_t wantedEnd = 0;
     qvr::OpenedArchive archive;
     std::vector<std::uint32_t> rows;
@@ -182,14 +184,36 @@ EMSCRIPTEN_KEEPALIVE Session* qvr_session(double fileSize) {
     return s;
 }
 
-// Opens the archive whose first `prefixSize` bytes lie at `prefix` and walks
-// its directory; the entries exist only after Opened.
-EMSCRIPTEN_KEEPALIVE std::int32_t qvr_open(Session* s, const std::uint8_t* prefix, std::size_t prefixSize) {
-    PrefixSource source({prefix, prefixSize}, s->fileSize);
+// Room for the first `size` bytes of the archive, which the page fills; null
+// when memory is short. Valid until the next call.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* qvr_prefix(Session* s, std::size_t size) {
+    try {
+        s->prefix.resize(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return s->prefix.data();
+}
+
+// Opens the archive from the bytes in qvr_prefix and walks its directory;
+// the entries exist only after Opened. The directory is viewed where the
+// page put it unless the view stops where those bytes stop: then the
+// opening runs on a source that tells how far it needs to read.
+EMSCRIPTEN_KEEPALIVE std::int32_t qvr_open(Session* s) {
+    const std::span<const std::uint8_t> prefix(s->prefix);
+    const bool whole = prefix.size() >= s->fileSize;
     qvr::OpenedArchive opened;
-    const auto status = qvr::OpenArchiveFile(source, 0, opened);
-    s->wantedEnd = source.WantedEnd();
-    if (s->wantedEnd > 0) return NeedsMoreBytes;
+    auto status = qvr::OpenArchiveView(prefix, 0, opened);
+    const bool maybeCut = !whole && (prefix.size() < qvr::HeadBlockSize ||
+                                     (status == qvr::OpenStatus::Success &&
+                                      opened.directory.data() + opened.directory.size() == prefix.data() + prefix.size()));
+    s->wantedEnd = 0;
+    if (maybeCut) {
+        PrefixSource source(prefix, s->fileSize);
+        status = qvr::OpenArchiveFile(source, 0, opened);
+        s->wantedEnd = source.WantedEnd();
+        if (s->wantedEnd > 0) return NeedsMoreBytes;
+    }
     switch (status) {
         case qvr::OpenStatus::Success: break;
         case qvr::OpenStatus::UnrecognisedFormat: return NotAnArchive;

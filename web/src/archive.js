@@ -166,7 +166,10 @@ export async function openArchive(blob, fileName = blob.name ?? '') {
     try {
         let prefix = await readSlice(blob, 0, Math.min(blob.size, FirstRead));
         for (let reads = 1; reads <= MaxOpeningReads; ++reads) {
-            result = withCopy(m, prefix, (p, n) => m._qvr_open(session, p, n));
+            const p = m._qvr_prefix(session, prefix.length);
+            if (!p) { result = OpenResult.OutOfMemory; break; }
+            m.HEAPU8.set(prefix, p);
+            result = m._qvr_open(session);
             if (result !== OpenResult.NeedsMoreBytes) break;
             const end = m._qvr_wanted_end(session);
             const more = await readSlice(blob, prefix.length, end);

@@ -89,6 +89,7 @@ export class Archive {
 
     // Where entry i's data lie and how much of them the file holds.
     extent(i) {
+        if (!this.session) return null;  // closed: another archive is open
         const m = this.m;
         const p = m._malloc(3 * 8);
         try {

@@ -17,7 +17,7 @@ const ui = {
 
 const state = {
     archive: null, names: [], lower: null, parts: [], root: null, folder: null,
-    sort: { key: 'name', descending: false }, previewToken: 0, urls: [], busy: false,
+    sort: { key: 'name', descending: false }, previewToken: 0, openToken: 0, urls: [],
 };
 
 function setStatus(text, kind = 'info') {
@@ -75,7 +75,7 @@ async function open(blob, name) {
     performance.clearMarks();
     performance.clearMeasures();
     performance.mark('qvr:open-start');
-    state.busy = true;
+    const token = ++state.openToken;
     document.body.dataset.state = 'opening';
     setStatus(`Opening ${name}…`);
     let result, archive;
@@ -85,7 +85,12 @@ async function open(blob, name) {
         console.error(e);
         result = OpenResult.Unreadable;
     }
-    state.busy = false;
+    if (token !== state.openToken) {
+        // A later opening has begun; it decides what the page shows.
+        archive?.close();
+        opened();
+        return;
+    }
     if (result !== OpenResult.Opened) {
         const messages = {
             [OpenResult.NotAnArchive]: `${name} is not a QVR archive.`,

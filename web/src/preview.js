@@ -90,9 +90,13 @@ export function formatSize(n) {
 // (an image decoded, a text laid out). `isCurrent` says whether this
 // preview is still wanted, so a slow one never overwrites a newer one.
 export async function showPreview(box, { archive, index, name, forcedEncoding, isCurrent, urls }) {
-    const head = await archive.head(index, TextLimit);
+    let head = await archive.head(index, HexLimit);
     if (!isCurrent()) return;
     const what = sniff(head, name);
+    if (what.kind === 'text' && archive.size(index) > HexLimit) {
+        head = await archive.head(index, TextLimit);
+        if (!isCurrent()) return;
+    }
     const body = document.createElement('div');
     body.className = `preview-body ${what.kind}`;
     if (what.kind === 'image' || what.kind === 'audio') {

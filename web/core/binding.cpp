@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -44,6 +45,7 @@ public:
         return exists;
     }
 
+    std::optional<std::uint64_t> KnownSize() const noexcept override { return fileSize_; }
     std::uint64_t WantedEnd() const noexcept { return wantedEnd_; }
 
 private:

@@ -334,9 +334,11 @@ NodeKind Folder::Probe(const std::filesystem::path& leaf) const {
 
 std::optional<TempOutput> Folder::CreateTemp(std::string& error) const {
     static std::atomic<unsigned> counter{0};
+    // Asked once: extracting many small files makes a name per file.
+    static const long pid = static_cast<long>(getpid());
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[64];
-        std::snprintf(name, sizeof name, ".qvr-%ld-%u.part", static_cast<long>(getpid()), counter.fetch_add(1));
+        std::snprintf(name, sizeof name, ".qvr-%ld-%u.part", pid, counter.fetch_add(1));
         // The name is registered for removal before the file exists, so a
         // signal between the two cannot leave it behind.
         const int slot = ClaimSlot(handle_->Get(), name);

@@ -43,6 +43,15 @@ Bytes Bmp(std::uint32_t w, std::uint32_t h) {
     return b;
 }
 
+// A WAV file: 8-bit mono, 8000 samples a second, a tenth of a second of a square wave.
+Bytes Wav() {
+    Bytes b = B(std::string("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\0\0\0\0", 44));
+    for (int i = 0; i < 800; ++i) b.push_back(i / 10 % 2 ? 0xC0 : 0x40);
+    qvr::StoreU32(std::span(b).subspan(4).first<4>(), static_cast<std::uint32_t>(b.size() - 8));
+    qvr::StoreU32(std::span(b).subspan(40).first<4>(), 800);
+    return b;
+}
+
 Bytes Text(std::size_t size, std::size_t seed) {
     std::string s;
     while (s.size() < size) s += "line " + std::to_string(seed) + ":" + std::to_string(s.size()) + " of a plain text entry\n";
@@ -122,6 +131,7 @@ int main(int argc, char** argv) {
             {"\x89\xE6\x91\x9C\\\x95\x5C\x8E\x86.bmp", Bmp(64, 48)},                                        // 画像\表紙.bmp
             {"\x94\x5C\x97\xCD.txt", B("plain ASCII in a CP932-named entry\n")},                           // 能力.txt
             {"\x93\xFA\x96\x7B\x8C\xEA\\readme.txt", B("readme\n")},                                        // 日本語\readme.txt
+            {"\x89\xB9.wav", Wav()},                                                                       // 音.wav
         };
         std::vector<std::string> names;
         std::vector<std::size_t> sizes;

@@ -205,7 +205,9 @@ const scenarios = {
         assert.equal(await openFile(page, file), 'opened');
         assert.match(await page.$eval('#encoding option[value=""]', (o) => o.textContent), /Shift_JIS/);
         assert.deepEqual(await listing(page), qvrList(file, '--encoding', 'CP932'));
-        assert.deepEqual((await rowNames(page)).sort(), ['日本語', '画像', '能力.txt', '表'].sort());
+        assert.deepEqual((await rowNames(page)).sort(), ['日本語', '画像', '能力.txt', '表', '音.wav'].sort());
+        assert.equal(await choose(page, '音.wav'), 'audio');
+        await page.waitForFunction(() => Math.abs(document.querySelector('#preview audio[controls]')?.duration - 0.1) < 0.01);
 
         // Narrow: nothing wider than the screen, list and preview both there.
         assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth));

@@ -249,7 +249,8 @@ EMSCRIPTEN_KEEPALIVE double qvr_directory_size(const Session* s) { return static
 // Sorts entries into the files of a folder and its subfolders, by the next
 // component of each name after byte `from[k]`, cut as extraction cuts names
 // (qvr::PathComponents: a separator only where a character of the code
-// page starts; empty and "." components dropped). A name with one
+// page starts; empty and "." components dropped); null `entries` stand for
+// every readable entry from its first byte. A name with one
 // component left is a file here. The answer, in 32-bit words: the number of
 // files and their indexes; the number of folders and, for each, where its
 // name lies in the joined names, its length, the number of its entries,
@@ -264,12 +265,14 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* qvr_group(Session* s, std::uint32_t co
     std::vector<std::uint32_t> files;
     std::vector<Group> groups;
     std::unordered_map<std::string_view, std::size_t> byKey;
+    if (!entries) count = s->readable;
     for (std::uint32_t k = 0; k < count; ++k) {
-        const std::uint32_t i = entries[k];
+        const std::uint32_t i = entries ? entries[k] : k;
         if (i >= s->readable) continue;
         const std::uint32_t* row = &s->rows[std::size_t{i} * RowWords];
         const auto name = std::span<const std::uint8_t>(s->names).subspan(row[NameStart], row[NameLength]);
-        const auto next = NextComponents(name.subspan(std::min<std::size_t>(from[k], name.size())), lead);
+        const std::size_t start = entries ? std::min<std::size_t>(from[k], name.size()) : 0;
+        const auto next = NextComponents(name.subspan(start), lead);
         if (!next.more) {
             files.push_back(i);
             continue;

@@ -126,16 +126,19 @@ export class Archive {
     }
 
     // The files and subfolders of a folder whose entries are `entries`, the
-    // rest of each name starting at byte `from[k]`; `codePage` says where
-    // characters start (932 for Shift_JIS). Folder names come as bytes.
+    // rest of each name starting at byte `from[k]` (null for both: every
+    // entry, from its first byte); `codePage` says where characters start
+    // (932 for Shift_JIS). Folder names come as bytes.
     group(entries, from, codePage) {
         const m = this.m;
-        const n = entries.length;
-        const p = m._malloc(Math.max(1, n) * 8);
-        if (!p) throw new Error('out of memory');
+        const n = entries ? entries.length : 0;
+        const p = entries ? m._malloc(Math.max(1, n) * 8) : 0;
+        if (entries && !p) throw new Error('out of memory');
         try {
-            new Uint32Array(m.HEAPU8.buffer, p, n).set(entries);
-            new Uint32Array(m.HEAPU8.buffer, p + n * 4, n).set(from);
+            if (entries) {
+                new Uint32Array(m.HEAPU8.buffer, p, n).set(entries);
+                new Uint32Array(m.HEAPU8.buffer, p + n * 4, n).set(from);
+            }
             const at = m._qvr_group(this.session, codePage, p, p + n * 4, n);
             const w = new Uint32Array(m.HEAPU8.buffer, at, m._qvr_grouped_size(this.session)).slice();
             let k = 0;
@@ -148,7 +151,7 @@ export class Archive {
             }
             return { files, folders };
         } finally {
-            m._free(p);
+            if (p) m._free(p);
         }
     }
 

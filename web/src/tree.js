@@ -24,7 +24,8 @@ function nextComponent(name, from) {
 
 export class Folder {
     // `entries` are the indexes of the files here and below, ascending, and
-    // `from` where the rest of each one's name begins (in bytes); `source`
+    // `from` where the rest of each one's name begins (in bytes), or both
+    // null for every entry from its first byte (the top); `source`
     // sorts them into files and subfolders (archive/'s rule, in the core)
     // and decodes folder names.
     constructor(name, parent, entries, from, source) {
@@ -35,14 +36,14 @@ export class Folder {
         this.source = source;
         this.sorted = null;
     }
-    get total() { return this.entries.length; }
+    get total() { return this.entries ? this.entries.length : this.count; }
     get path() {
         const p = [];
         for (let f = this; f.parent; f = f.parent) p.unshift(f.name);
         return p;
     }
     // Every file here and below, in directory order.
-    allFiles() { return Array.from(this.entries); }
+    allFiles() { return this.entries ? Array.from(this.entries) : Array.from({ length: this.count }, (_, i) => i); }
 
     sort() {
         if (this.sorted) return this.sorted;
@@ -67,9 +68,9 @@ export class Folder {
 }
 
 export function buildTree(count, source) {
-    const all = new Uint32Array(count);
-    for (let i = 0; i < count; ++i) all[i] = i;
-    return new Folder('', null, all, new Uint32Array(count), source);
+    const root = new Folder('', null, null, null, source);
+    root.count = count;
+    return root;
 }
 
 // The folders and file name a name stands for, without empty and "."

@@ -1,5 +1,7 @@
 // create, list, test and extract give back folder trees byte for byte, and
 // extraction reads every shape of archive the writer can make.
+#include <set>
+
 #include <nlohmann/json.hpp>
 
 #include "tool_test_support.h"
@@ -245,6 +247,41 @@ TEST_F(RoundTrip, SelectionMeansWhatItSays) {
             EXPECT_EQ(RunQvr({"list", "--encoding", encoding, "j.qvr", pattern}, dir).out,
                       "\xe8\xa1\xa8\xe7\xa4\xba.txt\n")
                 << encoding << " " << pattern;
+}
+
+// extract and delete choose what list chooses: an exact name before a
+// folder or pattern of the same text, whichever entry comes first.
+TEST_F(RoundTrip, ExtractAndDeleteChooseAsListDoes) {
+    const std::vector<std::string> names = {"sub\\x.txt", "a1.txt", "sub", "a[1].txt", "sub\\y.txt", "subway.txt"};
+    std::vector<WriterEntry> entries;
+    for (const auto& n : names) entries.push_back({B(n), B(n + ";")});
+    WriteFile(dir / "s.qvr", Archive(entries));
+    const std::vector<std::vector<std::string>> cases = {
+        {"sub"}, {"a[1].txt"}, {"a?.txt"}, {"sub/"}, {"-i", "SUB*"}, {"sub", "--exclude", "sub\\y.txt"}};
+    for (const auto& args : cases) {
+        auto with = [&](std::vector<std::string> head) {
+            head.insert(head.end(), args.begin(), args.end());
+            return RunQvr(head, dir);
+        };
+        const auto listed = with({"list", "s.qvr"});
+        ASSERT_EQ(listed.status, 0) << args.back() << ": " << listed.err;
+        std::string contents;
+        std::set<std::string> chosen;
+        for (std::size_t at = 0, end; (end = listed.out.find('\n', at)) != std::string::npos; at = end + 1) {
+            contents += listed.out.substr(at, end - at) + ";";
+            chosen.insert(listed.out.substr(at, end - at));
+        }
+        EXPECT_EQ(with({"extract", "-O", "s.qvr"}).out, contents) << args.back();
+        if (std::ranges::find(args, "--exclude") != args.end()) continue;  // delete takes no --exclude
+        std::filesystem::copy_file(dir / "s.qvr", dir / "d.qvr", std::filesystem::copy_options::overwrite_existing);
+        auto deleted = args;
+        deleted.insert(deleted.begin(), {"delete", "d.qvr"});
+        ASSERT_EQ(RunQvr(deleted, dir).status, 0) << args.back();
+        std::string left;
+        for (const auto& n : names)
+            if (!chosen.contains(n)) left += n + "\n";
+        EXPECT_EQ(RunQvr({"list", "d.qvr"}, dir).out, left) << args.back();
+    }
 }
 
 TEST_F(RoundTrip, ArchivesThroughPipes) {

@@ -34,11 +34,6 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_STRIP_FILES ON)
 
-# The browser viewer is one HTML file that the web preset's build makes; the
-# packages carry it when that build has run.
-set(QVR_VIEWER_HTML ${PROJECT_SOURCE_DIR}/build/web/web/qvr-viewer.html CACHE FILEPATH
-    "The browser viewer (made by the web preset) that the packages carry")
-
 if(WIN32)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT doc)
     set(CPACK_GENERATOR ZIP)

@@ -2,10 +2,11 @@
 # Builds the .deb from a build tree, installs it into this machine with
 # dpkg, uses what it installed (the tool, its manual page, its completion,
 # the library through find_package) and removes it again.
-#   debian_package_test.sh BUILD_DIR SOURCE_DIR WORK_DIR
-# Skips (77) where it would touch a qvr that is not its own.
+#   debian_package_test.sh BUILD_DIR SOURCE_DIR WORK_DIR [VIEWER_HTML]
+# Skips (77) where it would touch a qvr that is not its own. When the web
+# build has made the viewer, the package must carry it.
 set -euo pipefail
-build=$(realpath "$1") source=$(realpath "$2") work=$3
+build=$(realpath "$1") source=$(realpath "$2") work=$3 viewer=${4:-}
 
 if [ "$(id -u)" -ne 0 ]; then echo "needs root to install a package"; exit 77; fi
 if dpkg-query -W -f='${Status}' qvr 2>/dev/null | grep -q installed; then
@@ -34,6 +35,11 @@ page=$(man -w qvr)
 man -l "$page" 2>/dev/null | grep -q 'qvr delete' || { echo "the manual page lacks qvr delete"; exit 1; }
 [ -r /usr/share/bash-completion/completions/qvr ] || { echo "no bash completion installed"; exit 1; }
 [ -r /usr/share/doc/qvr/README.md ] || { echo "no README installed"; exit 1; }
+if [ -n "$viewer" ] && [ -f "$viewer" ]; then
+    cmp -s "$viewer" /usr/share/qvr/qvr-viewer.html || { echo "the package lacks the viewer it was built with"; exit 1; }
+else
+    echo "no viewer built (the web preset makes it); not looked for in the package"
+fi
 
 # The library, found where the package put it, with no prefix given.
 cmake -S "$source/examples/consumer" -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

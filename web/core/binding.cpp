@@ -16,8 +16,6 @@
 #include <cstring>
 #include <new>
 #include <optional>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "qvr/archive.h"
@@ -175,6 +173,48 @@ FirstComponent NextComponents(std::span<const std::uint8_t> name, const qvr::Lea
     return out;
 }
 
+// Folder names seen so far, by their bytes: open addressing over a
+// power-of-two table, for the one lookup every entry of a folder makes.
+class FolderTable {
+public:
+    // The number of the folder named `key`, or `fresh` after taking it as
+    // that number; `keyOf(n)` gives folder n's name.
+    template <typename KeyOf>
+    std::uint32_t Find(std::span<const std::uint8_t> key, std::uint32_t fresh, KeyOf keyOf) {
+        if ((fresh + 1) * 2 > slots_.size()) Grow(keyOf);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = Hash(key) & mask;; at = (at + 1) & mask) {
+            const std::uint32_t n = slots_[at];
+            if (n == 0) {
+                slots_[at] = fresh + 1;
+                return fresh;
+            }
+            const auto other = keyOf(n - 1);
+            if (other.size() == key.size() && std::equal(key.begin(), key.end(), other.begin())) return n - 1;
+        }
+    }
+
+private:
+    static std::size_t Hash(std::span<const std::uint8_t> key) noexcept {
+        std::uint32_t h = 2166136261u;  // FNV-1a
+        for (const std::uint8_t b : key) h = (h ^ b) * 16777619u;
+        return h;
+    }
+    template <typename KeyOf>
+    void Grow(KeyOf keyOf) {
+        std::vector<std::uint32_t> old(std::max<std::size_t>(64, slots_.size() * 2), 0);
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const std::uint32_t n : old) {
+            if (n == 0) continue;
+            std::size_t at = Hash(keyOf(n - 1)) & mask;
+            while (slots_[at] != 0) at = (at + 1) & mask;
+            slots_[at] = n;
+        }
+    }
+    std::vector<std::uint32_t> slots_;
+};
+
 }  // namespace
 
 extern "C" {
@@ -186,8 +226,8 @@ EMSCRIPTEN_KEEPALIVE Session* qvr_session(double fileSize) {
     return s;
 }
 
-// Room for the first `size` bytes of the archive, which the page fills; null
-// when memory is short. Valid until the next call.
+// Room for the first `size` bytes of the archive, which the page fills;
+// bytes already there stay. Null when memory is short. Valid until the next call.
 EMSCRIPTEN_KEEPALIVE std::uint8_t* qvr_prefix(Session* s, std::size_t size) {
     try {
         s->prefix.resize(size);
@@ -257,16 +297,20 @@ EMSCRIPTEN_KEEPALIVE double qvr_directory_size(const Session* s) { return static
 // their indexes and where the rest of each name begins.
 EMSCRIPTEN_KEEPALIVE const std::uint32_t* qvr_group(Session* s, std::uint32_t codePage, const std::uint32_t* entries,
                                                     const std::uint32_t* from, std::uint32_t count) {
-    struct Group {
-        std::uint32_t keyStart, keyLength;
-        std::vector<std::uint32_t> members, rest;
-    };
     const auto lead = qvr::LeadBytes::ForCodePage(codePage);
-    std::vector<std::uint32_t> files;
-    std::vector<Group> groups;
-    std::unordered_map<std::string_view, std::size_t> byKey;
     if (!entries) count = s->readable;
+    // First pass: each entry's folder (its number in `keys`, or Here), and
+    // where the rest of its name begins.
+    constexpr std::uint32_t Here = UINT32_MAX;
+    struct Key {
+        std::uint32_t start, length, members = 0;
+    };
+    std::vector<Key> keys;
+    std::vector<std::uint32_t> folderOf(count), restOf(count);
+    FolderTable table;
+    std::uint32_t files = 0;
     for (std::uint32_t k = 0; k < count; ++k) {
+        folderOf[k] = Here;
         const std::uint32_t i = entries ? entries[k] : k;
         if (i >= s->readable) continue;
         const std::uint32_t* row = &s->rows[std::size_t{i} * RowWords];
@@ -274,27 +318,45 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* qvr_group(Session* s, std::uint32_t co
         const std::size_t start = entries ? std::min<std::size_t>(from[k], name.size()) : 0;
         const auto next = NextComponents(name.subspan(start), lead);
         if (!next.more) {
-            files.push_back(i);
+            ++files;
             continue;
         }
-        const auto key = next.first;
-        const auto [at, fresh] = byKey.try_emplace(
-            std::string_view(reinterpret_cast<const char*>(key.data()), key.size()), groups.size());
-        if (fresh)
-            groups.push_back({static_cast<std::uint32_t>(key.data() - s->names.data()), static_cast<std::uint32_t>(key.size()), {}, {}});
-        groups[at->second].members.push_back(i);
-        groups[at->second].rest.push_back(static_cast<std::uint32_t>(key.data() + key.size() - name.data()));
+        const auto keyStart = static_cast<std::uint32_t>(next.first.data() - s->names.data());
+        const auto keyLength = static_cast<std::uint32_t>(next.first.size());
+        const std::uint32_t g = table.Find(next.first, static_cast<std::uint32_t>(keys.size()), [&](std::uint32_t at) {
+            const auto& key = keys[at];
+            return std::span<const std::uint8_t>(s->names).subspan(key.start, key.length);
+        });
+        if (g == keys.size()) keys.push_back({keyStart, keyLength});
+        ++keys[g].members;
+        folderOf[k] = g;
+        restOf[k] = static_cast<std::uint32_t>(next.first.data() + next.first.size() - name.data());
     }
+    // Second pass: everything in its place in the answer.
     auto& out = s->grouped;
-    out.clear();
-    out.push_back(static_cast<std::uint32_t>(files.size()));
-    out.insert(out.end(), files.begin(), files.end());
-    out.push_back(static_cast<std::uint32_t>(groups.size()));
-    for (const auto& g : groups) {
-        out.insert(out.end(), {g.keyStart, g.keyLength, static_cast<std::uint32_t>(g.members.size())});
-        out.insert(out.end(), g.members.begin(), g.members.end());
-        out.insert(out.end(), g.rest.begin(), g.rest.end());
+    out.assign(2 + files + keys.size() * 3 + 2 * std::size_t{count - files}, 0);
+    out[0] = files;
+    std::size_t fileAt = 1;
+    std::size_t at = 1 + files;
+    out[at++] = static_cast<std::uint32_t>(keys.size());
+    std::vector<std::size_t> memberAt(keys.size());
+    for (std::size_t g = 0; g < keys.size(); ++g) {
+        out[at] = keys[g].start, out[at + 1] = keys[g].length, out[at + 2] = keys[g].members;
+        memberAt[g] = at + 3;
+        at += 3 + 2 * std::size_t{keys[g].members};
     }
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint32_t i = entries ? entries[k] : k;
+        if (i >= s->readable) continue;
+        if (folderOf[k] == Here) {
+            out[fileAt++] = i;
+            continue;
+        }
+        const std::size_t m = memberAt[folderOf[k]]++;
+        out[m] = i;
+        out[m + keys[folderOf[k]].members] = restOf[k];
+    }
+    out.resize(at);
     return out.data();
 }
 EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_grouped_size(const Session* s) { return static_cast<std::uint32_t>(s->grouped.size()); }

@@ -12,11 +12,11 @@ export function core() {
     return corePromise;
 }
 
-// The first read: the header and, in the same round trip, the directory of
-// most archives (2 MiB hold some 80,000 entries of short names). Each read
-// of a file costs a fixed wait besides its bytes, so one larger read beats
-// a small one for the header and another for the directory.
-const FirstRead = 2 << 20;
+// The first read: the header, and the whole directory of an archive of a
+// few hundred entries. A read costs little besides its bytes, so a larger
+// archive's directory is better read once the core has said where it ends
+// than guessed at.
+const FirstRead = 16 << 10;
 // An opening that still misses bytes after this many reads is given up
 // (each read grows what is held, so only a file that changes gets here).
 const MaxOpeningReads = 8;
@@ -168,20 +168,22 @@ export async function openArchive(blob, fileName = blob.name ?? '') {
     if (!session) return { result: OpenResult.OutOfMemory };
     let result = OpenResult.Unreadable;
     try {
-        let prefix = await readSlice(blob, 0, Math.min(blob.size, FirstRead));
+        // The core keeps the bytes read so far; each read adds what it asked for.
+        let have = 0;
+        let end = Math.min(blob.size, FirstRead);
         for (let reads = 1; reads <= MaxOpeningReads; ++reads) {
-            const p = m._qvr_prefix(session, prefix.length);
-            if (!p) { result = OpenResult.OutOfMemory; break; }
-            m.HEAPU8.set(prefix, p);
+            const more = await readSlice(blob, have, end);
+            if (more.length === 0 && end > have) break;
+            const p = m._qvr_prefix(session, have + more.length);
+            if (!p && have + more.length > 0) {
+                result = OpenResult.OutOfMemory;
+                break;
+            }
+            m.HEAPU8.set(more, p + have);
+            have += more.length;
             result = m._qvr_open(session);
             if (result !== OpenResult.NeedsMoreBytes) break;
-            const end = m._qvr_wanted_end(session);
-            const more = await readSlice(blob, prefix.length, end);
-            if (more.length === 0) { result = OpenResult.Unreadable; break; }
-            const joined = new Uint8Array(prefix.length + more.length);
-            joined.set(prefix);
-            joined.set(more, prefix.length);
-            prefix = joined;
+            end = m._qvr_wanted_end(session);
         }
     } catch (e) {
         console.error(e);

@@ -7,8 +7,8 @@
 // opening that wants bytes the page has not read yet is run to the end on
 // zeros and reported as a miss with the end of everything it asked for, so
 // the page reads the rest in one slice and opens again; only an opening
-// that missed nothing counts. Most archives' directories lie inside the
-// first read, and are viewed there without a copy.
+// that missed nothing counts. A directory that ends short of the bytes
+// read (a small archive's, inside the first read) is viewed there, not copied.
 #include <emscripten/emscripten.h>
 
 #include <algorithm>

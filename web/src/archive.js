@@ -13,9 +13,9 @@ export function core() {
 }
 
 // The first read: the header, and the whole directory of an archive of a
-// few hundred entries. A read costs little besides its bytes, so a larger
-// archive's directory is better read once the core has said where it ends
-// than guessed at.
+// few hundred entries. Reading past the directory costs about what a second
+// read does, so a larger archive's directory is read exactly, once the core
+// has said where it ends.
 const FirstRead = 16 << 10;
 // An opening that still misses bytes after this many reads is given up
 // (each read grows what is held, so only a file that changes gets here).

@@ -49,10 +49,6 @@ NameRefusal CheckCharacters(Bytes name, const LeadBytes& lead) noexcept {
     return whole ? NameRefusal::None : NameRefusal::BrokenCharacter;
 }
 
-bool IsSkipped(Bytes component) noexcept {
-    return component.empty() || (component.size() == 1 && component[0] == '.');
-}
-
 std::uint8_t Upper(std::uint8_t b) noexcept { return (b >= 'a' && b <= 'z') ? static_cast<std::uint8_t>(b - 0x20) : b; }
 
 bool SameLetters(Bytes a, std::string_view b) noexcept {
@@ -144,7 +140,7 @@ NameRefusal CheckEntryName(std::span<const std::uint8_t> name, const LeadBytes& 
         start = at + 1;
         if (found != NameRefusal::None) return;
         if (separator && last) found = NameRefusal::FolderOnly;
-        else if (IsSkipped(component)) return;
+        else if (IsDroppedComponent(component)) return;
         else if (const auto r = CheckComponent(component); r != NameRefusal::None) found = r;
         else any = true;
     });
@@ -172,28 +168,31 @@ std::string_view Describe(NameRefusal refusal) noexcept {
     return "refused name";
 }
 
+std::size_t ComponentEnd(std::span<const std::uint8_t> name, std::size_t from, const LeadBytes& lead) noexcept {
+    std::size_t i = from;
+    while (i < name.size() && !IsSeparator(name[i])) i += lead.IsLead(name[i]) && i + 1 < name.size() ? std::size_t{2} : std::size_t{1};
+    return std::min(i, name.size());
+}
+
+bool IsDroppedComponent(std::span<const std::uint8_t> component) noexcept {
+    return component.empty() || (component.size() == 1 && component[0] == '.');
+}
+
 std::vector<std::span<const std::uint8_t>> SplitEntryName(std::span<const std::uint8_t> name,
                                                           const LeadBytes& lead) {
     std::vector<Bytes> parts;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < name.size();) {
-        if (lead.IsLead(name[i]) && i + 1 < name.size()) {
-            i += 2;
-        } else if (IsSeparator(name[i])) {
-            parts.push_back(name.subspan(start, i - start));
-            start = ++i;
-        } else {
-            ++i;
-        }
+    for (std::size_t start = 0;;) {
+        const std::size_t end = ComponentEnd(name, start, lead);
+        parts.push_back(name.subspan(start, end - start));
+        if (end == name.size()) return parts;
+        start = end + 1;
     }
-    parts.push_back(name.subspan(start));
-    return parts;
 }
 
 std::vector<std::span<const std::uint8_t>> PathComponents(std::span<const std::uint8_t> name,
                                                           const LeadBytes& lead) {
     auto parts = SplitEntryName(name, lead);
-    std::erase_if(parts, IsSkipped);
+    std::erase_if(parts, IsDroppedComponent);
     return parts;
 }
 

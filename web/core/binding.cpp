@@ -137,12 +137,11 @@ void Walk(Session& s) {
     }
 }
 
-// The first component of `name` and where the rest begins, cut as
-// qvr::PathComponents cuts (a separator only where a character starts: a
-// lead byte takes the byte after it along; empty and "." components
-// dropped), found without building the whole list: a folder of 65535
-// entries is sorted on every look into it. `first.data()` is null when no
-// component is left.
+// The first component of `name` (empty and "." ones dropped, cut by
+// qvr::ComponentEnd, the rule extraction places files by), and whether
+// another follows, found without building the whole list: a folder of
+// 65535 entries is sorted on every look into it. `first.data()` is null
+// when no component is left.
 struct FirstComponent {
     std::span<const std::uint8_t> first;
     bool more = false;  // another component follows
@@ -150,27 +149,21 @@ struct FirstComponent {
 
 FirstComponent NextComponents(std::span<const std::uint8_t> name, const qvr::LeadBytes& lead) noexcept {
     FirstComponent out;
-    std::size_t start = 0;
-    int found = 0;
-    for (std::size_t i = 0; i <= name.size();) {
-        const bool end = i == name.size();
-        if (!end && lead.IsLead(name[i]) && i + 1 < name.size()) {
-            i += 2;
-            continue;
-        }
-        if (end || name[i] == '/' || name[i] == '\\') {
-            const auto part = name.subspan(start, i - start);
-            const bool skipped = part.empty() || (part.size() == 1 && part[0] == '.');
-            if (!skipped && found++ == 0) out.first = part;
-            else if (!skipped) {
+    bool found = false;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = qvr::ComponentEnd(name, start, lead);
+        const auto part = name.subspan(start, end - start);
+        if (!qvr::IsDroppedComponent(part)) {
+            if (found) {
                 out.more = true;
                 return out;
             }
-            start = i + 1;
+            out.first = part;
+            found = true;
         }
-        ++i;
+        if (end == name.size()) return out;
+        start = end + 1;
     }
-    return out;
 }
 
 // Folder names seen so far, by their bytes: open addressing over a

@@ -52,7 +52,7 @@ cmp m2/readme.txt out/readme.txt || fail "an entry before the cut"
 
 # Replaced under the mount (a new file renamed over it), and rewritten in place.
 cp a.qvr r.qvr && cp a.qvr w.qvr
-"$qvr" mount "$work/r.qvr" "$work/m3" && "$qvr" mount "$work/w.qvr" "$work/m4" || fail "mount r.qvr, w.qvr"
+"$qvr" mount -q "$work/r.qvr" "$work/m3" 2>/dev/null && "$qvr" mount -q "$work/w.qvr" "$work/m4" 2>/dev/null || fail "mount r.qvr, w.qvr"
 cp a.qvr r.new && mv r.new r.qvr
 echo "not an archive" >w.qvr
 cat m3/readme.txt >/dev/null 2>cat3.err && fail "read from a replaced archive"

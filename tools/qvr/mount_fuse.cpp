@@ -199,9 +199,11 @@ public:
         // auto_unmount: a helper takes the mount away if this process dies
         // without unmounting, so not even a crash leaves a dead mount behind.
         const std::string options = "ro,default_permissions,auto_unmount,subtype=qvr,fsname=" + EscapeOption(source);
-        const char* argv[] = {"qvr", "-o", options.c_str()};
-        fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
-        se_ = fuse_session_new(&args, &ops, sizeof ops, &server);
+        fuse_args args = FUSE_ARGS_INIT(0, nullptr);
+        if (fuse_opt_add_arg(&args, "qvr") == 0 && fuse_opt_add_arg(&args, "-o") == 0 &&
+            fuse_opt_add_arg(&args, options.c_str()) == 0)
+            se_ = fuse_session_new(&args, &ops, sizeof ops, &server);
+        fuse_opt_free_args(&args);
         if (se_ && fuse_set_signal_handlers(se_) == 0) handlers_ = true;
     }
     ~Session() {

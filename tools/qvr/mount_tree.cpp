@@ -34,7 +34,12 @@ std::optional<NodeId> MountTree::Find(NodeId folder, std::string_view name) cons
 // sorts every folder's children once all are in.
 class MountTreeBuilder {
 public:
-    explicit MountTreeBuilder(MountTree& tree) : tree_(tree) {}
+    // Room for every entry and its name at once: growing the tables entry
+    // by entry would copy them over and over.
+    MountTreeBuilder(MountTree& tree, const OpenedArchive& opened) : tree_(tree) {
+        tree_.nodes_.reserve(std::size_t{opened.header.entryCount} + 1);
+        tree_.names_.reserve(opened.directory.size());
+    }
 
     // `parts`: the folders and file name the entry is placed under.
     void AddFile(std::span<const std::span<const std::uint8_t>> parts, const Entry& entry) {
@@ -100,7 +105,7 @@ private:
 
 BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec) {
     BuiltTree built;
-    MountTreeBuilder builder(built.tree);
+    MountTreeBuilder builder(built.tree, opened);
     Placer placer(codec);
     const std::uint32_t count = opened.header.entryCount;
     auto cursor = opened.Begin();

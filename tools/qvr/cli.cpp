@@ -120,7 +120,7 @@ std::string PlainParseError(const CLI::ParseError& e) {
 
 int Run(int argc, char** argv) {
     if (argc <= 1) {
-        fmt::print(stderr, "{}", R"(usage: qvr list|l [-l] [--json] ARCHIVE [NAME ...]
+        fmt::print(stderr, R"(usage: qvr list|l [-l] [--json] ARCHIVE [NAME ...]
        qvr extract|x ARCHIVE [NAME ...] [-C DIR] [-O]
        qvr create|c ARCHIVE [-C DIR] FILE|DIR ...
        qvr test|t ARCHIVE

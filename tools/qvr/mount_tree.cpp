@@ -52,19 +52,28 @@ public:
         tree_.fileBytes_ += entry.dataSize;
     }
 
+    // Children are grouped by folder in one counting pass, then each
+    // folder's are sorted by name (archives mostly list them sorted already).
     void Finish() {
         auto& nodes = tree_.nodes_;
         auto& children = tree_.children_;
+        for (NodeId id = 1; id < nodes.size(); ++id) ++nodes[nodes[id].parent].childCount;
+        std::uint32_t at = 0;
+        for (auto& node : nodes) {
+            node.firstChild = at;
+            at += node.childCount;
+            node.childCount = 0;
+        }
         children.resize(nodes.size() - 1);
-        for (NodeId id = 1; id < nodes.size(); ++id) children[id - 1] = id;
-        std::sort(children.begin(), children.end(), [this, &nodes](NodeId a, NodeId b) {
-            if (nodes[a].parent != nodes[b].parent) return nodes[a].parent < nodes[b].parent;
-            return tree_.Name(a) < tree_.Name(b);
-        });
-        for (std::uint32_t i = 0; i < children.size(); ++i) {
-            auto& parent = nodes[nodes[children[i]].parent];
-            if (parent.childCount++ == 0) parent.firstChild = i;
-            if (nodes[children[i]].folder) ++parent.subfolders;
+        for (NodeId id = 1; id < nodes.size(); ++id) {
+            auto& parent = nodes[nodes[id].parent];
+            children[parent.firstChild + parent.childCount++] = id;
+            if (nodes[id].folder) ++parent.subfolders;
+        }
+        const auto byName = [this](NodeId a, NodeId b) { return tree_.Name(a) < tree_.Name(b); };
+        for (const auto& node : nodes) {
+            const auto folder = std::span(children).subspan(node.firstChild, node.childCount);
+            if (!std::is_sorted(folder.begin(), folder.end(), byName)) std::sort(folder.begin(), folder.end(), byName);
         }
         tree_.names_.shrink_to_fit();
         tree_.nodes_.shrink_to_fit();
@@ -110,20 +119,23 @@ BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec) {
     const std::uint32_t count = opened.header.entryCount;
     auto cursor = opened.Begin();
     Entry entry;
+    std::optional<Bytes> converted;
     for (; built.walked < count && ReadNextEntry(cursor, entry); ++built.walked) {
-        // The name as extraction writes it: converted under an encoding, the
-        // stored bytes otherwise.
-        const auto text = codec.Converts() ? codec.ToUtf8(entry.NameBytes())
-                                           : std::optional<Bytes>(std::in_place, entry.NameBytes().begin(),
-                                                                  entry.NameBytes().end());
         auto leaveOut = [&](std::string reason) {
             built.leftOut.push_back({entry.index, NameForMessage(entry.NameBytes(), codec), std::move(reason)});
         };
-        if (!text) {
-            leaveOut(fmt::format("name is not valid {}", codec.Name()));
-            continue;
+        // The name as extraction writes it: converted under an encoding, the
+        // stored bytes otherwise.
+        std::span<const std::uint8_t> text = entry.NameBytes();
+        if (codec.Converts()) {
+            converted = codec.ToUtf8(text);
+            if (!converted) {
+                leaveOut(fmt::format("name is not valid {}", codec.Name()));
+                continue;
+            }
+            text = *converted;
         }
-        const auto place = placer.Add(entry.index, *text);
+        const auto place = placer.Add(entry.index, text);
         switch (place.outcome) {
         case Placing::Refused:
             leaveOut("refused: " + place.reason);
@@ -135,7 +147,7 @@ BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec) {
             leaveOut(place.reason);
             break;
         case Placing::Placed:
-            builder.AddFile(PathComponents(*text, codec.TextLead()), entry);
+            builder.AddFile(PathComponents(text, codec.TextLead()), entry);
             break;
         }
     }

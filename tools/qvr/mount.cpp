@@ -121,9 +121,15 @@ int Mount(const MountOptions& options) {
         return ExitBadUsage;
     }
     const fs::path mountPoint = fs::canonical(options.mountPoint, ec);
-    const fs::path archivePath = fs::absolute(options.archive, ec);
     if (ec) {
         reporter.Say(fmt::format("cannot find {}: {}", options.mountPoint.string(), ec.message()));
+        return ExitBadUsage;
+    }
+    // Absolute, not resolved: a link to the archive is followed afresh on
+    // every check, so pointing it elsewhere counts as a change.
+    const fs::path archivePath = fs::absolute(options.archive, ec);
+    if (ec) {
+        reporter.Say("cannot find: " + ec.message());
         return ExitBadUsage;
     }
     auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);

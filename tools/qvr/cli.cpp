@@ -132,8 +132,8 @@ int Run(int argc, char** argv) {
         return ExitBadUsage;
     }
     if (const auto unknown = UnknownCommand(argc, argv)) {
-        fmt::print(stderr, "qvr: unknown command '{}'; the commands are list, extract, create, test, add, delete{} (qvr --help)\n",
-                   *unknown, HaveMount ? ", rename, mount and unmount" : " and rename");
+        fmt::print(stderr, "qvr: unknown command '{}'; the commands are list, extract, create, test, add, delete and rename (qvr --help)\n",
+                   *unknown);
         return ExitBadUsage;
     }
     if (const auto word = CommandWord(argc, argv); !HaveMount && (word == "mount" || word == "unmount")) {

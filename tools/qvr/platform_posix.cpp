@@ -103,6 +103,10 @@ std::uint64_t CopyBytes(int src, std::uint64_t offset, std::uint64_t size, int t
         if (r == 0) return done;  // the source ends early
         done += static_cast<std::uint64_t>(r);
     }
+    // The buffer is made (and its megabyte touched) only when the kernel
+    // could not copy everything: one entry to standard output would
+    // otherwise spend more on it than on its bytes.
+    if (done == size) return done;
     auto& buffer = ThreadBuffer(CopyBuffer);
     std::size_t got = 0;
     while (done < size) {

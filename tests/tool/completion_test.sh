@@ -62,6 +62,7 @@ check ''                                            qvr rename data.qvr readme.t
 check '表.txt'                                      qvr extract --encoding CP932 jp.qvr ""
 check 'CP932 CP949'                                 qvr list --encoding CP9
 check 'tree/docs tree/readme.txt tree/sound'        qvr add data.qvr tree/
+check 'tree/docs tree/sound'                        qvr unmount tree/
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures completion(s) wrong"

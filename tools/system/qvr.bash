@@ -89,7 +89,7 @@ _qvr() {
     done
 
     if ((${#positional[@]} == 0)); then
-        _filedir  # the archive
+        if [[ $command == unmount ]]; then _filedir -d; else _filedir; fi  # the mount point, or the archive
         return
     fi
     case $command in

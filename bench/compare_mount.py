@@ -25,14 +25,13 @@ need root (or FUSE for users) and archivemount (scripts/setup --bench).
 Alone: bench/compare_mount.py [--build DIR] [--work DIR] [--runs N]
 """
 import argparse
-import importlib.machinery
-import importlib.util
 import os
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+import types
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 READ_ALL = "tar -cf - . | cat >/dev/null"
@@ -42,10 +41,11 @@ TAR_TO_DEV_NULL = "tar -cf /dev/null ."
 
 def _compare():
     """bench/compare as a module (it has no .py suffix), for its helpers."""
-    loader = importlib.machinery.SourceFileLoader("compare", os.path.join(ROOT, "bench", "compare"))
-    spec = importlib.util.spec_from_loader("compare", loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
+    path = os.path.join(ROOT, "bench", "compare")
+    module = types.ModuleType("compare")
+    module.__file__ = path
+    with open(path) as source:
+        exec(compile(source.read(), path, "exec"), module.__dict__)
     return module
 
 

@@ -10,8 +10,8 @@ _qvr_options() {
         /^[^ ]/ { on = 0 }
         on && /^  -/ {
             value = match($0, /^  -[^ ]+ [A-Z][A-Z:]+( |$)/) ? 1 : 0
-            n = split($1, spec, ",")
-            for (i = 1; i <= n; i++) print spec[i], value
+            n = split($1, forms, ",")
+            for (i = 1; i <= n; i++) print forms[i], value
         }'
 }
 

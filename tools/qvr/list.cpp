@@ -1,5 +1,6 @@
 // qvr list: names, a long table, or JSON, from one walk of the directory.
 #include <cstdio>
+#include <vector>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -68,10 +69,13 @@ int List(const ListOptions& options) {
         return converted;
     };
     Entry entry;
+    // Every name is offered before the first is chosen; the entries no
+    // argument can choose are not looked at again.
+    std::vector<bool> may(readable, true);
     if (selection.NeedsNames()) {
         auto cursor = opened.Begin();
         for (std::uint32_t i = 0; i < readable && ReadNextEntry(cursor, entry); ++i)
-            selection.Offer(selectionName(entry.NameBytes()));
+            may[i] = selection.MaySelect(entry.index, selectionName(entry.NameBytes()));
     }
 
     std::string out;
@@ -87,7 +91,7 @@ int List(const ListOptions& options) {
     for (std::uint32_t i = 0; i < readable; ++i) {
         ReadNextEntry(cursor, entry);
         const auto name = entry.NameBytes();
-        if (!selection.Selects(entry.index, selectionName(name))) continue;
+        if (!may[i] || !selection.Selects(entry.index, selectionName(name))) continue;
         totalBytes += entry.dataSize;
         bool convertFailed = false;
         if (options.json) {

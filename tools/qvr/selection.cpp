@@ -80,13 +80,6 @@ std::span<const std::uint8_t> Selection::Key(std::span<const std::uint8_t> name)
     return scratch_;
 }
 
-void Selection::Offer(std::span<const std::uint8_t> name) {
-    if (arguments_.empty()) return;
-    const auto key = Key(name);
-    for (auto& argument : arguments_)
-        if (std::ranges::equal(argument.key, key)) argument.exactSeen = true;
-}
-
 bool Selection::Hits(const Argument& argument, Kind kind, std::span<const std::uint8_t> key) const {
     switch (kind) {
     case Kind::Exact: return std::ranges::equal(key, argument.key);

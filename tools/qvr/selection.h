@@ -28,12 +28,10 @@ public:
 
     // Every entry's name must be offered here once, before the first call
     // of Selects, so that an argument equal to a name is known to be a name
-    // even if it looks like a pattern ("a[1].txt").
-    void Offer(std::span<const std::uint8_t> name);
-
-    // Offer, and whether some argument may select the name once every name
-    // has been offered (as an exact name, or else as a folder or pattern):
-    // a superset of what Selects will choose, found with one look at each name.
+    // even if it looks like a pattern ("a[1].txt"). Returns whether some
+    // argument may select the name once every name has been offered (as an
+    // exact name, or else as a folder or pattern): a superset of what
+    // Selects will choose, found with the same look at the name.
     bool OfferAndMayMatch(std::span<const std::uint8_t> name);
 
     bool Selects(std::span<const std::uint8_t> name);
@@ -68,10 +66,9 @@ private:
 class EntryFilter {
 public:
     EntryFilter(const SelectOptions& options, const NameCodec& codec);
-    // Every entry's name must be offered before the first Selects when
-    // this is true (Selection::Offer).
+    // Every entry's name must be offered (MaySelect) before the first
+    // Selects when this is true.
     bool NeedsNames() const noexcept { return !names_.All(); }
-    void Offer(std::span<const std::uint8_t> name) { names_.Offer(name); }
     // For one walk where names must be offered: offers the name and tells
     // whether the entry may be chosen once every name has been (by a name
     // or its index; --exclude is left to Selects). After the walk, Selects

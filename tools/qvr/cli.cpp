@@ -62,6 +62,14 @@ void AddFileList(CLI::App& command, CreateOptions& options) {
     command.add_flag("-v,--verbose", options.verbose, "Name each entry as it is packed");
 }
 
+void AddChangeOptions(CLI::App& command, ChangeOptions& change) {
+    command.add_flag("--no-wait", change.noWait,
+                     "Fail at once (exit status 1) when another qvr is changing the archive, instead of waiting");
+    command.add_flag("--break-links", change.breakLinks,
+                     "Change an archive that has other hard links: this name gets the changed archive, the "
+                     "other names keep the old one");
+}
+
 // What create and add pack: FILE and folder arguments, -C, -P, --exclude
 // and -T (an ARCHIVE argument comes before, with each command's own words).
 void AddInputs(CLI::App& command, CreateOptions& options) {
@@ -269,6 +277,7 @@ empty folder would fail, test fails too.)");
                        ->alias("a");
     addCmd->add_option("ARCHIVE", add.archive, "The archive to change (made if missing)");
     AddInputs(*addCmd, add);
+    AddChangeOptions(*addCmd, add.change);
     AddCommon(*addCmd, add.common);
     addCmd->footer(R"(Examples:
   qvr add data.qvr -C tree sound/new.wav   adds sound\new.wav, or replaces it
@@ -288,6 +297,7 @@ when complete; a damaged archive is not changed (exit status 2).)");
     AddSelection(*deleteCmd, del.select, "delete", "");
     AddIndices(*deleteCmd, del.select.indices, "delete");
     deleteCmd->add_flag("-v,--verbose", del.verbose, "Name each entry deleted");
+    AddChangeOptions(*deleteCmd, del.change);
     AddCommon(*deleteCmd, del.common);
     deleteCmd->footer(R"(Examples:
   qvr delete data.qvr readme.txt
@@ -305,6 +315,7 @@ the old one's place only when complete.)");
     renameCmd->add_option("ARCHIVE", rename.archive, "The archive to change");
     renameCmd->add_option("OLD", rename.from, "The entry's name (the first entry of that name)");
     renameCmd->add_option("NEW", rename.to, "Its new name; / and \\ separate folders");
+    AddChangeOptions(*renameCmd, rename.change);
     AddCommon(*renameCmd, rename.common);
     renameCmd->footer(R"(Examples:
   qvr rename data.qvr readme.txt doc/readme.txt

@@ -14,6 +14,12 @@ struct CommonOptions {
     std::string encoding;  // iconv name; empty: names pass through as bytes
 };
 
+// How a change (add, delete, rename) treats other writers and the archive file.
+struct ChangeOptions {
+    bool noWait = false;      // fail at once when another change holds the archive
+    bool breakLinks = false;  // replace an archive that has other hard links (they keep the old one)
+};
+
 // Which entries list, extract and delete work on (selection.h): those the
 // names or indices select (all when there are neither), less the excluded.
 struct SelectOptions {
@@ -59,6 +65,7 @@ struct CreateOptions {
     std::filesystem::path filesFrom;    // a list of inputs, one a line ("-": standard input)
     bool nullSeparated = false;         // the list's names end with NUL bytes, not lines
     bool verbose = false;               // name each entry packed
+    ChangeOptions change;               // add only
 };
 
 // Delete takes entries as extract selects them.
@@ -67,6 +74,7 @@ struct DeleteOptions {
     std::filesystem::path archive;
     SelectOptions select;
     bool verbose = false;  // name each entry deleted
+    ChangeOptions change;
 };
 
 struct RenameOptions {
@@ -74,6 +82,7 @@ struct RenameOptions {
     std::filesystem::path archive;
     std::string from;  // an entry's name
     std::string to;    // its new name, checked as create checks a name
+    ChangeOptions change;
 };
 
 struct TestOptions {

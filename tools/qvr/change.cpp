@@ -67,12 +67,12 @@ AddPlan PlanAdd(const LoadedArchive& old, const std::vector<Input>& inputs, cons
         if (it == inputAt.end() || placed[it->second]) continue;
         const Input& in = inputs[it->second];
         plan.replaced.push_back(fmt::format("entry {} '{}'", e, NameForMessage(plan.entries[e].name, codec)));
-        plan.entries[e] = {in.name, in.size, std::nullopt, in.source};
+        plan.entries[e] = {in.name, in.size, std::nullopt, in.source, in.identity};
         plan.fresh[e] = placed[it->second] = true;
     }
     for (std::size_t i = 0; i < inputs.size(); ++i)
         if (!placed[i]) {
-            plan.entries.push_back({inputs[i].name, inputs[i].size, std::nullopt, inputs[i].source});
+            plan.entries.push_back({inputs[i].name, inputs[i].size, std::nullopt, inputs[i].source, inputs[i].identity});
             plan.fresh.push_back(true);
         }
     return plan;
@@ -85,26 +85,28 @@ int Add(const CreateOptions& given) {
     CreateOptions options = given;
     std::optional<NameCodec> codec;
     if (const auto status = PrepareInputs(options, reporter, codec)) return *status;
-    std::error_code ec;
-    if (!IsStandardStream(options.archive) && !fs::exists(options.archive, ec) && !ec) {
+    // A missing archive is made; one that appears meanwhile (another add
+    // made it first) is changed like any other.
+    if (!IsStandardStream(options.archive)) {
         CreateOptions create = options;
         create.overwrite = false;
-        return Create(create);
+        if (const auto made = CreateForAdd(create)) return *made;
     }
     int status = ExitBadUsage;
-    auto old = LoadForChange(options.archive, options.common.encoding, reporter, status);
+    auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
     if (!old) return status;
     Gathered gathered;
     if (const auto failed = GatherInputs(options, *codec, reporter, old->file.Identity(), gathered)) return *failed;
+    PauseAtForTests("gathered");
 
     AddPlan plan = PlanAdd(*old, gathered.inputs, *codec);
     auto& entries = plan.entries;
     auto& fresh = plan.fresh;
     if (!ChecksPlacement(entries, fresh, *codec, reporter)) return ExitSomeFailed;
-    if (!ReplaceArchive(options.archive, *old, entries, reporter, options.verbose)) return ExitSomeFailed;
+    if (!ReplaceArchive(*old, entries, reporter, options.verbose, !options.noFollow)) return ExitSomeFailed;
     if (!options.common.quiet)
         for (const auto& what : plan.replaced) reporter.Say("replaced " + what);
-    return gathered.skippedLinks > 0 ? ExitSomeFailed : ExitSuccess;
+    return gathered.skippedLinks > 0 || reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
 }
 
 int Delete(const DeleteOptions& options) {
@@ -114,7 +116,7 @@ int Delete(const DeleteOptions& options) {
         return ExitBadUsage;
     }
     int status = ExitBadUsage;
-    auto old = LoadForChange(options.archive, options.common.encoding, reporter, status);
+    auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
     if (!old) return status;
     const NameCodec& codec = old->codec;
     EntryFilter selection(options.select, codec);
@@ -147,7 +149,7 @@ int Delete(const DeleteOptions& options) {
         reporter.Say("nothing deleted");
         return ExitSomeFailed;
     }
-    if (!ReplaceArchive(options.archive, *old, entries, reporter)) return ExitSomeFailed;
+    if (!ReplaceArchive(*old, entries, reporter)) return ExitSomeFailed;
     if (options.verbose)
         for (const auto& name : deleted) Echo(name, false);
     if (!options.common.quiet && StderrIsTerminal())
@@ -158,7 +160,7 @@ int Delete(const DeleteOptions& options) {
 int Rename(const RenameOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));
     int status = ExitBadUsage;
-    auto old = LoadForChange(options.archive, options.common.encoding, reporter, status);
+    auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
     if (!old) return status;
     const NameCodec& codec = old->codec;
 
@@ -205,7 +207,7 @@ int Rename(const RenameOptions& options) {
     std::vector<bool> fresh(entries.size(), false);
     fresh[*renamed] = true;
     if (!ChecksPlacement(entries, fresh, codec, reporter)) return ExitSomeFailed;
-    return ReplaceArchive(options.archive, *old, entries, reporter) ? ExitSuccess : ExitSomeFailed;
+    return ReplaceArchive(*old, entries, reporter) ? ExitSuccess : ExitSomeFailed;
 }
 
 }  // namespace qvr::cli

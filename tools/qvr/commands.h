@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,9 @@ int Create(const CreateOptions& options);
 int Test(const TestOptions& options);
 // Add packs as create does (its --overwrite has no meaning here).
 int Add(const CreateOptions& options);
+// Create for add: nullopt, with nothing done or said, when the archive
+// exists (or appears meanwhile), so that add changes it instead.
+std::optional<int> CreateForAdd(const CreateOptions& options);
 int Delete(const DeleteOptions& options);
 int Rename(const RenameOptions& options);
 int Mount(const MountOptions& options);

@@ -60,14 +60,16 @@ void Reporter::EntryFailed(std::uint32_t index, const std::string& name, const s
 }
 
 std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, const std::string& encoding,
-                                         Reporter& reporter) {
+                                         Reporter& reporter, std::optional<InputFile> opened) {
     std::string error;
     auto codec = NameCodec::Make(encoding, error);
     if (!codec) {
         reporter.Say(error);
         return std::nullopt;
     }
-    auto file = path == "-" ? InputFile::SpoolStandardInput(error) : InputFile::Open(path, error);
+    auto file = opened       ? std::move(opened)
+                : path == "-" ? InputFile::SpoolStandardInput(error)
+                              : InputFile::Open(path, error);
     if (!file) {
         reporter.Say((path == "-" ? "cannot read standard input: " : "cannot open: ") + error);
         return std::nullopt;

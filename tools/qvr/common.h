@@ -63,8 +63,9 @@ struct LoadedArchive {
 // before any file is touched), then opens the archive ("-": standard input,
 // spooled first, since entries are read at their offsets); on failure says
 // why through `reporter` and gives nullopt.
+// `opened`: the archive's file, already open (a change opens it its own way).
 std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, const std::string& encoding,
-                                         Reporter& reporter);
+                                         Reporter& reporter, std::optional<InputFile> opened = std::nullopt);
 
 // An entry's name for messages: converted when an encoding is given, with
 // control bytes escaped.

@@ -85,7 +85,7 @@ std::optional<int> PrepareDestination(const CreateOptions& options, Reporter& re
 
 // Header and directory, then every file's data; false when it failed (said).
 bool WriteArchiveData(const std::vector<Input>& inputs, const ArchiveLayout& layout, Destination& destination,
-                      Progress& progress, Reporter& reporter, const NameCodec* echo) {
+                      Progress& progress, Reporter& reporter, const NameCodec* echo, bool followLinks) {
     std::string error;
     if (!WriteAll(destination.Handle(), layout.headAndDirectory, error)) {
         reporter.Failed("cannot write: " + error);
@@ -93,7 +93,7 @@ bool WriteArchiveData(const std::vector<Input>& inputs, const ArchiveLayout& lay
     }
     const bool stream = !destination.temp.has_value();
     for (const auto& in : inputs) {
-        if (!PackFile(in.source, in.size, destination.Handle(), stream, reporter)) return false;
+        if (!PackFile(in, followLinks, destination.Handle(), stream, reporter)) return false;
         if (echo) Echo(NameForMessage(in.name, *echo), stream);
         progress.Add(1, in.size);
         progress.Tick();
@@ -101,9 +101,11 @@ bool WriteArchiveData(const std::vector<Input>& inputs, const ArchiveLayout& lay
     return true;
 }
 
-}  // namespace
+// Create, or for add (`forAdd`) the same with nothing said when the archive
+// exists or appears meanwhile: ArchiveExists, and add changes it instead.
+constexpr int ArchiveExists = -1;
 
-int Create(const CreateOptions& given) {
+int CreateArchive(const CreateOptions& given, bool forAdd) {
     const auto started = std::chrono::steady_clock::now();
     Reporter reporter(ArchiveLabel(given.archive, "standard output"));
     CreateOptions options = given;
@@ -111,10 +113,15 @@ int Create(const CreateOptions& given) {
     if (const auto status = PrepareInputs(options, reporter, codec)) return *status;
     Destination destination;
     std::optional<Identity> self;
+    if (forAdd && !IsStandardStream(options.archive)) {
+        std::error_code ec;
+        if (std::filesystem::exists(options.archive, ec) || ec) return ArchiveExists;
+    }
     if (const auto status = PrepareDestination(options, reporter, destination, self)) return *status;
 
     Gathered gathered;
     if (const auto status = GatherInputs(options, *codec, reporter, self, gathered)) return *status;
+    PauseAtForTests("gathered");
     auto& inputs = gathered.inputs;
     if (!CheckLimits(inputs, reporter)) return ExitSomeFailed;
 
@@ -144,7 +151,7 @@ int Create(const CreateOptions& given) {
     Progress progress(!options.common.quiet && StderrIsTerminal(), inputs.size(), totalBytes);
     reporter.ClearLine(progress.Enabled());
     const bool written = WriteArchiveData(inputs, planned.layout, destination, progress, reporter,
-                                          options.verbose ? &*codec : nullptr);
+                                          options.verbose ? &*codec : nullptr, !options.noFollow);
     progress.Finish();
     if (!written) {
         // A file is removed with its temporary name; a stream has gone out.
@@ -152,19 +159,34 @@ int Create(const CreateOptions& given) {
         return ExitSomeFailed;
     }
     if (destination.temp) {
-        switch (destination.temp->Commit(destination.leaf, options.overwrite, error)) {
+        // Durable: an archive replaced by --overwrite must not be lost to a
+        // power cut, and a new one should be there once qvr has said so.
+        switch (destination.temp->Commit(destination.leaf, CommitRules{options.overwrite, true, std::nullopt},
+                                         error)) {
         case CommitStatus::Done:
             break;
         case CommitStatus::Exists:
+            if (forAdd) return ArchiveExists;
             reporter.Failed("appeared while packing; kept (--overwrite replaces it)");
             return ExitSomeFailed;
+        case CommitStatus::Changed:
         case CommitStatus::Failed:
             reporter.Failed("cannot put in place: " + error);
             return ExitSomeFailed;
         }
     }
     if (!options.common.quiet && StderrIsTerminal()) PrintSummary("packed", inputs.size(), totalBytes, started);
-    return gathered.skippedLinks > 0 ? ExitSomeFailed : ExitSuccess;
+    return gathered.skippedLinks > 0 || reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
+}
+
+}  // namespace
+
+int Create(const CreateOptions& options) { return CreateArchive(options, false); }
+
+std::optional<int> CreateForAdd(const CreateOptions& options) {
+    const int status = CreateArchive(options, true);
+    if (status == ArchiveExists) return std::nullopt;
+    return status;
 }
 
 }  // namespace qvr::cli

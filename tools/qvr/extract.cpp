@@ -135,6 +135,7 @@ void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
             reporter.EntryFailed(job.index, name(job), "a folder or other non-file of that name exists; skipped");
         }
         break;
+    case CommitStatus::Changed:
     case CommitStatus::Failed:
         reporter.EntryFailed(job.index, name(job), "cannot put in place: " + error);
         break;

@@ -140,7 +140,7 @@ private:
 
     void AddFile(const fs::path& file, const std::vector<fs::path>& prefix) {
         std::string error;
-        auto in = InputFile::Open(file, error);
+        auto in = InputFile::OpenToPack(file, !options_.noFollow, error);
         if (!in) {
             reporter_.Failed(fmt::format("{}: {}", file.string(), error));
             return;
@@ -222,23 +222,32 @@ std::optional<std::vector<fs::path>> ArgumentPrefix(const fs::path& argument, bo
 
 }  // namespace
 
-bool PackFile(const fs::path& source, std::uint64_t size, NativeHandle to, bool toIsStream, Reporter& reporter) {
+bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStream, Reporter& reporter) {
+    const auto& source = in.source;
     std::string error;
-    auto file = InputFile::Open(source, error);
+    auto file = InputFile::OpenToPack(source, followLinks, error);
     if (!file) {
         reporter.Failed(fmt::format("{}: {}", source.string(), error));
         return false;
     }
-    if (file->Size() != size) {
-        reporter.Failed(fmt::format("{}: changed size while being packed", source.string()));
+    if (file->Identity() != in.identity) {
+        reporter.Failed(fmt::format("{}: was replaced by another file after it was checked; not packed",
+                                    source.string()));
         return false;
     }
-    const std::uint64_t copied = CopyMasked(*file, 0, size, to, toIsStream, error);
-    if (copied != size) {
+    if (file->Size() < in.size) {
+        reporter.Failed(fmt::format("{}: shrank while being packed", source.string()));
+        return false;
+    }
+    const std::uint64_t copied = CopyMasked(*file, 0, in.size, to, toIsStream, error);
+    if (copied != in.size) {
         reporter.Failed(fmt::format("{}: {}", source.string(),
                                     error.empty() ? "shorter than its size said" : "cannot copy: " + error));
         return false;
     }
+    if (file->CurrentSize() != in.size)
+        reporter.Failed(fmt::format("{} changed as it was read; its first {} bytes were stored", source.string(),
+                                    in.size));
     return true;
 }
 

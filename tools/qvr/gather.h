@@ -52,10 +52,14 @@ struct Gathered {
 std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,
                                 std::optional<Identity> self, Gathered& out);
 
-// Appends the file's bytes, scrambled as stored, to `to`; false when the
-// file cannot be read whole or has changed size since it was gathered (said).
-bool PackFile(const std::filesystem::path& source, std::uint64_t size, NativeHandle to, bool toIsStream,
-              Reporter& reporter);
+// Appends the bytes of the file gathered as `in`, scrambled as stored, to
+// `to`. The file is opened again, and must be the one gathered (the same
+// device and inode: a file swapped for a link or another file is not
+// packed); false when it is not, cannot be read, or is now shorter than
+// gathered (said). A file that grew or changed size while it was read is
+// stored as its gathered size's first bytes, and said as a failure (the
+// command ends with exit status 1, as the archive is not what is on disk).
+bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStream, Reporter& reporter);
 
 // The key under which two stored names are one file where they are
 // extracted: Windows folds case.

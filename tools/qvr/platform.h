@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -54,6 +55,15 @@ private:
 class InputFile final : public ByteSource {
 public:
     static std::optional<InputFile> Open(const std::filesystem::path& path, std::string& error);
+    // A file to pack: never blocks (a FIFO put in a file's place cannot stop
+    // the run), and without `followLinks` a link as the last step is
+    // refused ("is a symbolic link").
+    static std::optional<InputFile> OpenToPack(const std::filesystem::path& path, bool followLinks,
+                                               std::string& error);
+    // Its size as the system says it now (a file being written grows).
+    std::optional<std::uint64_t> CurrentSize() const noexcept;
+    // Takes an open file (its size and identity read from it).
+    static std::optional<InputFile> Adopt(File file, std::string& error);
     // Standard input: used in place when it is a file, otherwise copied
     // into a temporary file that is gone when closed (entries are read at
     // their offsets, which a pipe cannot give). Refuses a terminal.
@@ -109,19 +119,39 @@ public:
     // The folder `relative` beneath this one, created as needed.
     std::optional<Folder> Descend(const std::filesystem::path& relative, std::string& error) const;
     NodeKind Probe(const std::filesystem::path& leaf) const;
+    // What the name leads to (not through a link): its identity, if any.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> IdentityOf(const std::filesystem::path& leaf) const;
     std::optional<TempOutput> CreateTemp(std::string& error) const;
     std::filesystem::path Path() const { return path_; }
 
 private:
     friend class TempOutput;
+    friend class ChangeTarget;
     std::shared_ptr<const File> handle_;  // POSIX: the open folder; Windows: unused
     std::filesystem::path path_;          // for messages, and on Windows for every operation
 };
 
-enum class CommitStatus { Done, Exists, Failed };
+// Done; Exists: the name was taken and not to be replaced; Changed: the
+// name no longer leads to the file that was to be replaced; Failed.
+enum class CommitStatus { Done, Exists, Changed, Failed };
 
-// A new file under a temporary name in a folder, renamed to its final name
-// only when complete; removed if it is never committed.
+using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
+
+// How a finished output takes its name.
+struct CommitRules {
+    bool overwrite = false;
+    // Written out to the disk before it takes the name, and the folder
+    // after, so that a power cut leaves the old file or the new one whole.
+    bool durable = false;
+    // The name must still lead (not through a link) to this file, the one
+    // being replaced; otherwise nothing is replaced and the status is Changed.
+    std::optional<FileIdentity> replaces;
+};
+
+// A new file in a folder that takes its final name only when complete.
+// Where the system can, it has no name at all until then (a kill leaves
+// nothing); elsewhere it is a private ".qvr-PID-N.part" file, removed if it
+// is never committed, and by a later run if its process is gone.
 class TempOutput {
 public:
     TempOutput(TempOutput&& other) noexcept;
@@ -133,20 +163,73 @@ public:
     NativeHandle Handle() const noexcept { return file_.Get(); }
     // Closes the file and renames it to `leaf`; with `overwrite` false an
     // existing file of that name is kept and the status is Exists.
-    CommitStatus Commit(const std::filesystem::path& leaf, bool overwrite, std::string& error);
-    // Gives the file the permission bits of `model` (POSIX; Windows has
-    // none to copy), so that a replaced archive stays as private as it was.
-    void TakePermissionsOf(const InputFile& model) noexcept;
+    CommitStatus Commit(const std::filesystem::path& leaf, bool overwrite, std::string& error) {
+        return Commit(leaf, CommitRules{overwrite, false, std::nullopt}, error);
+    }
+    CommitStatus Commit(const std::filesystem::path& leaf, const CommitRules& rules, std::string& error);
     void Discard() noexcept;
 
 private:
     friend class Folder;
+    friend class ChangeTarget;
     TempOutput(Folder folder, File file, std::string name, int slot) noexcept;
+    // Gives the anonymous file the name `name_` (registered for removal).
+    bool LinkTemporaryName(std::string& error);
     Folder folder_;
     File file_;
-    std::string name_;
+    std::string name_;  // empty while the file has no name
     int slot_ = -1;
     bool open_ = true;
+    std::optional<std::uint32_t> mode_;  // permission bits given when committed; default: as a new file
+};
+
+// The archive that add, delete or rename changes. Its name is resolved once
+// (a link to it stays a link; its target is what changes), its folder held
+// open and the file opened in it, never through another link. An exclusive
+// lock keeps other changes out until the new archive is in place, and the
+// name is checked again just before it is replaced, so a second writer, or
+// someone swapping the name for a link, can never make a change land on
+// another file or be lost.
+class ChangeTarget {
+public:
+    enum class Refusal {
+        Busy,         // another change holds it, and not waiting was asked for
+        HardLinks,    // other names lead to the same file
+        NotWritable,  // no write permission, read-only or immutable
+        NotAFile,     // a folder, a device, a link that leads nowhere
+        Failed,       // could not be opened
+    };
+    struct Opened;
+    // `onWait` is called once if another change holds the archive and this
+    // one waits for it.
+    static Opened Open(const std::filesystem::path& archive, bool wait, bool breakLinks,
+                       const std::function<void()>& onWait);
+    ChangeTarget(ChangeTarget&&) noexcept;
+    ~ChangeTarget();
+
+    // The archive as loaded, to be read (a second handle on the locked file).
+    std::optional<InputFile> Read(std::string& error) const;
+    // A private new file beside the archive for the changed archive.
+    std::optional<TempOutput> CreateReplacement(std::string& error) const;
+    // Gives `replacement` the archive's owner, group and permission bits.
+    // What could not be kept, said as a sentence; empty when all was.
+    std::string KeepOwnership(TempOutput& replacement) const;
+    // Puts `replacement` in the archive's place: durably, and only while the
+    // name still leads to the file that was loaded (otherwise Changed).
+    CommitStatus Replace(TempOutput& replacement, std::string& error);
+
+private:
+    ChangeTarget() = default;
+    std::optional<Folder> folder_;
+    std::filesystem::path leaf_;
+    File file_;  // locked until the change is in place or abandoned
+    FileIdentity identity_{};
+};
+
+struct ChangeTarget::Opened {
+    std::optional<ChangeTarget> target;
+    Refusal refusal = Refusal::Failed;
+    std::string error;  // why, when there is no target
 };
 
 // Removes temporary outputs still open when the process is interrupted (Ctrl-C, SIGTERM).
@@ -159,6 +242,13 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> NodeIdentity(const std::f
 // A command-line argument as UTF-8, to compare with names converted by
 // --encoding: Windows gives arguments in the ANSI code page.
 std::string ArgumentAsUtf8(const std::string& argument);
+
+// With QVR_STOP_AT=STEP in the environment, the process stops itself
+// (SIGSTOP) when it reaches STEP, so that a test can change the files around
+// it at exactly that point and then let it go on (POSIX; nothing elsewhere).
+// Steps: "loaded" (a change has its archive), "gathered" (create and add
+// have their inputs), "written" (the changed archive is complete).
+void PauseAtForTests(const char* step) noexcept;
 
 bool IsTerminal(NativeHandle h) noexcept;
 bool StderrIsTerminal() noexcept;

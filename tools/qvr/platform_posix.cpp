@@ -1,10 +1,13 @@
 // POSIX file operations: positioned reads, in-kernel copies, and folders
 // reached with O_NOFOLLOW so no symbolic link is ever written through.
 #include <fcntl.h>
+#include <dirent.h>
+#include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -12,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "names.h"
@@ -34,7 +38,8 @@ struct TempSlot {
     int folder = -1;
     char name[64] = {};
 };
-constexpr int SlotCount = 16;
+// Enough for every extraction thread and the main thread at once.
+constexpr int SlotCount = 128;
 std::array<TempSlot, SlotCount> tempSlots;
 
 int ClaimSlot(int folder, const std::string& name) {
@@ -148,6 +153,27 @@ std::optional<InputFile> InputFile::Open(const std::filesystem::path& path, std:
         error = LastSystemError();
         return std::nullopt;
     }
+    return Adopt(std::move(f), error);
+}
+
+std::optional<InputFile> InputFile::OpenToPack(const std::filesystem::path& path, bool followLinks,
+                                               std::string& error) {
+    File f(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW)));
+    if (!f.Valid()) {
+        error = errno == ELOOP && !followLinks ? std::string("is a symbolic link") : LastSystemError();
+        return std::nullopt;
+    }
+    fcntl(f.Get(), F_SETFL, fcntl(f.Get(), F_GETFL) & ~O_NONBLOCK);
+    return Adopt(std::move(f), error);
+}
+
+std::optional<std::uint64_t> InputFile::CurrentSize() const noexcept {
+    struct stat st {};
+    if (fstat(file_.Get(), &st) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<InputFile> InputFile::Adopt(File f, std::string& error) {
     struct stat st {};
     if (fstat(f.Get(), &st) != 0) {
         error = LastSystemError();
@@ -336,18 +362,110 @@ NodeKind Folder::Probe(const std::filesystem::path& leaf) const {
     return NodeKind::Other;
 }
 
-std::optional<TempOutput> Folder::CreateTemp(std::string& error) const {
+namespace {
+
+// The process's file-creation mask, read once before any thread starts:
+// asking for it means changing it for a moment.
+const mode_t processUmask = [] {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}();
+
+std::string TemporaryName() {
     static std::atomic<unsigned> counter{0};
     // Asked once: extracting many small files makes a name per file.
     static const long pid = static_cast<long>(getpid());
+    char name[64];
+    std::snprintf(name, sizeof name, ".qvr-%ld-%u.part", pid, counter.fetch_add(1));
+    return name;
+}
+
+// Gives an anonymous (O_TMPFILE) file a name in `dir`; fails with EEXIST
+// when the name is taken, never replacing it.
+bool LinkAnonymous(int fd, int dir, const char* name) {
+    // Only a process allowed to open any file by its descriptor may link an
+    // empty path; everyone may link through /proc.
+    if (linkat(fd, "", dir, name, AT_EMPTY_PATH) == 0) return true;
+    if (errno == EEXIST) return false;
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    return linkat(AT_FDCWD, proc, dir, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// ".qvr-PID-N.part": the PID, or 0 for any other name.
+long TemporaryOwner(const char* name) {
+    long pid = 0;
+    unsigned n = 0;
+    int end = 0;
+    if (std::sscanf(name, ".qvr-%ld-%u.part%n", &pid, &n, &end) != 2 || name[end] != '\0') return 0;
+    return pid;
+}
+
+// Where files cannot be made without a name, a run killed outright leaves
+// its ".qvr-PID-N.part" behind. A later run in the same folder removes those
+// whose process is gone and which no process holds locked (a live writer
+// always holds its own), so a process in another PID namespace is safe too.
+void RemoveStaleTemporaries(int dirFd) {
+    static std::mutex doneMutex;
+    static std::vector<FileIdentity> done;
+    struct stat st {};
+    if (fstat(dirFd, &st) != 0) return;
+    {
+        const std::lock_guard lock(doneMutex);
+        const FileIdentity id{st.st_dev, st.st_ino};
+        if (std::find(done.begin(), done.end(), id) != done.end()) return;
+        done.push_back(id);
+    }
+    const int scanFd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scanFd < 0) return;
+    DIR* dir = fdopendir(scanFd);
+    if (!dir) {
+        close(scanFd);
+        return;
+    }
+    while (const dirent* e = readdir(dir)) {
+        const long pid = TemporaryOwner(e->d_name);
+        if (pid <= 0 || pid == static_cast<long>(getpid())) continue;
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        File f(openat(dirFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!f.Valid() || fstat(f.Get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (flock(f.Get(), LOCK_EX | LOCK_NB) != 0) continue;
+        unlinkat(dirFd, e->d_name, 0);
+    }
+    closedir(dir);
+}
+
+}  // namespace
+
+std::optional<FileIdentity> Folder::IdentityOf(const std::filesystem::path& leaf) const {
+    struct stat st {};
+    if (fstatat(handle_->Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino};
+}
+
+std::optional<TempOutput> Folder::CreateTemp(std::string& error) const {
+    const int dir = handle_->Get();
+    // No name, so nobody else can open it and a kill leaves nothing. 0600
+    // until it is complete; the final bits are given as it takes its name.
+    File anonymous(openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (anonymous.Valid()) return TempOutput(*this, std::move(anonymous), std::string(), -1);
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+        error = "cannot create a file in " + path_.string() + ": " + LastSystemError();
+        return std::nullopt;
+    }
+    RemoveStaleTemporaries(dir);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, ".qvr-%ld-%u.part", pid, counter.fetch_add(1));
+        const std::string name = TemporaryName();
         // The name is registered for removal before the file exists, so a
         // signal between the two cannot leave it behind.
-        const int slot = ClaimSlot(handle_->Get(), name);
-        File f(openat(handle_->Get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (f.Valid()) return TempOutput(*this, std::move(f), name, slot);
+        const int slot = ClaimSlot(dir, name);
+        File f(openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (f.Valid()) {
+            // Held for its life: a later run removes only unlocked leftovers.
+            flock(f.Get(), LOCK_EX | LOCK_NB);
+            return TempOutput(*this, std::move(f), name, slot);
+        }
         const int openError = errno;
         FreeSlot(slot);
         errno = openError;
@@ -362,7 +480,7 @@ TempOutput::TempOutput(Folder folder, File file, std::string name, int slot) noe
 
 TempOutput::TempOutput(TempOutput&& other) noexcept
     : folder_(std::move(other.folder_)), file_(std::move(other.file_)), name_(std::move(other.name_)),
-      slot_(other.slot_), open_(other.open_) {
+      slot_(other.slot_), open_(other.open_), mode_(other.mode_) {
     other.open_ = false;
     other.slot_ = -1;
 }
@@ -373,44 +491,72 @@ void TempOutput::Discard() noexcept {
     if (!open_) return;
     open_ = false;
     file_ = File();
-    unlinkat(folder_.handle_->Get(), name_.c_str(), 0);
+    if (!name_.empty()) unlinkat(folder_.handle_->Get(), name_.c_str(), 0);
     FreeSlot(slot_);
     slot_ = -1;
 }
 
-void TempOutput::TakePermissionsOf(const InputFile& model) noexcept {
-    struct stat st {};
-    if (fstat(model.Handle(), &st) == 0) fchmod(file_.Get(), st.st_mode & 07777);
+bool TempOutput::LinkTemporaryName(std::string& error) {
+    const int dir = folder_.handle_->Get();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name_ = TemporaryName();
+        slot_ = ClaimSlot(dir, name_);
+        if (LinkAnonymous(file_.Get(), dir, name_.c_str())) return true;
+        const int why = errno;
+        FreeSlot(slot_);
+        slot_ = -1;
+        name_.clear();
+        errno = why;
+        if (why != EEXIST) break;
+    }
+    error = LastSystemError();
+    return false;
 }
 
-CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, bool overwrite, std::string& error) {
+CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, const CommitRules& rules, std::string& error) {
     const int dir = folder_.handle_->Get();
-    if (close(file_.Release()) != 0) {
-        error = LastSystemError();
+    auto failed = [&](CommitStatus status) {
+        error = status == CommitStatus::Changed ? std::string("the name leads to another file now") : LastSystemError();
         Discard();
-        return CommitStatus::Failed;
-    }
-    int r = 0;
-    if (overwrite) {
-        r = renameat(dir, name_.c_str(), dir, leaf.c_str());
+        return status;
+    };
+    const auto mode = mode_.value_or(0666 & ~processUmask);
+    if (fchmod(file_.Get(), static_cast<mode_t>(mode)) != 0) return failed(CommitStatus::Failed);
+    if (rules.durable && fsync(file_.Get()) != 0) return failed(CommitStatus::Failed);
+    if (name_.empty() && !rules.overwrite) {
+        // Linking refuses an existing name by itself, atomically.
+        if (!LinkAnonymous(file_.Get(), dir, leaf.c_str()))
+            return failed(errno == EEXIST ? CommitStatus::Exists : CommitStatus::Failed);
     } else {
-        // Atomic "rename unless the name exists"; where the file system lacks
-        // it, a hard link gives the same guarantee.
-        r = renameat2(dir, name_.c_str(), dir, leaf.c_str(), RENAME_NOREPLACE);
-        if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            r = linkat(dir, name_.c_str(), dir, leaf.c_str(), 0);
-            if (r == 0) unlinkat(dir, name_.c_str(), 0);
+        // Replacing takes a rename, which needs a name to rename from.
+        if (name_.empty() && !LinkTemporaryName(error)) {
+            Discard();
+            return CommitStatus::Failed;
         }
-    }
-    if (r != 0) {
-        const int why = errno;
-        error = LastSystemError();
-        Discard();
-        return why == EEXIST ? CommitStatus::Exists : CommitStatus::Failed;
+        if (rules.replaces && folder_.IdentityOf(leaf) != rules.replaces) return failed(CommitStatus::Changed);
+        int r = 0;
+        if (rules.overwrite) {
+            r = renameat(dir, name_.c_str(), dir, leaf.c_str());
+        } else {
+            // Atomic "rename unless the name exists"; where the file system
+            // lacks it, a hard link gives the same guarantee.
+            r = renameat2(dir, name_.c_str(), dir, leaf.c_str(), RENAME_NOREPLACE);
+            if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
+                r = linkat(dir, name_.c_str(), dir, leaf.c_str(), 0);
+                if (r == 0) unlinkat(dir, name_.c_str(), 0);
+            }
+        }
+        if (r != 0) return failed(errno == EEXIST ? CommitStatus::Exists : CommitStatus::Failed);
     }
     open_ = false;
     FreeSlot(slot_);
     slot_ = -1;
+    file_ = File();
+    // The new name itself must survive a power cut too.
+    if (rules.durable && fsync(dir) != 0) {
+        error = "written, but its folder could not be synced: " + LastSystemError();
+        return CommitStatus::Failed;
+    }
     return CommitStatus::Done;
 }
 
@@ -429,6 +575,11 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> NodeIdentity(const std::f
 NameCharacters SystemNameCharacters() { return NameCharacters{}; }
 
 std::string ArgumentAsUtf8(const std::string& argument) { return argument; }
+
+void PauseAtForTests(const char* step) noexcept {
+    static const char* const at = std::getenv("QVR_STOP_AT");
+    if (at && std::strcmp(at, step) == 0) raise(SIGSTOP);
+}
 
 bool IsTerminal(NativeHandle h) noexcept { return isatty(h) == 1; }
 bool StderrIsTerminal() noexcept { return isatty(STDERR_FILENO) == 1; }

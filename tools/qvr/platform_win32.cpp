@@ -23,7 +23,8 @@ struct TempSlot {
     std::atomic<int> state{0};  // 0 free, 1 filling, 2 live
     wchar_t path[1024] = {};
 };
-constexpr int SlotCount = 16;
+// Enough for every extraction thread and the main thread at once.
+constexpr int SlotCount = 128;
 std::array<TempSlot, SlotCount> tempSlots;
 
 int ClaimSlot(const std::filesystem::path& path) {
@@ -97,6 +98,33 @@ std::optional<InputFile> InputFile::Open(const std::filesystem::path& path, std:
         error = LastSystemError();
         return std::nullopt;
     }
+    return Adopt(std::move(f), error);
+}
+
+std::optional<InputFile> InputFile::OpenToPack(const std::filesystem::path& path, bool followLinks,
+                                               std::string& error) {
+    File f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       followLinks ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!f.Valid()) {
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!followLinks && GetFileInformationByHandle(f.Get(), &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        error = "is a symbolic link";
+        return std::nullopt;
+    }
+    return Adopt(std::move(f), error);
+}
+
+std::optional<std::uint64_t> InputFile::CurrentSize() const noexcept {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file_.Get(), &size)) return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::optional<InputFile> InputFile::Adopt(File f, std::string& error) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(f.Get(), &info)) {
         error = LastSystemError();
@@ -321,7 +349,7 @@ TempOutput::TempOutput(Folder folder, File file, std::string name, int slot) noe
 
 TempOutput::TempOutput(TempOutput&& other) noexcept
     : folder_(std::move(other.folder_)), file_(std::move(other.file_)), name_(std::move(other.name_)),
-      slot_(other.slot_), open_(other.open_) {
+      slot_(other.slot_), open_(other.open_), mode_(other.mode_) {
     other.open_ = false;
     other.slot_ = -1;
 }
@@ -337,9 +365,23 @@ void TempOutput::Discard() noexcept {
     slot_ = -1;
 }
 
-void TempOutput::TakePermissionsOf(const InputFile&) noexcept {}
+// Every temporary file has a name here; there is nothing to link.
+bool TempOutput::LinkTemporaryName(std::string&) { return true; }
 
-CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, bool overwrite, std::string& error) {
+std::optional<FileIdentity> Folder::IdentityOf(const std::filesystem::path& leaf) const {
+    File f(CreateFileW((path_ / leaf).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!f.Valid() || !GetFileInformationByHandle(f.Get(), &info)) return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, const CommitRules& rules, std::string& error) {
+    if (rules.durable && !FlushFileBuffers(file_.Get())) {
+        error = LastSystemError();
+        Discard();
+        return CommitStatus::Failed;
+    }
     if (!CloseHandle(file_.Release())) {
         error = LastSystemError();
         Discard();
@@ -347,7 +389,14 @@ CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, bool overwrit
     }
     const auto from = TempPath(folder_.path_, name_);
     const auto to = folder_.path_ / leaf;
-    if (!MoveFileExW(from.c_str(), to.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) {
+    if (rules.replaces && folder_.IdentityOf(leaf) != rules.replaces) {
+        error = "the name leads to another file now";
+        Discard();
+        return CommitStatus::Changed;
+    }
+    DWORD flags = rules.overwrite ? MOVEFILE_REPLACE_EXISTING : 0;
+    if (rules.durable) flags |= MOVEFILE_WRITE_THROUGH;
+    if (!MoveFileExW(from.c_str(), to.c_str(), flags)) {
         const DWORD why = GetLastError();
         error = LastSystemError();
         Discard();
@@ -396,6 +445,8 @@ std::string ArgumentAsUtf8(const std::string& argument) {
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, out.data(), length, nullptr, nullptr);
     return out;
 }
+
+void PauseAtForTests(const char*) noexcept {}
 
 bool IsTerminal(NativeHandle h) noexcept { return GetFileType(h) == FILE_TYPE_CHAR; }
 bool StderrIsTerminal() noexcept { return IsTerminal(GetStdHandle(STD_ERROR_HANDLE)); }

@@ -10,20 +10,40 @@ namespace qvr::cli {
 
 namespace fs = std::filesystem;
 
-std::optional<LoadedArchive> LoadForChange(const fs::path& archive, const std::string& encoding, Reporter& reporter,
-                                           int& status) {
+std::optional<ChangingArchive> LoadForChange(const fs::path& archive, const CommonOptions& common,
+                                             const ChangeOptions& change, Reporter& reporter, int& status) {
     status = ExitBadUsage;
     if (IsStandardStream(archive)) {
         reporter.Say("a change needs an archive file, not a stream");
         return std::nullopt;
     }
-    auto loaded = LoadArchive(archive, encoding, reporter);
+    auto opened = ChangeTarget::Open(archive, !change.noWait, change.breakLinks, [&] {
+        if (!common.quiet && StderrIsTerminal())
+            reporter.Say("another qvr is changing it; waiting for it to finish (--no-wait fails instead)");
+    });
+    if (!opened.target) {
+        // Refusals of what the archive is (not a file at all) are usage;
+        // the rest are a change that could not be made.
+        status = opened.refusal == ChangeTarget::Refusal::NotAFile ? ExitBadUsage : ExitSomeFailed;
+        reporter.Failed(opened.error);
+        return std::nullopt;
+    }
+    std::string error;
+    auto file = opened.target->Read(error);
+    if (!file) {
+        reporter.Say("cannot read: " + error);
+        return std::nullopt;
+    }
+    auto loaded = LoadArchive(archive, common.encoding, reporter, std::move(file));
     if (!loaded) return std::nullopt;
     const auto problems = StructureProblems(*loaded);
-    if (problems.empty()) return loaded;
-    for (const auto& problem : problems) reporter.Say("damaged: " + problem);
-    reporter.Say("a damaged archive is not changed (qvr test names what is wrong; extract what can be read)");
-    return std::nullopt;
+    if (!problems.empty()) {
+        for (const auto& problem : problems) reporter.Say("damaged: " + problem);
+        reporter.Say("a damaged archive is not changed (qvr test names what is wrong; extract what can be read)");
+        return std::nullopt;
+    }
+    PauseAtForTests("loaded");
+    return ChangingArchive(std::move(*loaded), std::move(*opened.target));
 }
 
 std::vector<NewEntry> KeptEntries(const LoadedArchive& old) {
@@ -45,7 +65,7 @@ namespace {
 // lay back to back in the old archive move as one copy, so an untouched run
 // of entries costs one call however many there are.
 bool WriteEntries(const LoadedArchive& old, const std::vector<NewEntry>& entries, const ArchiveLayout& layout,
-                  NativeHandle to, Reporter& reporter, bool echo) {
+                  NativeHandle to, Reporter& reporter, bool echo, bool followLinks) {
     std::string error;
     if (!WriteAll(to, layout.headAndDirectory, error)) {
         reporter.Failed("cannot write: " + error);
@@ -74,7 +94,9 @@ bool WriteEntries(const LoadedArchive& old, const std::vector<NewEntry>& entries
             runSize = entry.size;
             continue;
         }
-        if (!flush() || !PackFile(entry.source, entry.size, to, false, reporter)) return false;
+        if (!flush() || !PackFile({entry.source, entry.name, entry.size, entry.identity}, followLinks, to, false,
+                                  reporter))
+            return false;
         if (echo) Echo(NameForMessage(entry.name, old.codec), false);
     }
     return flush();
@@ -82,8 +104,8 @@ bool WriteEntries(const LoadedArchive& old, const std::vector<NewEntry>& entries
 
 }  // namespace
 
-bool ReplaceArchive(const fs::path& archive, LoadedArchive& old, const std::vector<NewEntry>& entries,
-                    Reporter& reporter, bool echo) {
+bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, Reporter& reporter, bool echo,
+                    bool followLinks) {
     std::vector<EntrySpec> specs;
     specs.reserve(entries.size());
     for (const auto& entry : entries) specs.push_back({entry.name, entry.size});
@@ -92,38 +114,33 @@ bool ReplaceArchive(const fs::path& archive, LoadedArchive& old, const std::vect
         reporter.Failed(planned.error + "; nothing written");
         return false;
     }
-    // The new archive goes beside the file itself, so that a link to it
-    // stays a link.
-    std::error_code ec;
-    const fs::path target = fs::is_symlink(archive, ec) ? fs::canonical(archive, ec) : archive;
-    if (ec) {
-        reporter.Failed("cannot follow the link: " + ec.message());
-        return false;
-    }
     std::string error;
-    const auto folder = Folder::OpenRoot(target.has_parent_path() ? target.parent_path() : fs::path("."), false, error);
-    if (!folder) {
-        reporter.Failed("cannot open its folder: " + error);
-        return false;
-    }
     InstallInterruptCleanup();
-    auto temp = folder->CreateTemp(error);
+    auto temp = old.target.CreateReplacement(error);
     if (!temp) {
-        reporter.Failed(error);
+        reporter.Failed(error + "; not changed");
         return false;
     }
-    temp->TakePermissionsOf(old.file);
-    const bool written = WriteEntries(old, entries, planned.layout, temp->Handle(), reporter, echo);
+    const std::string ownership = old.target.KeepOwnership(*temp);
+    const bool written = WriteEntries(old, entries, planned.layout, temp->Handle(), reporter, echo, followLinks);
     // Closed before the replacement: Windows replaces no file this process holds open.
     old.file = InputFile();
     if (!written) {
         reporter.Say("not changed");
         return false;
     }
-    if (temp->Commit(target.filename(), true, error) != CommitStatus::Done) {
+    PauseAtForTests("written");
+    switch (old.target.Replace(*temp, error)) {
+    case CommitStatus::Done:
+        break;
+    case CommitStatus::Changed:
+        reporter.Failed("changed while it was being changed; nothing written");
+        return false;
+    default:
         reporter.Failed("cannot put the changed archive in place: " + error + "; not changed");
         return false;
     }
+    if (!ownership.empty()) reporter.Say(ownership);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "commands.h"
 #include "common.h"
 
 namespace qvr::cli {
@@ -19,23 +20,36 @@ struct NewEntry {
     std::uint64_t size = 0;
     std::optional<std::uint32_t> kept;  // where its data lie in the old archive
     std::filesystem::path source;       // when not kept: the file it is packed from
+    FileIdentity identity{};            // ... as it was gathered
 };
 
-// Opens an archive file for a change. A stream, an unreadable archive or
-// a damaged one (each reason as test gives it) is refused with the exit
-// status in `status`; nothing is written.
-std::optional<LoadedArchive> LoadForChange(const std::filesystem::path& archive, const std::string& encoding,
-                                           Reporter& reporter, int& status);
+// An archive loaded for a change, with the hold on its file: locked
+// against other changes until it is replaced or given up.
+struct ChangingArchive : LoadedArchive {
+    ChangingArchive(LoadedArchive loaded, ChangeTarget held)
+        : LoadedArchive(std::move(loaded)), target(std::move(held)) {}
+    ChangeTarget target;
+};
+
+// Opens an archive file for a change, waiting for another change of it to
+// finish first (said once on a terminal) unless `change.noWait`. A stream,
+// an unreadable, read-only, busy or hard-linked archive or a damaged one
+// (each reason as test gives it) is refused with the exit status in
+// `status`; nothing is written.
+std::optional<ChangingArchive> LoadForChange(const std::filesystem::path& archive, const CommonOptions& common,
+                                             const ChangeOptions& change, Reporter& reporter, int& status);
 
 // Every entry of the old archive, in directory order, kept as it is.
 std::vector<NewEntry> KeptEntries(const LoadedArchive& old);
 
 // Writes `entries` in this order as the new archive and puts it in place of
-// `archive` (links followed). False when it failed (said, and the old
-// archive untouched); `old` is closed either way. With `echo`, each entry
-// packed from a file is named as it is written (-v).
-bool ReplaceArchive(const std::filesystem::path& archive, LoadedArchive& old, const std::vector<NewEntry>& entries,
-                    Reporter& reporter, bool echo = false);
+// the old one: private until complete, with the old archive's owner and
+// permissions, on disk before it takes the name, and only while the name
+// still leads to the archive that was loaded. False when it failed (said,
+// and the old archive untouched); `old` is closed either way. With `echo`,
+// each entry packed from a file is named as it is written (-v).
+bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, Reporter& reporter,
+                    bool echo = false, bool followLinks = true);
 
 // Where a name lands on extraction, as text to compare: converted when the
 // codec converts, separators made one, empty and "." parts dropped, and

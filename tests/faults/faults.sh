@@ -15,6 +15,10 @@
 #   signal_at_temp_creation  ... even when the signal comes the moment a
 #                        temporary file has been created (strace delivers it
 #                        exactly then)
+#   change_safety        a second user swapping the archive for a link, ten
+#                        changes at once, the sync order, owner and mode,
+#                        hard-linked and read-only archives, inputs swapped
+#                        or growing while they are read
 #
 # Usage: faults.sh QVR_BINARY CASE
 # Exit status: 0 passed, 1 failed, 77 skipped (what the case needs is missing).
@@ -307,6 +311,8 @@ case_killed_extraction() {
         [[ $status -eq $((128 + 9)) ]] || fail "extract killed at $data_call $when of $data_calls: status $status, not killed"
         check_final_names "$out" "$scratch/large" "extract killed at $data_call $when of $data_calls"
         note "killed at $data_call $when of $data_calls: $final_complete of $total files complete under final names, $final_others temporary files left"
+        checks=$((checks + 1))
+        [[ $final_others -eq 0 ]] || fail "extract killed at $data_call $when of $data_calls left $final_others temporary files"
         # Run again over what the killed run left: everything is there and
         # whole afterwards.
         "$qvr" extract -q --overwrite "$scratch/large.qvr" -C "$out" 2>"$scratch/stderr"
@@ -317,7 +323,7 @@ case_killed_extraction() {
             fail "extract run again after a kill: status $status, $final_complete of $total files complete; $(head -n 3 "$scratch/stderr")"
         rm -rf "$out"
     done
-    pass "$runs extractions killed part way; no incomplete file under a final name"
+    pass "$runs extractions killed part way; no incomplete file under a final name, no temporary file"
 
     # ... and killed by the system at an exact byte, inside a large file.
     for limit in 1048576 $((20 * 1048576)); do
@@ -356,7 +362,9 @@ case_killed_creation() {
         if [[ -e $dir/new.qvr ]] && ! cmp -s "$dir/new.qvr" "$scratch/reference.qvr"; then
             fail "create killed at $data_call $when of $data_calls: new.qvr exists but is incomplete ($(stat -c %s "$dir/new.qvr") of $size bytes)"
         fi
-        note "killed at $data_call $when of $data_calls: $(find "$dir" -type f | wc -l) temporary files left"
+        checks=$((checks + 1))
+        [[ -z $(find "$dir" -name '.qvr-*') ]] ||
+            fail "create killed at $data_call $when of $data_calls left: $(find "$dir" -name '.qvr-*' | tr '\n' ' ')"
 
         # Replacing an archive: killed part way, the old one stays whole.
         rm -rf "$dir"
@@ -366,6 +374,8 @@ case_killed_creation() {
         checks=$((checks + 1))
         if ! cmp -s "$dir/old.qvr" "$scratch/small.qvr" && ! cmp -s "$dir/old.qvr" "$scratch/reference.qvr"; then
             fail "create --overwrite killed at $data_call $when of $data_calls: old.qvr is neither the old archive nor the new one"
+        elif [[ $(ls -A "$dir") != old.qvr ]]; then
+            fail "create --overwrite killed at $data_call $when of $data_calls left: $(ls -A "$dir" | tr '\n' ' ')"
         fi
     done
     pass "$runs creations killed part way; no incomplete archive under its final name, the replaced one whole"
@@ -435,8 +445,9 @@ case_killed_change() {
                 fail "$command killed at $data_call $when of $data_calls: status $status, not killed"
             elif ! cmp -s "$dir/old.qvr" "$scratch/large.qvr" && ! cmp -s "$dir/old.qvr" "$scratch/changed.qvr"; then
                 fail "$command killed at $data_call $when of $data_calls: old.qvr is neither the old archive nor the changed one"
+            elif [[ $(ls -A "$dir") != old.qvr ]]; then
+                fail "$command killed at $data_call $when of $data_calls left: $(ls -A "$dir" | tr '\n' ' ')"
             fi
-            note "$command killed at $data_call $when of $data_calls: $(find "$dir" -type f | wc -l) files in its folder"
         done
         fresh_copy
         when=$(((data_calls + 1) / 2))
@@ -526,8 +537,9 @@ case_signal_at_temp_creation() {
         fi
         # Which openat creates it: the calls come in the same order every run.
         traced -f -qq -o "$scratch/trace" -e trace=openat "$qvr" "${args[@]}" 2>/dev/null
-        n=$(grep -v 'resumed>' "$scratch/trace" | grep -n 'openat(' | grep -m1 'O_CREAT' | cut -d: -f1)
-        [[ -n $n ]] || { fail "$what: no openat with O_CREAT seen; cannot aim the signal"; continue; }
+        # (nameless where the system allows it, else under a name of its own)
+        n=$(grep -v 'resumed>' "$scratch/trace" | grep -n 'openat(' | grep -m1 -E 'O_TMPFILE|O_CREAT' | cut -d: -f1)
+        [[ -n $n ]] || { fail "$what: no openat creating a file seen; cannot aim the signal"; continue; }
         rm -rf "$dir"
         mkdir -p "$dir"
         traced -f -qq -o /dev/null -e trace=openat -e inject=openat:signal=SIGTERM:when="$n" \
@@ -544,6 +556,247 @@ case_signal_at_temp_creation() {
     done
 }
 
+# What a change promises to other people's archives, one row each. The
+# moments between loading the archive and renaming the new one over it are
+# reached exactly: with QVR_STOP_AT=STEP the tool stops itself there, the
+# row changes the files around it, then lets it go on.
+need_user_drop() {
+    if [[ $(id -u) -ne 0 ]] || ! setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null; then
+        note "skipped: needs root and setpriv to act as a second user"
+        exit 77
+    fi
+}
+as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+
+# Waits until process $1 has stopped itself; false if it ended instead.
+wait_stopped() {
+    local state i
+    for i in $(seq 1 6000); do
+        state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 1
+        [[ $state == T ]] && return 0
+        [[ $state == Z ]] && return 1
+        sleep 0.05
+    done
+    return 1
+}
+
+# Starts the tool to stop at step $1 (the rest: its arguments), then runs
+# the command in $swap, then lets it go on. Sets $status and $message.
+run_swapped_at() {
+    local step=$1 pid
+    shift
+    QVR_STOP_AT=$step "$qvr" "$@" >/dev/null 2>"$scratch/stderr" &
+    pid=$!
+    if wait_stopped "$pid"; then
+        eval "$swap"
+        kill -CONT "$pid"
+    fi
+    wait "$pid"
+    status=$?
+    message=$(cat "$scratch/stderr")
+}
+
+expect_status() {
+    local what=$1 want=$2 says=${3:-}
+    checks=$((checks + 1))
+    if [[ $status -ne $want ]]; then
+        fail "$what: exit status $status, not $want: ${message:0:300}"
+    elif [[ -n $says ]] && ! grep -qE "$says" <<<"$message"; then
+        fail "$what: the message does not say /$says/: ${message:0:300}"
+    else
+        pass "$what"
+    fi
+}
+expect_same() {
+    checks=$((checks + 1))
+    cmp -s "$2" "$3" || fail "$1: $2 changed"
+}
+expect_only() {
+    local dir=$1 want=$2 what=$3
+    checks=$((checks + 1))
+    [[ $(ls -A "$dir" | tr '\n' ' ') == "$want " ]] || fail "$what: $dir holds $(ls -A "$dir" | tr '\n' ' ')"
+}
+
+row_link_swapped_in() {
+    # A second user owns the folder and swaps the archive for a link to a
+    # file of root's while root's change is under way.
+    local step home=$scratch/home
+    printf 'root secret\n' >"$scratch/secret"
+    chmod 600 "$scratch/secret"
+    cp "$scratch/secret" "$scratch/secret.orig"
+    for step in loaded gathered written; do
+        rm -rf "$home"
+        mkdir -p "$home"
+        cp "$scratch/small.qvr" "$home/a.qvr"
+        chown -R 65534:65534 "$home"
+        swap="as_nobody ln -sfn '$scratch/secret' '$home/a.qvr'"
+        run_swapped_at "$step" add -q "$home/a.qvr" -C "$scratch/small" readme.txt
+        expect_status "archive swapped for a link at '$step'" 1 "changed while it was being changed; nothing written"
+        expect_same "archive swapped for a link at '$step'" "$scratch/secret" "$scratch/secret.orig"
+        expect_only "$home" a.qvr "archive swapped for a link at '$step'"
+    done
+}
+
+row_ten_at_once() {
+    local dir=$scratch/ten i pids=() failed=0
+    rm -rf "$dir"
+    mkdir -p "$dir/in"
+    cp "$scratch/small.qvr" "$dir/a.qvr"
+    for i in $(seq 1 10); do make_file "$dir/in/f$i.txt" $((i * 1000)); done
+    for i in $(seq 1 10); do
+        "$qvr" add -q "$dir/a.qvr" -C "$dir/in" "f$i.txt" 2>"$scratch/stderr.$i" &
+        pids+=($!)
+    done
+    for i in "${pids[@]}"; do wait "$i" || failed=$((failed + 1)); done
+    status=$failed message=$(cat "$scratch"/stderr.*)
+    expect_status "ten adds at once all succeed" 0
+    checks=$((checks + 1))
+    local count
+    count=$("$qvr" list "$dir/a.qvr" | wc -l)
+    [[ $count -eq 13 ]] || fail "ten adds at once: $count entries, not 3 + 10"
+    "$qvr" test -q "$dir/a.qvr" || fail "ten adds at once: the archive is not sound"
+    expect_only "$dir" "a.qvr in" "ten adds at once"
+
+    # Another change holds it: --no-wait fails at once, nothing changed.
+    cp "$dir/a.qvr" "$dir/before.qvr"
+    flock -x "$dir/a.qvr" "$qvr" add --no-wait "$dir/a.qvr" -C "$scratch/small" readme.txt >/dev/null 2>"$scratch/stderr"
+    status=$? message=$(cat "$scratch/stderr")
+    expect_status "--no-wait while another change holds it" 1 "another qvr is changing it"
+    expect_same "--no-wait while another change holds it" "$dir/a.qvr" "$dir/before.qvr"
+    # Without it, the change waits for the holder and then is made.
+    mkfifo "$dir/go"
+    flock -x "$dir/a.qvr" cat "$dir/go" >/dev/null &
+    local holder=$!
+    "$qvr" add -q "$dir/a.qvr" -C "$dir/in" f1.txt 2>"$scratch/stderr" &
+    local waiter=$!
+    echo go >"$dir/go"
+    wait "$holder"
+    wait "$waiter"
+    status=$? message=$(cat "$scratch/stderr")
+    expect_status "a change waits for the one before it" 0
+}
+
+row_private_and_durable() {
+    local dir=$scratch/durable
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$scratch/small.qvr" "$dir/a.qvr"
+    chmod 600 "$dir/a.qvr"
+    traced -f -qq -o "$scratch/trace" -e trace=openat,fsync,linkat,renameat,renameat2,rename,fchmod \
+        "$qvr" add -q "$dir/a.qvr" -C "$scratch/small" readme.txt 2>"$scratch/stderr"
+    status=$? message=$(cat "$scratch/stderr")
+    expect_status "add under strace" 0
+    checks=$((checks + 1))
+    # Made without a name, readable by its owner alone; synced, renamed,
+    # then its folder synced.
+    grep -qE 'openat\(.*O_TMPFILE.*, 0600\)' "$scratch/trace" ||
+        fail "the new archive was not made nameless and 0600: $(grep O_TMPFILE "$scratch/trace" | head -n 1)"
+    local order
+    order=$(grep -oE '^[0-9]+ +(fsync|renameat2?|rename)\(' "$scratch/trace" | awk '{ print $2 }' | tr -d '(' | tr '\n' ' ')
+    [[ $order =~ ^fsync\ rename(at2?)?\ fsync\ $ ]] || fail "sync order around the rename: '$order'"
+    [[ $(stat -c %a "$dir/a.qvr") == 600 ]] || fail "a 0600 archive became $(stat -c %a "$dir/a.qvr")"
+}
+
+row_owner_kept() {
+    local dir=$scratch/owner
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$scratch/small.qvr" "$dir/a.qvr"
+    chown 65534:65534 "$dir/a.qvr"
+    chmod 640 "$dir/a.qvr"
+    "$qvr" add -q "$dir/a.qvr" -C "$scratch/small" readme.txt 2>"$scratch/stderr"
+    status=$? message=$(cat "$scratch/stderr")
+    expect_status "root changes nobody's archive" 0
+    checks=$((checks + 1))
+    [[ $(stat -c '%u:%g %a' "$dir/a.qvr") == "65534:65534 640" ]] ||
+        fail "root changed nobody's 0640 archive into $(stat -c '%u:%g %a' "$dir/a.qvr")"
+    # A user who cannot keep the group: set-id bits go, and that is said.
+    chown -R 65534:65534 "$dir"
+    chown 65534:0 "$dir/a.qvr"
+    chmod 6770 "$dir/a.qvr"
+    as_nobody "$qvr" add -q "$dir/a.qvr" -C "$scratch/small" readme.txt 2>"$scratch/stderr"
+    status=$? message=$(cat "$scratch/stderr")
+    expect_status "a group that cannot be kept" 0 "group could not be kept.*set-user-id and set-group-id bits were dropped"
+    checks=$((checks + 1))
+    [[ $(stat -c '%u:%g %a' "$dir/a.qvr") == "65534:65534 770" ]] ||
+        fail "a group that cannot be kept: $(stat -c '%u:%g %a' "$dir/a.qvr")"
+}
+
+row_refused_archives() {
+    local dir=$scratch/refused
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$scratch/small.qvr" "$dir/a.qvr"
+    ln "$dir/a.qvr" "$dir/b.qvr"
+    run_tool /dev/null add -q "$dir/a.qvr" -C "$scratch/small" readme.txt
+    expect_status "an archive with a second hard link" 1 "other names \(hard links\)"
+    expect_same "an archive with a second hard link" "$dir/a.qvr" "$scratch/small.qvr"
+    run_tool /dev/null delete -q --break-links "$dir/a.qvr" readme.txt
+    expect_status "--break-links" 0
+    expect_same "--break-links keeps the other name's archive" "$dir/b.qvr" "$scratch/small.qvr"
+    # Read-only to its own user, in that user's folder: refused, as zip does.
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$scratch/small.qvr" "$dir/a.qvr"
+    chown -R 65534:65534 "$dir"
+    chmod 444 "$dir/a.qvr"
+    as_nobody "$qvr" delete -q "$dir/a.qvr" readme.txt >/dev/null 2>"$scratch/stderr"
+    status=$? message=$(cat "$scratch/stderr")
+    expect_status "a read-only archive" 1 "may not be written"
+    expect_same "a read-only archive" "$dir/a.qvr" "$scratch/small.qvr"
+    expect_only "$dir" a.qvr "a read-only archive"
+}
+
+row_inputs_swapped() {
+    local dir=$scratch/inputs
+    rm -rf "$dir"
+    mkdir -p "$dir/in"
+    make_file "$dir/in/x.bin" 4096
+    head -c 4096 /dev/urandom >"$scratch/shadow"
+    chmod 600 "$scratch/shadow"
+    # -P: the input becomes a link to a file of the same size.
+    swap="ln -sfn '$scratch/shadow' '$dir/in/x.bin'"
+    run_swapped_at gathered create -q -P "$dir/new.qvr" -C "$dir/in" x.bin
+    expect_status "create -P, an input swapped for a link" 1 "symbolic link|replaced"
+    expect_only "$dir" in "create -P, an input swapped for a link"
+    # Links followed: the input becomes another file.
+    make_file "$dir/in/x.bin" 4096
+    swap="cp '$scratch/shadow' '$dir/other' && mv '$dir/other' '$dir/in/x.bin'"
+    run_swapped_at gathered create -q "$dir/new.qvr" -C "$dir/in" x.bin
+    expect_status "create, an input swapped for another file" 1 "replaced by another file"
+    expect_only "$dir" in "create, an input swapped for another file"
+    cp "$scratch/small.qvr" "$dir/a.qvr"
+    make_file "$dir/in/x.bin" 4096
+    swap="ln -sfn '$scratch/shadow' '$dir/in/x.bin'"
+    run_swapped_at gathered add -q -P "$dir/a.qvr" -C "$dir/in" x.bin
+    expect_status "add -P, an input swapped for a link" 1 "symbolic link|replaced"
+    expect_same "add -P, an input swapped for a link" "$dir/a.qvr" "$scratch/small.qvr"
+}
+
+row_growing_input() {
+    local dir=$scratch/grow
+    rm -rf "$dir"
+    mkdir -p "$dir/in"
+    make_file "$dir/in/g.bin" 100000
+    cp "$dir/in/g.bin" "$scratch/g.first"
+    swap="head -c 50000 /dev/zero >>'$dir/in/g.bin'"
+    run_swapped_at gathered create -q "$dir/new.qvr" -C "$dir/in" g.bin
+    expect_status "a file that grows as it is read" 1 "g.bin changed as it was read"
+    "$qvr" extract -q -O "$dir/new.qvr" g.bin >"$scratch/g.stored" 2>/dev/null
+    expect_same "a file that grows: its first size is stored" "$scratch/g.stored" "$scratch/g.first"
+}
+
+case_change_safety() {
+    need_strace
+    need_user_drop
+    make_small
+    local row
+    for row in link_swapped_in ten_at_once private_and_durable owner_kept refused_archives inputs_swapped \
+               growing_input; do
+        "row_$row"
+    done
+}
+
 [[ -x $qvr ]] || { echo "faults.sh: no tool at '$qvr'" >&2; exit 1; }
 case $case_name in
     full_device | read_only_folder) enter_namespace ;;
@@ -556,6 +809,7 @@ case $case_name in
     killed_change) case_killed_change ;;
     interrupted_cleanup) case_interrupted_cleanup ;;
     signal_at_temp_creation) case_signal_at_temp_creation ;;
+    change_safety) case_change_safety ;;
     *) echo "faults.sh: unknown case '$case_name'" >&2; exit 2 ;;
 esac
 

@@ -44,4 +44,19 @@ run extract a.qvr -C changed
 rm tree/sub/empty
 cp added.txt tree/
 diff -r tree changed
+
+# Archives a change refuses, nothing written: read-only, and one with a
+# second hard link (unless --break-links).
+cp a.qvr ro.qvr
+chmod 444 ro.qvr
+status=0
+run delete ro.qvr readme.txt 2>err.txt || status=$?
+[ "$status" -eq 1 ] && grep -q 'read-only' err.txt || { echo "read-only archive: status $status: $(cat err.txt)" >&2; exit 1; }
+cmp ro.qvr a.qvr
+ln a.qvr linked.qvr
+status=0
+run delete a.qvr readme.txt 2>err.txt || status=$?
+[ "$status" -eq 1 ] && grep -q 'hard links' err.txt || { echo "hard-linked archive: status $status: $(cat err.txt)" >&2; exit 1; }
+run delete --break-links a.qvr readme.txt
+cmp -s a.qvr linked.qvr && { echo "--break-links: the archive did not change" >&2; exit 1; }
 echo "qvr.exe smoke test passed"

@@ -75,13 +75,4 @@ const NameCodec& NameCodec::PassThrough() {
     return codec;
 }
 
-bool LooksLikeCp932(std::span<const std::uint8_t> stored) {
-    if (IsValidUtf8(stored)) return false;
-    static const auto cp932 = [] {
-        std::string error;
-        return NameCodec::Make("CP932", error);
-    }();
-    return cp932 && cp932->ToUtf8(stored).has_value();
-}
-
 }  // namespace qvr::cli

@@ -241,7 +241,7 @@ int Rename(const RenameOptions& options) {
     auto entries = KeptEntries(*old);
     const auto plan = PlanRenaming(entries, options.from, *to, codec);
     if (plan.empty()) {
-        reporter.Failed(fmt::format("no entry or folder named '{}'",
+        reporter.Failed(fmt::format("no entry named '{}' and no folder of that name",
                                     DisplayName(Bytes(options.from.begin(), options.from.end()), true)));
         return ExitSomeFailed;
     }

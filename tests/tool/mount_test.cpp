@@ -168,7 +168,9 @@ TEST_F(MountSourceTest, ServesTheOpenedFileUntilItsSizeOrTimeChanges) {
 
 // A folder that already shows something is refused before the archive is
 // even opened: a mount would hide its files or stack on another mount.
-TEST_F(Scratch, MountRefusesAFolderThatIsNotEmpty) {
+class MountPoint : public Scratch {};
+
+TEST_F(MountPoint, RefusedWhenNotEmpty) {
     WriteFile(dir / "a.qvr", Archive({{B("a"), B("alpha")}}));
     cli::MountOptions options;
     options.archive = dir / "a.qvr";

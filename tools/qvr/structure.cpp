@@ -33,7 +33,8 @@ std::string PastEndWarning(const LoadedArchive& loaded) {
     const std::uint32_t past = EntriesPastEnd(loaded);
     if (past == 0) return {};
     return fmt::format("damaged: {} of {} {} data that run past the end of the file (qvr test names {})", past,
-                       loaded.opened.header.entryCount, past == 1 ? "has" : "have", past == 1 ? "it" : "them");
+                       Count(loaded.opened.header.entryCount, "entry", "entries"), past == 1 ? "has" : "have",
+                       past == 1 ? "it" : "them");
 }
 
 std::vector<std::string> StructureProblems(const LoadedArchive& loaded) {

@@ -98,8 +98,6 @@ int Add(const CreateOptions& given) {
     // encoding its names were found in, so a file replaces the entry of its
     // name and a name the archive's encoding cannot hold is refused.
     const NameCodec& names = old->codec;
-    if (options.verbose && options.common.encoding.empty() && names.Converts())
-        reporter.Say(fmt::format("names stored as {}, as the archive's names read (--encoding overrides)", names.Name()));
     Gathered gathered;
     if (const auto failed = GatherInputs(options, names, reporter, old->file.Identity(), gathered)) return *failed;
 

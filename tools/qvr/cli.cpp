@@ -21,7 +21,8 @@ void AddCommon(CLI::App& command, CommonOptions& common) {
     command.add_option("--encoding", common.encoding,
                        "Encoding of stored names, such as CP932 (on Linux any iconv name; on Windows a code "
                        "page name such as SHIFT_JIS, GBK, BIG5, UTF-8, or its number). Names are converted to "
-                       "and from UTF-8; without it they pass through as bytes (Linux) or are read in the "
+                       "and from UTF-8. Without it the names choose: UTF-8 when every name is UTF-8, else "
+                       "CP932 when every name is CP932, else they pass through as bytes (Linux) or in the "
                        "system code page (Windows)");
 }
 
@@ -328,18 +329,22 @@ was. The rest keep their stored bytes and order; the changed archive takes
 the old one's place only when complete.)");
 
     RenameOptions rename;
-    auto* renameCmd = app.add_subcommand("rename", "Rename one entry of an archive");
+    auto* renameCmd = app.add_subcommand("rename", "Rename an entry, or a folder of entries, of an archive");
     renameCmd->add_option("ARCHIVE", rename.archive, "The archive to change");
-    renameCmd->add_option("OLD", rename.from, "The entry's name (the first entry of that name)");
+    renameCmd->add_option("OLD", rename.from,
+                          "The entry's name (the first entry of that name), or else a folder (every entry under it)");
     renameCmd->add_option("NEW", rename.to, "Its new name; / and \\ separate folders");
     AddChangeOptions(*renameCmd, rename.change);
     AddCommon(*renameCmd, rename.common);
     renameCmd->footer(R"(Examples:
   qvr rename data.qvr readme.txt doc/readme.txt
+  qvr rename data.qvr sound audio          sound\a.wav becomes audio\a.wav, and so on
 
-The new name is checked as create checks every name, and refused if an entry
-of that name exists or it would need a file as a folder. Nothing else
-changes: every entry keeps its place and its stored data.)");
+The new name is checked as create checks every name, stored in the archive's
+encoding, and refused if an entry of that name exists (in any case: Windows,
+where the archive is read, takes CASE.txt and case.txt for one file), if it is
+absolute, or if it would need a file as a folder. Nothing else changes: every
+entry keeps its place and its stored data.)");
 
 #ifdef QVR_HAVE_MOUNT
     MountOptions mount;

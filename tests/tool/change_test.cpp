@@ -97,6 +97,8 @@ TEST_F(Change, EachCommandChangesOnlyWhatItTouches) {
         {"rename a folder into a new one", {"sub/", "x/y"}, 0,
          {{"a.txt", a, 0}, {"x\\y\\b.bin", big}, {"dup.txt", one, 2}, {"dup.txt", two, 3}}},
         {"rename a folder onto a file", {"sub", "a.txt"}, 1, unchanged, "a.txt"},
+        {"rename with a separator at the end names only a folder", {"a.txt/", "b.txt"}, 1, unchanged,
+         "no entry named 'a.txt/'"},
         {"rename to an absolute name", {"a.txt", "/abs.txt"}, 1, unchanged, "not absolute"},
         {"rename onto a name that differs only in case", {"a.txt", "DUP.txt"}, 1, unchanged,
          "entry 2 'dup.txt' exists and 'DUP.txt' would be the same file on Windows"},

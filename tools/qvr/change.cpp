@@ -193,12 +193,16 @@ struct Renaming {
 };
 
 // The entry named OLD (the first of that name), or else the folder OLD:
-// every entry under it, each keeping what follows OLD in its name.
+// every entry under it, each keeping what follows OLD in its name. OLD
+// ending in a separator names only a folder.
 std::vector<Renaming> PlanRenaming(const std::vector<NewEntry>& entries, const std::string& from,
                                    const std::vector<fs::path>& to, const NameCodec& codec) {
     const auto fromArgument = ArgumentsFor({from}, codec).front();
-    const auto fromKey = LandingKeyOfText(Bytes(fromArgument.begin(), fromArgument.end()), codec);
-    for (std::size_t e = 0; e < entries.size(); ++e)
+    const Bytes fromText(fromArgument.begin(), fromArgument.end());
+    const auto fromKey = LandingKeyOfText(fromText, codec);
+    const auto fromParts = SplitEntryName(fromText, codec.TextLead());
+    const bool folderOnly = fromParts.size() > 1 && fromParts.back().empty();
+    for (std::size_t e = 0; e < entries.size() && !folderOnly; ++e)
         if (LandingKey(entries[e].name, codec) == fromKey) return {{e, to}};
     std::vector<Renaming> plan;
     if (fromKey.empty()) return plan;

@@ -15,21 +15,23 @@ constexpr const char* EraseLine = "\r                                           
 constexpr const char* EraseLine = "\r\x1b[K";
 #endif
 
-// Without --encoding the names decide: the guess (qvr/name_encoding.h) is
-// the viewer's too, so both read one archive the same way. It looks at
-// every name, not a sample: the names are in memory already, and one odd
-// name past a sample would be read wrongly by every command.
+// Without --encoding the names decide, by the rule in qvr/name_encoding.h,
+// which lives in the format library so that the viewer, which reads names
+// the same way, can share it. It looks at every name, not a sample: the
+// names are in memory already, and one odd name past a sample would be
+// read wrongly by every command.
 void ChooseEncoding(LoadedArchive& loaded, Reporter& reporter, Talk talk) {
     const auto guess = GuessNameEncoding(loaded.opened);
-    const std::string chosen(EncodingName(guess.Result()));
+    std::string chosen(EncodingName(guess.Result()));
     if (!chosen.empty()) {
         std::string error;
         if (auto codec = NameCodec::Make(chosen, error)) loaded.codec = std::move(*codec);
+        else chosen.clear();  // a converter without it: the bytes as they are
     }
     if (talk == Talk::Verbose)
-        reporter.Say(chosen.empty()
-                         ? "names read as they are stored (no one encoding fits them; --encoding chooses one)"
-                         : fmt::format("names read as {}, guessed from them (--encoding overrides)", chosen));
+        reporter.Say(chosen.empty() ? "names read as they are stored (plain ASCII, or neither all UTF-8 nor all "
+                                      "CP932; --encoding chooses)"
+                                    : fmt::format("names read as {}, guessed from them (--encoding overrides)", chosen));
     else if (chosen.empty() && guess.SomeLookLikeCp932() && talk == Talk::Normal)
         reporter.Say("some names look like CP932 and others do not; --encoding CP932 reads the first kind");
 }

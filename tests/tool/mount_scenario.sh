@@ -45,7 +45,8 @@ diff -r out m1 || fail "the mount differs from what extract writes"
 
 # Cut 1000 bytes into the last entry: its first bytes, then EIO, never zeros.
 head -c -1000 a.qvr >cut.qvr
-"$qvr" mount "$work/cut.qvr" "$work/m2" 2>/dev/null || fail "mount cut.qvr"
+"$qvr" mount "$work/cut.qvr" "$work/m2" 2>cut.err || fail "mount cut.qvr"
+grep -q "damaged: 1 of .* entries has data that run past the end of the file" cut.err || fail "no word of the cut: $(cat cut.err)"
 dd if=m2/zz/last.bin of=part bs=64k 2>dd.err && fail "read past the archive's end succeeded"
 eio dd.err "reading past the archive's end"
 [ "$(stat -c %s part)" = 199000 ] && cmp -s part <(head -c 199000 out/zz/last.bin) || fail "bytes before the cut"

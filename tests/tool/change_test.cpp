@@ -67,6 +67,7 @@ TEST_F(Change, EachCommandChangesOnlyWhatItTouches) {
     WriteFile(dir / "in" / "dup.txt", small);
     WriteFile(dir / "in" / "sub" / "b.bin", small);
     WriteFile(dir / "in2" / "sub", small);
+    WriteFile(dir / "in3" / "A.TXT", small);
     const Bytes old = Archive({{B("a.txt"), a}, {B("sub\\b.bin"), big}, {B("dup.txt"), one}, {B("dup.txt"), two}});
     const std::vector<Expected> unchanged{};
     const Case cases[] = {
@@ -91,6 +92,21 @@ TEST_F(Change, EachCommandChangesOnlyWhatItTouches) {
         {"rename onto a folder", {"a.txt", "sub"}, 1, unchanged, "'sub' and entry 1 'sub\\b.bin': one is a file where"},
         {"rename to a refused name", {"a.txt", "con.txt"}, 1, unchanged, "refused"},
         {"rename what is not there", {"nothere", "x"}, 1, unchanged, "no entry named 'nothere'"},
+        {"rename a folder", {"sub", "lib"}, 0,
+         {{"a.txt", a, 0}, {"lib\\b.bin", big}, {"dup.txt", one, 2}, {"dup.txt", two, 3}}},
+        {"rename a folder into a new one", {"sub/", "x/y"}, 0,
+         {{"a.txt", a, 0}, {"x\\y\\b.bin", big}, {"dup.txt", one, 2}, {"dup.txt", two, 3}}},
+        {"rename a folder onto a file", {"sub", "a.txt"}, 1, unchanged, "a.txt"},
+        {"rename with a separator at the end names only a folder", {"a.txt/", "b.txt"}, 1, unchanged,
+         "no entry named 'a.txt/'"},
+        {"rename to an absolute name", {"a.txt", "/abs.txt"}, 1, unchanged, "not absolute"},
+        {"rename onto a name that differs only in case", {"a.txt", "DUP.txt"}, 1, unchanged,
+         "entry 2 'dup.txt' exists and 'DUP.txt' would be the same file on Windows"},
+        {"rename to another case of its own name", {"a.txt", "A.txt"}, 0,
+         {{"A.txt", a}, {"sub\\b.bin", big, 1}, {"dup.txt", one, 2}, {"dup.txt", two, 3}}},
+        {"add replaces a name that differs only in case", {"-C", "in3", "A.TXT"}, 0,
+         {{"A.TXT", small}, {"sub\\b.bin", big, 1}, {"dup.txt", one, 2}, {"dup.txt", two, 3}},
+         "replaced entry 0 'a.txt'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -168,6 +184,17 @@ TEST_F(Change, RenameUnderAnEncoding) {
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(after[0].name, std::string("\x90\x56\\b.txt"));  // 新\b.txt
     EXPECT_EQ(after[0].content, Pattern(80, 1));
+}
+
+// Every reader of these archives runs on Windows, where names that differ
+// only in case are one file: create refuses to store both.
+TEST_F(Change, CreateRefusesNamesThatDifferOnlyInCase) {
+    WriteFile(dir / "in" / "Case.txt", B("upper"));
+    WriteFile(dir / "in" / "case.txt", B("lower"));
+    const auto run = RunQvr({"create", "c.qvr", "-C", "in", "."}, dir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("'Case.txt' and 'case.txt' differ only in case"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir / "c.qvr"));
 }
 
 }  // namespace

@@ -111,37 +111,11 @@ TEST(NameCodec, NamesThatWouldComeBackDifferentAreNotEncoded) {
     }
 }
 
-TEST(NameCodec, LossyTextForJsonAndTheCp932Hint) {
+TEST(NameCodec, LossyTextForJson) {
     const auto cp932 = Codec("CP932");
     EXPECT_EQ(cp932.LossyUtf8(B("bad\x81.txt")), "bad\xEF\xBF\xBD.txt");
     EXPECT_EQ(cp932.LossyUtf8(TrailByteName), TrailByteText);
     EXPECT_EQ(NameCodec::PassThrough().LossyUtf8(B("a\xFF\\\xE8\xA1\xA8")), "a\xEF\xBF\xBD\\\xE8\xA1\xA8");
-    EXPECT_TRUE(cli::LooksLikeCp932(TrailByteName));
-    EXPECT_FALSE(cli::LooksLikeCp932(B("表示\\ソ.txt")));  // UTF-8
-    EXPECT_FALSE(cli::LooksLikeCp932(B("plain.txt")));
-    EXPECT_FALSE(cli::LooksLikeCp932(B("\xFF\xFF")));
-}
-
-class CodecRun : public Scratch {};
-
-// Once per run, on standard error, only without --encoding and only for names that read as CP932.
-TEST_F(CodecRun, OneHintForCp932NamesReadAsBytes) {
-    const std::string hint = "names look like CP932; try --encoding CP932";
-    WriteFile(dir / "j.qvr", Archive({{TrailByteName, B("1")}, {B("\x94\x5C\x5C\x95\x5C"), B("2")}}));
-    WriteFile(dir / "u.qvr", Archive({{B("表示\\ソ.txt"), B("1")}, {B("\xFF\xFF"), B("2")}}));
-    const struct {
-        std::vector<std::string> args;
-        std::size_t hints;
-    } cases[] = {
-        {{"list", "j.qvr"}, 1}, {{"test", "j.qvr"}, 1}, {{"extract", "-O", "j.qvr"}, 1},
-        {{"list", "--encoding", "CP932", "j.qvr"}, 0}, {{"list", "u.qvr"}, 0},
-    };
-    for (const auto& c : cases) {
-        const auto r = RunQvr(c.args, dir);
-        std::size_t hints = 0;
-        for (auto at = r.err.find(hint); at != std::string::npos; at = r.err.find(hint, at + 1)) ++hints;
-        EXPECT_EQ(hints, c.hints) << c.args[0] << " " << c.args.back() << ": " << r.err;
-    }
 }
 
 }  // namespace

@@ -57,6 +57,7 @@ check "tree/docs tree/sound"                        qvr extract data.qvr -C tree
 check 'sound\\a.wav sound\\b\ c.wav'                qvr extract data.qvr sou
 check 'readme.txt'                                  qvr delete --index 3 data.qvr rea
 check 'docs\\read.me'                               qvr list -l data.qvr d
+check 'readme.txt'                                  qvr diff data.qvr -C tree rea
 check 'readme.txt'                                  qvr rename data.qvr r
 check ''                                            qvr rename data.qvr readme.txt r
 check '表.txt'                                      qvr extract --encoding CP932 jp.qvr ""

@@ -1,8 +1,9 @@
 #!/bin/bash
 # qvr mount end to end, as root over /dev/fuse: the mount shows what extract
-# writes; a cut archive gives its bytes and then EIO; a replaced or rewritten
-# archive gives EIO; a foreign file mounts nothing; unmount and Ctrl-C leave
-# nothing mounted. Exits 77 (skipped) without root or FUSE.
+# writes; a cut archive gives its bytes and then EIO; an archive replaced,
+# moved or chmod-ed keeps being served, one rewritten in place gives EIO; a
+# folder that is not empty or already a mount point is refused; a foreign
+# file mounts nothing; unmount and Ctrl-C leave nothing mounted. Exits 77 (skipped) without root or FUSE.
 #
 #   mount_scenario.sh QVR MOUNT_FIXTURE WORKDIR
 set -u
@@ -12,7 +13,7 @@ if [ "$(id -u)" != 0 ] || [ ! -c /dev/fuse ] || ! command -v findmnt >/dev/null;
     echo "SKIP: needs root, /dev/fuse and findmnt"
     exit 77
 fi
-rm -rf "$work" && mkdir -p "$work"/m{1,2,3,4} && cd "$work" || exit 1
+rm -rf "$work" && mkdir -p "$work"/m{1,2,3,4,5} && cd "$work" || exit 1
 
 # Sanitizer reports from the server, which has no terminal, land here.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}log_path=$work/sanitizer"
@@ -44,23 +45,37 @@ diff -r out m1 || fail "the mount differs from what extract writes"
 
 # Cut 1000 bytes into the last entry: its first bytes, then EIO, never zeros.
 head -c -1000 a.qvr >cut.qvr
-"$qvr" mount "$work/cut.qvr" "$work/m2" 2>/dev/null || fail "mount cut.qvr"
+"$qvr" mount "$work/cut.qvr" "$work/m2" 2>cut.err || fail "mount cut.qvr"
+grep -q "damaged: 1 of .* entries has data that run past the end of the file" cut.err || fail "no word of the cut: $(cat cut.err)"
 dd if=m2/zz/last.bin of=part bs=64k 2>dd.err && fail "read past the archive's end succeeded"
 eio dd.err "reading past the archive's end"
 [ "$(stat -c %s part)" = 199000 ] && cmp -s part <(head -c 199000 out/zz/last.bin) || fail "bytes before the cut"
 cmp m2/readme.txt out/readme.txt || fail "an entry before the cut"
 
-# Replaced under the mount (a new file renamed over it), and rewritten in place.
+# Replaced under the mount (a new file renamed over it, as a change writes),
+# chmod-ed, moved away and back: the file opened is served whole. Rewritten
+# in place: EIO.
 cp a.qvr r.qvr && cp a.qvr w.qvr
 "$qvr" mount -q "$work/r.qvr" "$work/m3" 2>/dev/null && "$qvr" mount -q "$work/w.qvr" "$work/m4" 2>/dev/null || fail "mount r.qvr, w.qvr"
-cp a.qvr r.new && mv r.new r.qvr
+echo "not an archive" >r.new && mv r.new r.qvr
+chmod 444 r.qvr && mv r.qvr r.away && mv r.away r.qvr
+cmp m3/zz/last.bin out/zz/last.bin || fail "a replaced archive is no longer served"
 echo "not an archive" >w.qvr
-cat m3/readme.txt >/dev/null 2>cat3.err && fail "read from a replaced archive"
-eio cat3.err "replaced archive"
 cat m4/readme.txt >/dev/null 2>cat4.err && fail "read from a rewritten archive"
 eio cat4.err "rewritten archive"
 
-for m in m1 m2 m3 m4; do
+# A folder that is a mount point already, or holds files, is refused;
+# --nonempty mounts over files, even the archive itself.
+"$qvr" mount -q "$work/a.qvr" "$work/m3" 2>refused.err
+[ $? = 1 ] && grep -q "already a mount point" refused.err || fail "mount over a mount: $(cat refused.err)"
+cp a.qvr m5/
+"$qvr" mount -q "$work/m5/a.qvr" "$work/m5" 2>refused.err
+[ $? = 1 ] && grep -q "not empty" refused.err || fail "mount over files: $(cat refused.err)"
+mounted m5 && fail "a refused folder was mounted"
+"$qvr" mount -q --nonempty "$work/m5/a.qvr" "$work/m5" 2>/dev/null || fail "mount --nonempty"
+cmp m5/readme.txt out/readme.txt || fail "a mount over its own archive"
+
+for m in m1 m2 m3 m4 m5; do
     "$qvr" unmount "$work/$m" || fail "unmount $m"
     mounted $m && fail "$m still mounted after unmount"
 done

@@ -1,5 +1,9 @@
 // The tree a mount shows and the bytes it serves, without mounting: what
 // goes where (as extraction places it), and where reads must fail.
+#include <functional>
+
+#include "commands.h"
+#include "common.h"
 #include "mount_source.h"
 #include "mount_tree.h"
 #include "tool_test_support.h"
@@ -76,7 +80,7 @@ protected:
         std::string error;
         auto file = cli::InputFile::Open(dir / "a.qvr", error);
         ASSERT_TRUE(file) << error;
-        source = MountSource::Take(std::move(*file), dir / "a.qvr", error);
+        source = MountSource::Take(std::move(*file), error);
         ASSERT_TRUE(source) << error;
     }
     const cli::MountNode& Node(const char* name) { return built.tree.Node(*built.tree.Find(MountTree::Root, name)); }
@@ -120,23 +124,59 @@ TEST_F(MountSourceTest, ArchiveEndingInsideAnEntryGivesItsBytesThenEio) {
     EXPECT_EQ(Read("whole", 0, 10, error), B("kept"));
 }
 
-TEST_F(MountSourceTest, ArchiveReplacedOrRewrittenGivesEio) {
+// The mount serves the file it opened while its bytes cannot have changed:
+// what people do to the path or the file's other attributes keeps it
+// serving; only a new size or modification time (a write) is EIO.
+TEST_F(MountSourceTest, ServesTheOpenedFileUntilItsSizeOrTimeChanges) {
     const auto image = Archive({{B("a"), B("alpha")}});
-    Load(image);
-    int error = -1;
-    EXPECT_EQ(Read("a", 0, 5, error), B("alpha"));
-    // The same bytes under a new inode: the path no longer leads to the mounted file.
-    WriteFile(dir / "new.qvr", image);
-    fs::rename(dir / "new.qvr", dir / "a.qvr");
-    EXPECT_TRUE(Read("a", 0, 5, error).empty());
-    EXPECT_EQ(error, EIO);
+    const auto other = Archive({{B("a"), B("omega")}});
+    const fs::path a = dir / "a.qvr";
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        bool serves;
+    } cases[] = {
+        {"chmod 444", [&] { fs::permissions(a, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read); }, true},
+        {"a hard link made", [&] { fs::create_hard_link(a, dir / "link.qvr"); }, true},
+        {"moved away and back", [&] { fs::rename(a, dir / "moved.qvr"); fs::rename(dir / "moved.qvr", a); }, true},
+        {"replaced by a new file renamed over it, as a change writes",
+         [&] { WriteFile(dir / "new.qvr", other); fs::rename(dir / "new.qvr", a); }, true},
+        {"removed", [&] { fs::remove(a); }, true},
+        {"modification time set back (touch -d)",
+         [&] { fs::last_write_time(a, fs::last_write_time(a) - std::chrono::hours(1)); }, false},
+        {"rewritten in place, longer", [&] { auto longer = image; longer.push_back(0); WriteFile(a, longer); }, false},
+        {"cut short in place", [&] { fs::resize_file(a, image.size() - 1); }, false},
+    };
+    for (const auto& c : cases) {
+        std::error_code ec;
+        fs::remove(dir / "link.qvr", ec);
+        if (fs::exists(a)) fs::permissions(a, fs::perms::owner_read | fs::perms::owner_write);
+        Load(image);
+        int error = -1;
+        ASSERT_EQ(Read("a", 0, 5, error), B("alpha")) << c.what;
+        c.change();
+        const auto after = Read("a", 0, 5, error);
+        if (c.serves) {
+            EXPECT_EQ(after, B("alpha")) << c.what;
+            EXPECT_EQ(error, 0) << c.what;
+        } else {
+            EXPECT_TRUE(after.empty()) << c.what;
+            EXPECT_EQ(error, EIO) << c.what;
+        }
+    }
+}
 
-    Load(image);
-    Bytes longer = image;
-    longer.push_back(0);
-    WriteFile(dir / "a.qvr", longer);  // in place: same inode
-    EXPECT_TRUE(Read("a", 0, 5, error).empty());
-    EXPECT_EQ(error, EIO);
+// A folder that already shows something is refused before the archive is
+// even opened: a mount would hide its files or stack on another mount.
+class MountPoint : public Scratch {};
+
+TEST_F(MountPoint, RefusedWhenNotEmpty) {
+    WriteFile(dir / "a.qvr", Archive({{B("a"), B("alpha")}}));
+    cli::MountOptions options;
+    options.archive = dir / "a.qvr";
+    options.mountPoint = dir;  // holds a.qvr itself
+    options.common.quiet = true;
+    EXPECT_EQ(cli::Mount(options), cli::ExitSomeFailed);
 }
 
 }  // namespace

@@ -95,14 +95,18 @@ int Add(const CreateOptions& given) {
     int status = ExitBadUsage;
     auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
     if (!old) return status;
+    // New names go in as the archive's names are: in --encoding, or in the
+    // encoding its names were found in, so a file replaces the entry of its
+    // name and a name the archive's encoding cannot hold is refused.
+    const NameCodec& names = old->codec;
     Gathered gathered;
-    if (const auto failed = GatherInputs(options, *codec, reporter, old->file.Identity(), gathered)) return *failed;
+    if (const auto failed = GatherInputs(options, names, reporter, old->file.Identity(), gathered)) return *failed;
     PauseAtForTests("gathered");
 
-    AddPlan plan = PlanAdd(*old, gathered.inputs, *codec);
+    AddPlan plan = PlanAdd(*old, gathered.inputs, names);
     auto& entries = plan.entries;
     auto& fresh = plan.fresh;
-    if (!ChecksPlacement(entries, fresh, *codec, reporter)) return ExitSomeFailed;
+    if (!ChecksPlacement(entries, fresh, names, reporter)) return ExitSomeFailed;
     if (!ReplaceArchive(*old, entries, reporter, options.verbose, !options.noFollow)) return ExitSomeFailed;
     if (!options.common.quiet)
         for (const auto& what : plan.replaced) reporter.Say("replaced " + what);
@@ -157,57 +161,131 @@ int Delete(const DeleteOptions& options) {
     return ExitSuccess;
 }
 
+namespace {
+
+// NEW as the parts of a path, as create would take a path of these parts.
+// The command line is in the system's characters: on Windows a 0x5C inside
+// a character is no separator. nullopt when it names no place in an
+// archive (said).
+std::optional<std::vector<fs::path>> NewNameParts(const std::string& to, Reporter& reporter) {
+    const auto system = SystemNameCharacters();
+    const Bytes bytes(to.begin(), to.end());
+    std::vector<fs::path> parts;
+    for (const auto component : SplitEntryName(bytes, system.utf8 ? LeadBytes{} : system.lead)) {
+        const std::string part(component.begin(), component.end());
+        if (part == "..") {
+            reporter.Failed(fmt::format("'{}': a name cannot climb out of the archive; nothing renamed", to));
+            return std::nullopt;
+        }
+        if (!part.empty() && part != ".") parts.emplace_back(part);
+    }
+    // Create drops a leading '/' with a warning; here the one name given is
+    // the whole request, so it is refused rather than changed.
+    if (!bytes.empty() && (bytes.front() == '/' || bytes.front() == '\\')) {
+        reporter.Failed(fmt::format("'{}': entry names are relative to the archive, not absolute; nothing renamed", to));
+        return std::nullopt;
+    }
+    return parts;
+}
+
+// One entry to rename and the parts of its new name.
+struct Renaming {
+    std::size_t entry;
+    std::vector<fs::path> parts;
+};
+
+// The entry named OLD (the first of that name), or else the folder OLD:
+// every entry under it, each keeping what follows OLD in its name. OLD
+// ending in a separator names only a folder.
+std::vector<Renaming> PlanRenaming(const std::vector<NewEntry>& entries, const std::string& from,
+                                   const std::vector<fs::path>& to, const NameCodec& codec) {
+    const auto fromArgument = ArgumentsFor({from}, codec).front();
+    const Bytes fromText(fromArgument.begin(), fromArgument.end());
+    const auto fromKey = LandingKeyOfText(fromText, codec);
+    const auto fromParts = SplitEntryName(fromText, codec.TextLead());
+    const bool folderOnly = fromParts.size() > 1 && fromParts.back().empty();
+    for (std::size_t e = 0; e < entries.size() && !folderOnly; ++e)
+        if (LandingKey(entries[e].name, codec) == fromKey) return {{e, to}};
+    std::vector<Renaming> plan;
+    if (fromKey.empty()) return plan;
+    const auto characters = CharactersOf(codec);
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        // The key is the normalised text with case folded, byte for byte,
+        // so what follows OLD in the key follows it in the text too.
+        const auto text = NormalisedName(TextOf(entries[e].name, codec), false, characters);
+        const auto key = LandingKeyOfText(text, codec);
+        if (key.size() <= fromKey.size() || !key.starts_with(fromKey) || key[fromKey.size()] != '\\') continue;
+        Renaming renaming{e, to};
+        const std::span<const std::uint8_t> rest = std::span(text).subspan(fromKey.size() + 1);
+        for (const auto part : PathComponents(rest, codec.TextLead()))
+            if (auto native = codec.NativeComponent(part)) renaming.parts.push_back(std::move(*native));
+            else return {};  // cannot happen for text the codec gave; nothing renamed rather than a wrong name
+        plan.push_back(std::move(renaming));
+    }
+    return plan;
+}
+
+std::string PartsForMessage(const std::vector<fs::path>& parts) {
+    fs::path joined;
+    for (const auto& part : parts) joined /= part;
+    return joined.generic_string();
+}
+
+}  // namespace
+
 int Rename(const RenameOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));
     int status = ExitBadUsage;
     auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
     if (!old) return status;
     const NameCodec& codec = old->codec;
-
-    // The new name as create would store a path of these parts.
-    // The command line is in the system's characters: on Windows a 0x5C
-    // inside a character is no separator.
-    std::vector<fs::path> parts;
-    const auto system = SystemNameCharacters();
-    const Bytes to(options.to.begin(), options.to.end());
-    for (const auto component : SplitEntryName(to, system.utf8 ? LeadBytes{} : system.lead)) {
-        const std::string part(component.begin(), component.end());
-        if (part == "..") {
-            reporter.Say(fmt::format("'{}': a name cannot climb out of the archive", options.to));
-            return ExitSomeFailed;
-        }
-        if (!part.empty() && part != ".") parts.emplace_back(part);
-    }
-    auto stored = StoredNameFor(parts, codec, options.common.encoding);
-    if (stored.bytes.empty() && stored.refusal.empty()) stored.refusal = "no name to store it under";
-    if (!stored.refusal.empty()) {
-        reporter.Failed(fmt::format("'{}': {}; nothing written", options.to, stored.refusal));
-        return ExitSomeFailed;
-    }
+    const auto to = NewNameParts(options.to, reporter);
+    if (!to) return ExitSomeFailed;
 
     auto entries = KeptEntries(*old);
-    const auto fromArgument = ArgumentsFor({options.from}, codec).front();
-    const auto fromKey = LandingKeyOfText(Bytes(fromArgument.begin(), fromArgument.end()), codec);
-    const auto toKey = LandingKey(stored.bytes, codec);
-    std::optional<std::size_t> renamed;
-    for (std::size_t e = 0; e < entries.size(); ++e) {
-        const auto key = LandingKey(entries[e].name, codec);
-        if (!renamed && key == fromKey) {
-            renamed = e;
-        } else if (key == toKey) {
-            reporter.Failed(fmt::format("entry {} '{}' exists; nothing renamed", e, NameForMessage(entries[e].name, codec)));
-            return ExitSomeFailed;
-        }
-    }
-    if (!renamed) {
-        reporter.Failed(fmt::format("no entry named '{}'", DisplayName(Bytes(options.from.begin(), options.from.end()), true)));
+    const auto plan = PlanRenaming(entries, options.from, *to, codec);
+    if (plan.empty()) {
+        reporter.Failed(fmt::format("no entry named '{}' and no folder of that name",
+                                    DisplayName(Bytes(options.from.begin(), options.from.end()), true)));
         return ExitSomeFailed;
     }
-    entries[*renamed].name = std::move(stored.bytes);
+    // Every new name as create would store it, in the archive's encoding.
+    std::vector<Bytes> names;
+    std::unordered_map<std::string, std::size_t> newKeys;
     std::vector<bool> fresh(entries.size(), false);
-    fresh[*renamed] = true;
+    for (const auto& renaming : plan) {
+        auto stored = StoredNameFor(renaming.parts, codec, options.common.encoding);
+        if (stored.bytes.empty() && stored.refusal.empty()) stored.refusal = "no name to store it under";
+        if (!stored.refusal.empty()) {
+            reporter.Failed(fmt::format("'{}': {}; nothing renamed", PartsForMessage(renaming.parts), stored.refusal));
+            return ExitSomeFailed;
+        }
+        newKeys.emplace(LandingKey(stored.bytes, codec), names.size());
+        names.push_back(std::move(stored.bytes));
+        fresh[renaming.entry] = true;
+    }
+    // No new name may land where an entry that stays does: on Windows, where
+    // every reader of these archives runs, names that differ only in case
+    // are one file.
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        if (fresh[e]) continue;
+        const auto it = newKeys.find(LandingKey(entries[e].name, codec));
+        if (it == newKeys.end()) continue;
+        const auto characters = CharactersOf(codec);
+        const bool sameName = NormalisedName(TextOf(entries[e].name, codec), false, characters) ==
+                              NormalisedName(TextOf(names[it->second], codec), false, characters);
+        reporter.Failed(fmt::format("entry {} '{}' exists{}; nothing renamed", e, NameForMessage(entries[e].name, codec),
+                                    sameName ? "" : fmt::format(" and '{}' would be the same file on Windows, which "
+                                                                 "ignores case",
+                                                                 NameForMessage(names[it->second], codec))));
+        return ExitSomeFailed;
+    }
+    for (std::size_t i = 0; i < plan.size(); ++i) entries[plan[i].entry].name = std::move(names[i]);
     if (!ChecksPlacement(entries, fresh, codec, reporter)) return ExitSomeFailed;
-    return ReplaceArchive(*old, entries, reporter) ? ExitSuccess : ExitSomeFailed;
+    if (!ReplaceArchive(*old, entries, reporter)) return ExitSomeFailed;
+    if (!options.common.quiet && StderrIsTerminal())
+        reporter.Say(fmt::format("renamed {}", Count(plan.size(), "entry", "entries")));
+    return ExitSuccess;
 }
 
 }  // namespace qvr::cli

@@ -11,7 +11,7 @@ namespace qvr::cli {
 
 int Test(const TestOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));
-    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet));
     if (!loaded) return ExitBadUsage;
     const NameCodec* codec = &loaded->codec;
     const auto& opened = loaded->opened;
@@ -29,7 +29,7 @@ int Test(const TestOptions& options) {
         const auto label = NameForMessage(entry.NameBytes(), *codec);
         const auto text = codec->ToUtf8(entry.NameBytes());
         if (!text) {
-            reporter.EntryFailed(entry.index, label, "name is not valid " + options.common.encoding);
+            reporter.EntryFailed(entry.index, label, "name is not valid " + codec->Name());
             continue;
         }
         // Judged as extraction places names, so that test fails wherever

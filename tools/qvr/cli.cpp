@@ -21,7 +21,8 @@ void AddCommon(CLI::App& command, CommonOptions& common) {
     command.add_option("--encoding", common.encoding,
                        "Encoding of stored names, such as CP932 (on Linux any iconv name; on Windows a code "
                        "page name such as SHIFT_JIS, GBK, BIG5, UTF-8, or its number). Names are converted to "
-                       "and from UTF-8; without it they pass through as bytes (Linux) or are read in the "
+                       "and from UTF-8. Without it the names choose: UTF-8 when every name is UTF-8, else "
+                       "CP932 when every name is CP932, else they pass through as bytes (Linux) or in the "
                        "system code page (Windows)");
 }
 
@@ -82,7 +83,7 @@ void AddInputs(CLI::App& command, CreateOptions& options) {
     AddFileList(command, options);
 }
 
-constexpr std::array<std::string_view, 15> Commands{"list", "l", "extract", "x", "create", "c", "test", "t",
+constexpr std::array<std::string_view, 16> Commands{"list", "l", "extract", "x", "create", "c", "test", "t", "diff",
                                                     "add", "a", "delete", "d", "rename", "mount", "unmount"};
 
 // Mounting needs FUSE, which only the Linux build has.
@@ -132,6 +133,7 @@ int Run(int argc, char** argv) {
        qvr extract|x ARCHIVE [NAME ...] [-C DIR] [-O]
        qvr create|c ARCHIVE [-C DIR] FILE|DIR ...
        qvr test|t ARCHIVE
+       qvr diff ARCHIVE [NAME ...] [-C DIR]
        qvr add|a ARCHIVE [-C DIR] FILE|DIR ...
        qvr delete|d ARCHIVE NAME ...
        qvr rename ARCHIVE OLD NEW
@@ -272,6 +274,22 @@ would be extracted: names accepted, none repeated, none both a file and a
 folder. Exit status 0 when the archive is sound; whenever extracting it into an
 empty folder would fail, test fails too.)");
 
+    DiffOptions diff;
+    auto* diffCmd = app.add_subcommand("diff", "Compare an archive's entries with the files on disk");
+    diffCmd->add_option("ARCHIVE", diff.archive, "The archive ('-': standard input)");
+    AddSelection(*diffCmd, diff.select, "compare", " (default: all)");
+    diffCmd->add_option("-C,--directory", diff.directory, "Where the files are (default: the current folder)");
+    AddCommon(*diffCmd, diff.common);
+    diffCmd->footer(R"(Examples:
+  qvr diff data.qvr -C out                 after qvr extract data.qvr -C out
+  qvr diff data.qvr 'sound\*.wav' && echo unchanged
+
+Each entry selected (as extract selects) is compared with the file that
+extract would have written for it under DIR: one line on standard output for
+each that is missing, not a file, of another size or with other content.
+Files on disk that no entry names are not looked at. Exit status 0 when
+nothing differs, 1 when anything does or cannot be compared.)");
+
     CreateOptions add;
     auto* addCmd = app.add_subcommand("add", "Add files to an archive, replacing entries of the same name")
                        ->alias("a");
@@ -311,18 +329,22 @@ was. The rest keep their stored bytes and order; the changed archive takes
 the old one's place only when complete.)");
 
     RenameOptions rename;
-    auto* renameCmd = app.add_subcommand("rename", "Rename one entry of an archive");
+    auto* renameCmd = app.add_subcommand("rename", "Rename an entry, or a folder of entries, of an archive");
     renameCmd->add_option("ARCHIVE", rename.archive, "The archive to change");
-    renameCmd->add_option("OLD", rename.from, "The entry's name (the first entry of that name)");
+    renameCmd->add_option("OLD", rename.from,
+                          "The entry's name (the first entry of that name), or else a folder (every entry under it)");
     renameCmd->add_option("NEW", rename.to, "Its new name; / and \\ separate folders");
     AddChangeOptions(*renameCmd, rename.change);
     AddCommon(*renameCmd, rename.common);
     renameCmd->footer(R"(Examples:
   qvr rename data.qvr readme.txt doc/readme.txt
+  qvr rename data.qvr sound audio          sound\a.wav becomes audio\a.wav, and so on
 
-The new name is checked as create checks every name, and refused if an entry
-of that name exists or it would need a file as a folder. Nothing else
-changes: every entry keeps its place and its stored data.)");
+The new name is checked as create checks every name, stored in the archive's
+encoding, and refused if an entry of that name exists (in any case: Windows,
+where the archive is read, takes CASE.txt and case.txt for one file), if it is
+absolute, or if it would need a file as a folder. Nothing else changes: every
+entry keeps its place and its stored data.)");
 
 #ifdef QVR_HAVE_MOUNT
     MountOptions mount;
@@ -332,6 +354,8 @@ changes: every entry keeps its place and its stored data.)");
     mountCmd->add_flag("-f,--foreground", mount.foreground,
                        "Serve in the foreground until unmounted or interrupted (Ctrl-C unmounts); by default "
                        "qvr returns once the mount is ready and serves in the background");
+    mountCmd->add_flag("--nonempty", mount.nonempty,
+                       "Mount over a folder that holds files (hidden while mounted); by default refused");
     AddCommon(*mountCmd, mount.common);
     mountCmd->footer(R"(Examples:
   qvr mount data.qvr ~/data                 ls ~/data, open its files with any program
@@ -345,9 +369,12 @@ is shown; each entry left out is named on standard error with its index.
 Files are read-only (0444, folders 0555), owned by whoever mounted, with the
 archive's modification time. Reads come straight from the archive; nothing is
 extracted. Where a damaged archive ends inside an entry's data, reading that
-part fails (EIO); if the archive file is replaced, rewritten or removed while
-mounted, reads fail (EIO) until it is mounted again. Exit status 2 and
-nothing mounted when ARCHIVE is not a QVR archive; 1 when the mount fails.)");
+part fails (EIO). The mount serves the file it opened: replaced by a change
+(qvr add), moved or removed, it is served whole as it was; only a change of
+its size or modification time (a write in place, touch) makes reads fail
+(EIO) until it is mounted again. DIR must be empty (--nonempty allows files)
+and not a mount point already. Exit status 2 and nothing mounted when ARCHIVE
+is not a QVR archive; 1 when the mount fails or DIR is refused.)");
 
     UnmountOptions unmount;
     auto* unmountCmd = app.add_subcommand("unmount", "Take away a folder that qvr mount made");
@@ -421,6 +448,7 @@ fusermount3). A mount still in use by some program stays; exit status 1.)");
     }
     if (unmountCmd->parsed()) return Unmount(unmount);
 #endif
+    if (diffCmd->parsed()) return take(diff.archive, diff.select.names, "diff") ? Diff(diff) : ExitBadUsage;
     if (testCmd->parsed()) {
         std::vector<std::string> extra;
         if (!take(test.archive, extra, "test")) return ExitBadUsage;

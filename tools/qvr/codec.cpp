@@ -31,8 +31,13 @@ std::optional<Bytes> ConvertParts(std::span<const std::uint8_t> name, const Lead
 
 }  // namespace
 
+// UTF-8 names are UTF-8 text already: checked, not converted, so that an
+// archive whose names were found to be UTF-8 costs no converter per name.
+constexpr std::uint32_t Utf8CodePage = 65001;
+
 std::optional<Bytes> NameCodec::ToUtf8(std::span<const std::uint8_t> stored) const {
     if (!converts_) return Bytes(stored.begin(), stored.end());
+    if (codePage_ == Utf8CodePage) return IsValidUtf8(stored) ? std::optional(Bytes(stored.begin(), stored.end())) : std::nullopt;
     return ConvertParts(stored, lead_, [this](auto part) { return DecodePart(part); });
 }
 
@@ -73,15 +78,6 @@ const NameCodec& NameCodec::PassThrough() {
         return std::move(*Make("", error));
     }();
     return codec;
-}
-
-bool LooksLikeCp932(std::span<const std::uint8_t> stored) {
-    if (IsValidUtf8(stored)) return false;
-    static const auto cp932 = [] {
-        std::string error;
-        return NameCodec::Make("CP932", error);
-    }();
-    return cp932 && cp932->ToUtf8(stored).has_value();
 }
 
 }  // namespace qvr::cli

@@ -92,8 +92,4 @@ private:
     std::string name_;
 };
 
-// A name that is not UTF-8 but reads as CP932: an archive from a Japanese
-// system opened without --encoding.
-bool LooksLikeCp932(std::span<const std::uint8_t> stored);
-
 }  // namespace qvr::cli

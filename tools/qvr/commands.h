@@ -86,6 +86,14 @@ struct RenameOptions {
     ChangeOptions change;
 };
 
+// Diff compares the entries extract selects with the files under a folder.
+struct DiffOptions {
+    CommonOptions common;
+    std::filesystem::path archive;
+    SelectOptions select;
+    std::filesystem::path directory = ".";  // where the entries' files are
+};
+
 struct TestOptions {
     CommonOptions common;
     std::filesystem::path archive;
@@ -97,6 +105,7 @@ struct MountOptions {
     std::filesystem::path archive;
     std::filesystem::path mountPoint;
     bool foreground = false;  // serve until unmounted or interrupted, not in the background
+    bool nonempty = false;    // mount over a folder that holds files (they are hidden while mounted)
 };
 
 struct UnmountOptions {
@@ -107,6 +116,8 @@ int List(const ListOptions& options);
 int Extract(const ExtractOptions& options);
 int Create(const CreateOptions& options);
 int Test(const TestOptions& options);
+// Exit status 1 when any entry differs from its file (or cannot be compared).
+int Diff(const DiffOptions& options);
 // Add packs as create does (its --overwrite has no meaning here).
 int Add(const CreateOptions& options);
 // Create for add: nullopt, with nothing done or said, when the archive

@@ -15,27 +15,25 @@ constexpr const char* EraseLine = "\r                                           
 constexpr const char* EraseLine = "\r\x1b[K";
 #endif
 
-// Names from a Japanese system read as bytes: one line on how to read them.
-// Windows reads them in the system's code page, as the plug-in does. The
-// first names tell: an archive made on such a system has such names
-// throughout, and a whole walk here would cost every command on a large
-// directory a third of its time.
-void HintAtEncoding(const LoadedArchive& loaded, Reporter& reporter) {
-#ifndef _WIN32
-    constexpr std::uint32_t NamesLookedAt = 1024;
-    if (loaded.codec.Converts()) return;
-    auto cursor = loaded.opened.Begin();
-    Entry entry;
-    const std::uint32_t count = std::min<std::uint32_t>(loaded.opened.header.entryCount, NamesLookedAt);
-    for (std::uint32_t i = 0; i < count && ReadNextEntry(cursor, entry); ++i)
-        if (LooksLikeCp932(entry.NameBytes())) {
-            reporter.Say("names look like CP932; try --encoding CP932");
-            return;
-        }
-#else
-    (void)loaded;
-    (void)reporter;
-#endif
+// Without --encoding the names decide, by the rule in qvr/name_encoding.h,
+// which lives in the format library so that the viewer, which reads names
+// the same way, can share it. It looks at every name, not a sample: the
+// names are in memory already, and one odd name past a sample would be
+// read wrongly by every command.
+void ChooseEncoding(LoadedArchive& loaded, Reporter& reporter, Talk talk) {
+    const auto guess = GuessNameEncoding(loaded.opened);
+    std::string chosen(EncodingName(guess.Result()));
+    if (!chosen.empty()) {
+        std::string error;
+        if (auto codec = NameCodec::Make(chosen, error)) loaded.codec = std::move(*codec);
+        else chosen.clear();  // a converter without it: the bytes as they are
+    }
+    if (talk == Talk::Verbose)
+        reporter.Say(chosen.empty() ? "names read as they are stored (plain ASCII, or neither all UTF-8 nor all "
+                                      "CP932; --encoding chooses)"
+                                    : fmt::format("names read as {}, guessed from them (--encoding overrides)", chosen));
+    else if (chosen.empty() && guess.SomeLookLikeCp932() && talk == Talk::Normal)
+        reporter.Say("some names look like CP932 and others do not; --encoding CP932 reads the first kind");
 }
 
 }  // namespace
@@ -60,7 +58,7 @@ void Reporter::EntryFailed(std::uint32_t index, const std::string& name, const s
 }
 
 std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, const std::string& encoding,
-                                         Reporter& reporter, std::optional<InputFile> opened) {
+                                         Reporter& reporter, Talk talk, std::optional<InputFile> opened) {
     std::string error;
     auto codec = NameCodec::Make(encoding, error);
     if (!codec) {
@@ -77,7 +75,7 @@ std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, cons
     LoadedArchive loaded{std::move(*codec), std::move(*file), {}};
     switch (OpenArchiveFile(loaded.file, 0, loaded.opened)) {
     case OpenStatus::Success:
-        HintAtEncoding(loaded, reporter);
+        if (encoding.empty()) ChooseEncoding(loaded, reporter, talk);
         return loaded;
     case OpenStatus::UnrecognisedFormat:
         reporter.Say("not a QVR archive");

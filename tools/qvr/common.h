@@ -59,13 +59,24 @@ struct LoadedArchive {
     OpenedArchive opened;
 };
 
+// How much a command says beside its work: -q, nothing to spare; -v, also
+// what it chose on its own.
+enum class Talk { Quiet, Normal, Verbose };
+inline Talk TalkOf(bool quiet, bool verbose = false) {
+    return quiet ? Talk::Quiet : verbose ? Talk::Verbose : Talk::Normal;
+}
+
 // Makes the codec for `encoding` (checked first: a bad option is reported
 // before any file is touched), then opens the archive ("-": standard input,
 // spooled first, since entries are read at their offsets); on failure says
-// why through `reporter` and gives nullopt.
+// why through `reporter` and gives nullopt. Without an encoding the names
+// choose it: UTF-8 or CP932 when every name reads so, otherwise they pass
+// through as bytes (said under -v; where some names look like CP932 and the
+// rest cannot, a hint, unless quiet).
 // `opened`: the archive's file, already open (a change opens it its own way).
 std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, const std::string& encoding,
-                                         Reporter& reporter, std::optional<InputFile> opened = std::nullopt);
+                                         Reporter& reporter, Talk talk = Talk::Normal,
+                                         std::optional<InputFile> opened = std::nullopt);
 
 // An entry's name for messages: converted when an encoding is given, with
 // control bytes escaped.

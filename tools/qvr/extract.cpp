@@ -178,7 +178,7 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
         Job job{entry.index, entry.dataSize, entry.dataOffset, 0, where, {}};
         if (!valid) {
             reporter.EntryFailed(entry.index, DisplayName(name, true),
-                                 "name is not valid " + options.common.encoding + "; skipped");
+                                 "name is not valid " + codec.Name() + "; skipped");
             return;
         }
         if (options.toStdout) {
@@ -295,7 +295,7 @@ int Extract(const ExtractOptions& options) {
         reporter.Say(fmt::format("-C {}: not a folder", options.target.string()));
         return ExitBadUsage;
     }
-    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet, options.verbose));
     if (!loaded) return ExitBadUsage;
     const InputFile& archive = loaded->file;
     const Namer namer{loaded->opened, loaded->codec};

@@ -15,12 +15,16 @@ namespace qvr::cli {
 
 namespace fs = std::filesystem;
 
-std::string FileKey(std::span<const std::uint8_t> storedName) {
-    std::string key(storedName.begin(), storedName.end());
-#ifdef _WIN32
-    for (auto& c : key)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);  // one file to Windows
-#endif
+std::string FileKey(std::span<const std::uint8_t> name, const LeadBytes& lead) {
+    std::string key(name.begin(), name.end());
+    // Folded on every system: whatever made the archive, its readers run on
+    // Windows, where these names are one file. Only where a character
+    // starts: a trail byte in A-Z is part of another character.
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const auto b = static_cast<std::uint8_t>(key[i]);
+        if (lead.IsLead(b)) ++i;
+        else if (b >= 'A' && b <= 'Z') key[i] = static_cast<char>(b + 0x20);
+    }
     return key;
 }
 
@@ -45,7 +49,10 @@ StoredName StoredNameFor(const std::vector<fs::path>& components, const NameCode
         const auto stored = codec.FromUtf8(*bytes, &why);
         if (!stored)
             return {{}, fmt::format("name cannot be stored in {}: {}",
-                                    encoding.empty() ? "the system code page" : encoding, why)};
+                                    !encoding.empty()       ? encoding
+                                    : codec.Name().empty() ? "the system code page"
+                                                           : codec.Name(),
+                                    why)};
         if (!text.empty()) {
             text.push_back('\\');
             out.bytes.push_back('\\');
@@ -184,18 +191,24 @@ private:
 // (named twice, or inside a folder also named) is stored once; two
 // different files under one name are both refused, since extraction would
 // give back only one of them.
-void DropRepeatsAndRefuseCollisions(std::vector<Input>& inputs, Reporter& reporter) {
+void DropRepeatsAndRefuseCollisions(std::vector<Input>& inputs, const LeadBytes& lead, Reporter& reporter) {
     std::unordered_map<std::string, std::size_t> first;
     std::vector<bool> keep(inputs.size(), true);
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (inputs[i].name.empty()) continue;
-        const auto [it, added] = first.try_emplace(FileKey(inputs[i].name), i);
+        const auto [it, added] = first.try_emplace(FileKey(inputs[i].name, lead), i);
         if (added) continue;
         const Input& earlier = inputs[it->second];
         keep[i] = false;
-        if (earlier.identity == inputs[i].identity) continue;
-        reporter.Failed(fmt::format("{} and {}: both would be stored as '{}'", earlier.source.string(),
-                                    inputs[i].source.string(), DisplayName(inputs[i].name, true)));
+        if (earlier.identity == inputs[i].identity && earlier.name == inputs[i].name) continue;
+        if (earlier.name == inputs[i].name)
+            reporter.Failed(fmt::format("{} and {}: both would be stored as '{}'", earlier.source.string(),
+                                        inputs[i].source.string(), DisplayName(inputs[i].name, true)));
+        else
+            reporter.Failed(fmt::format("{} and {}: '{}' and '{}' differ only in case, and on Windows, where every "
+                                        "reader of these archives runs, one would overwrite the other",
+                                        earlier.source.string(), inputs[i].source.string(),
+                                        DisplayName(earlier.name, true), DisplayName(inputs[i].name, true)));
     }
     std::size_t out = 0;
     for (std::size_t i = 0; i < inputs.size(); ++i)
@@ -325,7 +338,7 @@ std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& c
     if (strippedRoot && !options.common.quiet) reporter.Say("leading '/' and drive removed from stored names");
     out.inputs = std::move(gatherer.Inputs());
     out.skippedLinks = gatherer.SkippedLinks();
-    DropRepeatsAndRefuseCollisions(out.inputs, reporter);
+    DropRepeatsAndRefuseCollisions(out.inputs, codec.Lead(), reporter);
     if (reporter.AnyFailed()) {
         reporter.Say("nothing written");
         return ExitSomeFailed;

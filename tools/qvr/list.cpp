@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "common.h"
 #include "selection.h"
+#include "structure.h"
 
 namespace qvr::cli {
 namespace {
@@ -36,7 +37,7 @@ std::size_t Digits(std::uint64_t v) { return fmt::formatted_size("{}", v); }
 
 int List(const ListOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));
-    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet));
     if (!loaded) return ExitBadUsage;
     const NameCodec* codec = &loaded->codec;
     const auto& opened = loaded->opened;
@@ -114,7 +115,7 @@ int List(const ListOptions& options) {
         }
         if (convertFailed)
             reporter.EntryFailed(entry.index, DisplayName(name, true),
-                                 "name is not valid " + options.common.encoding + "; shown as bytes");
+                                 "name is not valid " + codec->Name() + "; shown as bytes");
         ++listed;
         if (out.size() >= FlushAt) Flush(out);
     }
@@ -128,6 +129,8 @@ int List(const ListOptions& options) {
     if (readable < count)
         reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; {} of {} entries listed", readable,
                                     readable, count));
+    // Listed all the same, as the viewer does, but never as if whole.
+    if (const auto warning = PastEndWarning(*loaded); !warning.empty()) reporter.Failed(warning);
     return reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
 }
 

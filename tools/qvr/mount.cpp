@@ -16,6 +16,7 @@
 #include "commands.h"
 #include "common.h"
 #include "mount_fuse.h"
+#include "structure.h"
 
 extern char** environ;
 
@@ -78,6 +79,17 @@ std::string MountedType(const fs::path& path) {
     return type;
 }
 
+// Why a folder may not take a mount, or "": a mount over another would stack
+// them, and one over files would hide them.
+std::string MountPointRefusal(const fs::path& folder, bool nonempty) {
+    if (const auto type = MountedType(folder); !type.empty())
+        return fmt::format("already a mount point ({}); qvr unmount it first", type);
+    std::error_code ec;
+    if (!nonempty && fs::directory_iterator(folder, ec) != fs::directory_iterator())
+        return "not empty: the mount would hide what is in it (--nonempty mounts there anyway)";
+    return {};
+}
+
 // A mount point as mountinfo names it. A dead FUSE mount cannot be looked
 // at, so then the path is only made absolute.
 fs::path MountPointPath(const fs::path& given) {
@@ -125,23 +137,28 @@ int Mount(const MountOptions& options) {
         reporter.Say(fmt::format("cannot find {}: {}", options.mountPoint.string(), ec.message()));
         return ExitBadUsage;
     }
-    // Absolute, not resolved: a link to the archive is followed afresh on
-    // every check, so pointing it elsewhere counts as a change.
+    if (const auto why = MountPointRefusal(mountPoint, options.nonempty); !why.empty()) {
+        reporter.Say(fmt::format("{}: {}; nothing mounted", options.mountPoint.string(), why));
+        return ExitSomeFailed;
+    }
+    // What findmnt shows as the mount's source.
     const fs::path archivePath = fs::absolute(options.archive, ec);
     if (ec) {
         reporter.Say("cannot find: " + ec.message());
         return ExitBadUsage;
     }
-    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter);
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet));
     if (!loaded) return ExitBadUsage;
     const BuiltTree built = BuildMountTree(loaded->opened, loaded->codec);
     ReportLeftOut(built, loaded->opened, options.common.quiet, reporter);
+    if (const auto warning = PastEndWarning(*loaded); !warning.empty())
+        reporter.Say(warning + "; reading them stops there with an error (EIO)");
 
     // Serving needs the tree and the file, not the directory: let it go,
     // and the builder's working memory with it.
     loaded->opened = OpenedArchive();
     std::string error;
-    auto source = MountSource::Take(std::move(loaded->file), archivePath, error);
+    auto source = MountSource::Take(std::move(loaded->file), error);
     if (!source) {
         reporter.Say("cannot read: " + error);
         return ExitBadUsage;

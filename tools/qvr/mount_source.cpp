@@ -14,13 +14,13 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 
 }  // namespace
 
-std::optional<MountSource> MountSource::Take(InputFile file, std::filesystem::path path, std::string& error) {
+std::optional<MountSource> MountSource::Take(InputFile file, std::string& error) {
     struct stat st {};
     if (fstat(file.Handle(), &st) != 0) {
         error = LastSystemError();
         return std::nullopt;
     }
-    return MountSource(std::move(file), std::move(path), st);
+    return MountSource(std::move(file), st);
 }
 
 bool MountSource::CutShort(const MountNode& file) const noexcept {
@@ -29,11 +29,8 @@ bool MountSource::CutShort(const MountNode& file) const noexcept {
 
 bool MountSource::Unchanged() const {
     struct stat now {};
-    if (fstat(file_.Handle(), &now) != 0 || now.st_size != mounted_.st_size ||
-        !SameTime(now.st_mtim, mounted_.st_mtim) || !SameTime(now.st_ctim, mounted_.st_ctim))
-        return false;
-    struct stat there {};
-    return stat(path_.c_str(), &there) == 0 && there.st_dev == mounted_.st_dev && there.st_ino == mounted_.st_ino;
+    return fstat(file_.Handle(), &now) == 0 && now.st_size == mounted_.st_size &&
+           SameTime(now.st_mtim, mounted_.st_mtim);
 }
 
 SourceRead MountSource::Read(const MountNode& file, std::uint64_t offset, std::span<std::uint8_t> into) {

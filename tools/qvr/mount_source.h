@@ -24,10 +24,8 @@ struct SourceRead {
 
 class MountSource {
 public:
-    // Takes over the opened archive and notes what it is now, by the
-    // descriptor and by `path` (absolute: the server leaves the folder it
-    // was started in).
-    static std::optional<MountSource> Take(InputFile file, std::filesystem::path path, std::string& error);
+    // Takes over the opened archive and notes its size and modification time.
+    static std::optional<MountSource> Take(InputFile file, std::string& error);
 
     // Up to `into.size()` bytes of `file`'s entry from `offset`, descrambled.
     // Bytes the archive does not hold are an error (EIO), never zeros:
@@ -40,23 +38,21 @@ public:
     // True when the archive, as mounted, ends inside this entry's data.
     bool CutShort(const MountNode& file) const noexcept;
 
-    // True while the file at the path is still the one mounted and has not
-    // been written to since. The descriptor alone would keep serving a
-    // replaced or deleted archive's old bytes, and a file rewritten in place
-    // would serve new bytes under the old directory; so both are checked:
-    // the path must still lead to the same device and inode, and the held
-    // file must keep its size, modification time and change time (which
-    // every write moves and no program can set back).
+    // True while the file opened has kept its size and modification time,
+    // which every write moves: its bytes are then the ones the tree was
+    // built from. The path is not looked at: an archive replaced by a
+    // change (a new file renamed over it) or removed is still open here and
+    // is served whole, and chmod, ln or mv there and back change nothing
+    // that is read. Only a file rewritten in place would serve new bytes
+    // under the old directory.
     bool Unchanged() const;
 
     // The archive's modification time when mounted: every node shows it.
     const struct timespec& ModificationTime() const noexcept { return mounted_.st_mtim; }
 
 private:
-    MountSource(InputFile file, std::filesystem::path path, const struct stat& mounted)
-        : file_(std::move(file)), path_(std::move(path)), mounted_(mounted) {}
+    MountSource(InputFile file, const struct stat& mounted) : file_(std::move(file)), mounted_(mounted) {}
     InputFile file_;
-    std::filesystem::path path_;
     struct stat mounted_;
 };
 

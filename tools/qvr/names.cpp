@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "qvr/name_encoding.h"
+
 namespace qvr::cli {
 
 namespace {
@@ -97,14 +99,7 @@ bool MatchSet(std::span<const std::uint8_t> pattern, std::size_t p, std::uint32_
 
 }  // namespace
 
-bool IsValidUtf8(std::span<const std::uint8_t> bytes) {
-    for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t n = Utf8SequenceLength(bytes.subspan(i));
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
+bool IsValidUtf8(std::span<const std::uint8_t> bytes) { return IsValidUtf8Name(bytes); }
 
 #ifdef _WIN32
 // A Windows console shows bytes in its own code page: only control bytes are escaped.

@@ -34,7 +34,7 @@ std::optional<ChangingArchive> LoadForChange(const fs::path& archive, const Comm
         reporter.Say("cannot read: " + error);
         return std::nullopt;
     }
-    auto loaded = LoadArchive(archive, common.encoding, reporter, std::move(file));
+    auto loaded = LoadArchive(archive, common.encoding, reporter, TalkOf(common.quiet, false), std::move(file));
     if (!loaded) return std::nullopt;
     const auto problems = StructureProblems(*loaded);
     if (!problems.empty()) {

@@ -13,7 +13,29 @@ struct Extent {
     std::uint32_t index;
 };
 
+bool RunsPastEnd(std::uint64_t offset, std::uint64_t size, std::uint64_t fileSize) { return offset + size > fileSize; }
+
 }  // namespace
+
+std::uint32_t EntriesPastEnd(const LoadedArchive& loaded) {
+    const std::uint64_t fileSize = loaded.file.Size();
+    std::uint32_t past = 0;
+    auto cursor = loaded.opened.Begin();
+    for (std::uint32_t walked = 0; walked < loaded.opened.header.entryCount; ++walked) {
+        const auto entry = PeekEntry(cursor);
+        if (!entry || !SkipEntry(cursor)) break;
+        if (RunsPastEnd(entry->dataOffset, entry->dataSize, fileSize)) ++past;
+    }
+    return past;
+}
+
+std::string PastEndWarning(const LoadedArchive& loaded) {
+    const std::uint32_t past = EntriesPastEnd(loaded);
+    if (past == 0) return {};
+    return fmt::format("damaged: {} of {} {} data that run past the end of the file (qvr test names {})", past,
+                       Count(loaded.opened.header.entryCount, "entry", "entries"), past == 1 ? "has" : "have",
+                       past == 1 ? "it" : "them");
+}
 
 std::vector<std::string> StructureProblems(const LoadedArchive& loaded) {
     std::vector<std::string> problems;
@@ -41,7 +63,7 @@ std::vector<std::string> StructureProblems(const LoadedArchive& loaded) {
         }
         const std::uint64_t begin = entry.dataOffset;
         const std::uint64_t end = begin + entry.dataSize;
-        if (end > fileSize)
+        if (RunsPastEnd(begin, entry.dataSize, fileSize))
             problems.push_back(fmt::format("entry {} '{}': data run to byte {}, past the end of the file ({} bytes)",
                                            entry.index, NameForMessage(entry.NameBytes(), loaded.codec), end,
                                            fileSize));

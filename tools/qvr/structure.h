@@ -15,4 +15,12 @@ namespace qvr::cli {
 // not judged here. Empty: the structure is sound.
 std::vector<std::string> StructureProblems(const LoadedArchive& loaded);
 
+// How many entries the directory walk reads have data that run past the end
+// of the file: an archive cut short. What list and mount warn of.
+std::uint32_t EntriesPastEnd(const LoadedArchive& loaded);
+
+// "damaged: N of M entries have data that run past the end of the file",
+// or "" when none do.
+std::string PastEndWarning(const LoadedArchive& loaded);
+
 }  // namespace qvr::cli

@@ -93,7 +93,7 @@ _qvr() {
         return
     fi
     case $command in
-        list | l | extract | x | delete | d) _qvr_entry_names "$qvr" "${positional[0]}" "$encoding" ;;
+        list | l | extract | x | delete | d | diff) _qvr_entry_names "$qvr" "${positional[0]}" "$encoding" ;;
         rename) ((${#positional[@]} == 1)) && _qvr_entry_names "$qvr" "${positional[0]}" "$encoding" ;;
         mount) _filedir -d ;;
         create | c | add | a) _filedir ;;

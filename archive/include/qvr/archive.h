@@ -3,6 +3,7 @@
 
 #include "qvr/directory.h"
 #include "qvr/format.h"
+#include "qvr/name_encoding.h"
 #include "qvr/open.h"
 #include "qvr/scramble.h"
 #include "qvr/writer.h"

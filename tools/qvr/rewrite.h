@@ -53,7 +53,7 @@ bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, 
 
 // Where a name lands on extraction, as text to compare: converted when the
 // codec converts, separators made one, empty and "." parts dropped, and
-// case folded where the file system folds it.
+// A-Z folded: names that differ only in case are one file on Windows.
 std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec);
 // The same for a name already as text (a command-line argument made
 // comparable by ArgumentsFor).

@@ -104,7 +104,7 @@ int Add(const CreateOptions& given) {
     if (!ReplaceArchive(options.archive, *old, entries, reporter, options.verbose)) return ExitSomeFailed;
     if (!options.common.quiet)
         for (const auto& what : plan.replaced) reporter.Say("replaced " + what);
-    return gathered.skippedLinks > 0 ? ExitSomeFailed : ExitSuccess;
+    return gathered.skipped > 0 ? ExitSomeFailed : ExitSuccess;
 }
 
 int Delete(const DeleteOptions& options) {

@@ -164,7 +164,7 @@ int Create(const CreateOptions& given) {
         }
     }
     if (!options.common.quiet && StderrIsTerminal()) PrintSummary("packed", inputs.size(), totalBytes, started);
-    return gathered.skippedLinks > 0 ? ExitSomeFailed : ExitSuccess;
+    return gathered.skipped > 0 ? ExitSomeFailed : ExitSuccess;
 }
 
 }  // namespace qvr::cli

@@ -43,7 +43,7 @@ std::optional<int> PrepareInputs(CreateOptions& options, Reporter& reporter, std
 
 struct Gathered {
     std::vector<Input> inputs;  // one per stored name, in the order met
-    std::uint64_t skippedLinks = 0;
+    std::uint64_t skipped = 0;  // inputs left out, each named: the command ends with exit status 1
 };
 
 // Gathers every file the options name; `self`, the archive being replaced,

@@ -321,9 +321,10 @@ void Parser::SetUpExtract() {
   qvr extract data.qvr                      everything into the current folder
   qvr extract data.qvr -C out 'sound\*.wav' matching entries into out/
   qvr extract -O data.qvr readme.txt | less one entry to standard output
-  qvr extract data.qvr sound                the folder sound and everything in it
+  qvr extract data.qvr sound                the folder sound and all in it
   qvr extract --no-wildcards data.qvr 'a[1].txt'
-  qvr extract --index 7 data.qvr -O         the entry at place 7, even if its name repeats
+  qvr extract --index 7 data.qvr -O         the entry at place 7, even if its
+                                            name repeats
   qvr extract data.qvr --exclude '*.bak' --strip-components 1
 
 Selection: a NAME that is exactly an entry's name selects that entry alone;
@@ -349,7 +350,7 @@ void Parser::SetUpCreate() {
     AddCommon(*create, options.common);
     create->footer(R"(Examples:
   qvr create data.qvr readme.txt sound     readme.txt and sound\... entries
-  qvr create data.qvr -C tree .            the contents of tree/, without the prefix
+  qvr create data.qvr -C tree .            the contents of tree/, without tree\
   qvr create data.qvr -C tree sub -C /usr/share/doc bash
                                            tree/sub as sub\..., and bash\...
   qvr create --encoding CP932 data.qvr -C tree .
@@ -454,7 +455,8 @@ void Parser::SetUpMount() {
                     "returns once the mount is ready and serves in the background");
     AddCommon(*mount, options.common);
     mount->footer(R"(Examples:
-  qvr mount data.qvr ~/data                 ls ~/data, open its files with any program
+  qvr mount data.qvr ~/data                 ls ~/data; open its files with
+                                            any program
   qvr mount --encoding CP932 data.qvr ~/data
   qvr unmount ~/data
 

@@ -75,16 +75,16 @@ public:
 private:
     // An input left out while the rest is packed: named, and the command
     // ends with exit status 1.
-    void Skip(const fs::path& path, const std::string& why) {
+    void Skip(const fs::path& path, const std::string& why, const char* because = "") {
         ++skipped_;
-        reporter_.Say(fmt::format("{}: {}; skipped", path.string(), why));
+        reporter_.Say(fmt::format("{}: {}; skipped{}", path.string(), why, because));
     }
 
     // An input that cannot be read refuses the whole command (nothing
     // half-made), unless --ignore-failed-read.
     void Unreadable(const fs::path& path, const std::string& why) {
         if (options_.ignoreFailedRead)
-            Skip(path, why);
+            Skip(path, why, " (--ignore-failed-read)");
         else
             reporter_.Failed(fmt::format("{}: {}", path.string(), why));
     }
@@ -101,7 +101,7 @@ private:
         }
         const bool link = fs::is_symlink(own);
         if (link && options_.noFollow) {
-            Skip(path, "symbolic link (--no-follow)");
+            Skip(path, "symbolic link", " (--no-follow)");
             return;
         }
         const auto target = link ? fs::status(path, ec) : own;

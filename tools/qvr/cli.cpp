@@ -413,6 +413,7 @@ void Parser::SetUpDelete() {
     del->add_option("ARCHIVE", options.archive, "The archive to change");
     AddSelection(*del, options.select, "delete", "");
     AddIndices(*del, options.select.indices, "delete");
+    AddExcludes(*del, options.select.excludes);
     del->add_flag("-v,--verbose", options.verbose, "Name each entry deleted");
     AddChangeOptions(*del, options.change);
     AddCommon(*del, options.common);
@@ -420,6 +421,7 @@ void Parser::SetUpDelete() {
   qvr delete data.qvr readme.txt
   qvr delete data.qvr 'sound\*.wav' old
   qvr delete data.qvr --index 3            the entry at place 3 alone
+  qvr delete data.qvr sound --exclude '*.ogg'
 
 Entries are selected as extract selects them: an exact name, a folder, or a
 pattern; every entry selected goes, repeated names included. A NAME that

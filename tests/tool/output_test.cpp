@@ -113,7 +113,8 @@ TEST_F(Output, ExitStatusesForUsage) {
     EXPECT_EQ(RunQvr({"test", "d.qvr"}, dir).out, "d.qvr: 2 entries, sound\n");
 }
 
-// On a terminal, create and extract end with a summary line, unless -q.
+// On a terminal, create, extract, add and rename end with a summary line,
+// unless -q.
 TEST_F(Output, SummaryLineOnATerminal) {
     if (std::system("script -qec true /dev/null > /dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
     WriteFile(dir / "one.txt", B("1"));
@@ -129,6 +130,12 @@ TEST_F(Output, SummaryLineOnATerminal) {
     EXPECT_NE(onTerminal("create t.qvr one.txt").find("qvr: packed 1 entry, 1 B in "), std::string::npos);
     EXPECT_NE(onTerminal("extract t.qvr -C out").find("qvr: extracted 1 entry, 1 B in "), std::string::npos);
     EXPECT_EQ(onTerminal("extract -q --overwrite t.qvr -C out"), "");
+    WriteFile(dir / "two.txt", B("22"));
+    EXPECT_NE(onTerminal("add t.qvr two.txt").find("qvr: added 1 entry, 2 B in "), std::string::npos);
+    EXPECT_NE(onTerminal("rename t.qvr two.txt 2.txt").find("qvr: t.qvr: renamed 'two.txt' to '2.txt'"),
+              std::string::npos);
+    EXPECT_EQ(onTerminal("add -q t.qvr one.txt"), "");
+    EXPECT_EQ(onTerminal("rename -q t.qvr 2.txt two.txt"), "");
 }
 
 // Columns of a UTF-8 line: one per character.

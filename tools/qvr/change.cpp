@@ -81,6 +81,7 @@ AddPlan PlanAdd(const LoadedArchive& old, const std::vector<Input>& inputs, cons
 }  // namespace
 
 int Add(const CreateOptions& given) {
+    const auto started = std::chrono::steady_clock::now();
     Reporter reporter(ArchiveLabel(given.archive, "standard output"));
     CreateOptions options = given;
     std::optional<NameCodec> codec;
@@ -104,6 +105,8 @@ int Add(const CreateOptions& given) {
     if (!ReplaceArchive(options.archive, *old, entries, reporter, options.verbose)) return ExitSomeFailed;
     if (!options.common.quiet)
         for (const auto& what : plan.replaced) reporter.Say("replaced " + what);
+    if (!options.common.quiet && StderrIsTerminal())
+        PrintSummary("added", gathered.inputs.size(), TotalSize(gathered.inputs), started);
     return gathered.skipped > 0 ? ExitSomeFailed : ExitSuccess;
 }
 
@@ -205,7 +208,10 @@ int Rename(const RenameOptions& options) {
     std::vector<bool> fresh(entries.size(), false);
     fresh[*renamed] = true;
     if (!ChecksPlacement(entries, fresh, codec, reporter)) return ExitSomeFailed;
-    return ReplaceArchive(options.archive, *old, entries, reporter) ? ExitSuccess : ExitSomeFailed;
+    if (!ReplaceArchive(options.archive, *old, entries, reporter)) return ExitSomeFailed;
+    if (!options.common.quiet && StderrIsTerminal())
+        reporter.Say(fmt::format("renamed '{}' to '{}'", options.from, options.to));
+    return ExitSuccess;
 }
 
 }  // namespace qvr::cli

@@ -235,6 +235,12 @@ std::optional<std::vector<fs::path>> ArgumentPrefix(const fs::path& argument, bo
 
 }  // namespace
 
+std::uint64_t TotalSize(const std::vector<Input>& inputs) {
+    std::uint64_t total = 0;
+    for (const auto& in : inputs) total += in.size;
+    return total;
+}
+
 bool PackFile(const fs::path& source, std::uint64_t size, NativeHandle to, bool toIsStream, Reporter& reporter) {
     std::string error;
     auto file = InputFile::Open(source, error);

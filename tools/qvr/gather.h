@@ -46,6 +46,9 @@ struct Gathered {
     std::uint64_t skipped = 0;  // inputs left out, each named: the command ends with exit status 1
 };
 
+// The bytes of data the inputs hold.
+std::uint64_t TotalSize(const std::vector<Input>& inputs);
+
 // Gathers every file the options name; `self`, the archive being replaced,
 // is never packed into itself. When any input is refused, every reason has
 // been said, then "nothing written", and the exit status is given.

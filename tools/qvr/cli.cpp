@@ -263,9 +263,9 @@ Parser::Parser(CommandLine& into) : line(into) {
   qvr rename data.qvr readme.txt doc/readme.txt
 {}
 Options may come before, between or after the names; '--' ends them.
-Exit status: 0 success, 1 some entries failed, 2 bad usage or not a readable
-QVR archive. Run 'qvr help COMMAND' or 'qvr COMMAND --help' for a command's
-options.)",
+Exit status: 0 success, 1 some entries failed, 2 bad usage or not a
+readable QVR archive. 'qvr help COMMAND' or 'qvr COMMAND --help' shows
+a command's options.)",
                            HaveMount ? "  qvr mount data.qvr ~/data && qvr unmount ~/data\n" : ""));
     SetUpList();
     SetUpExtract();

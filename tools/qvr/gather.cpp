@@ -298,11 +298,15 @@ std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& r
         reporter.Say("no files or folders to pack");
         return ExitBadUsage;
     }
-    for (const auto& input : options.inputs)
-        if (!input.directory.empty() && IsExistingNonFolder(input.directory)) {
+    const fs::path* checked = nullptr;  // inputs after one -C share its folder: one look each
+    for (const auto& input : options.inputs) {
+        if (input.directory.empty() || (checked && *checked == input.directory)) continue;
+        checked = &input.directory;
+        if (IsExistingNonFolder(input.directory)) {
             reporter.Say(fmt::format("-C {}: not a folder", input.directory.string()));
             return ExitBadUsage;
         }
+    }
     return std::nullopt;
 }
 

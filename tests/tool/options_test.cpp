@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "commands.h"
+#include "help_format.h"
 #include "tool_test_support.h"
 
 namespace qvr::tooltest {
@@ -235,6 +236,28 @@ TEST(OptionPositions, WhatPeopleType) {
         ASSERT_FALSE(line.finished.has_value());
         EXPECT_TRUE(typed.meant(line));
     }
+}
+
+}  // namespace
+}  // namespace qvr::cli
+
+namespace qvr::cli {
+namespace {
+
+TEST(HelpText, WrapsWordsAndKeepsLineBreaks) {
+    const struct {
+        std::string text;
+        std::size_t width;
+        std::string wrapped;
+    } rows[] = {
+        {"one two three", 7, "one two\nthree"},
+        {"one two three", 13, "one two three"},
+        {"a\nb c", 3, "a\nb c"},
+        {"longword x", 4, "longword\nx"},
+        {"é é é", 3, "é é\né"},  // columns are characters, not bytes
+        {"", 10, ""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(WrapWords(row.text, row.width), row.wrapped) << row.text;
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ check() {
 #     expected                                      command line (last word is completed)
 check "extract"                                     qvr ex
 check "rename"                                      qvr ren
+check "help"                                        qvr he
+check "extract"                                     qvr help ext
 check "--help --version"                            qvr --
 check "--strip-components"                          qvr extract --str
 check "--null"                                      qvr create -T list --nu

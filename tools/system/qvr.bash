@@ -70,15 +70,22 @@ _qvr() {
         fi
     done
 
+    # The commands as `qvr --help` lists them, and help.
+    local commands
+    commands="$("$qvr" --help 2>/dev/null | awk '
+        /^Subcommands:/ { on = 1; next }
+        /^[^ ]/ { on = 0 }
+        on && /^  [a-z]/ { sub(/,$/, "", $1); print $1 }') help"
     if [[ -z $command ]]; then
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W "$("$qvr" --help 2>/dev/null | awk '
-                /^Subcommands:/ { on = 1; next }
-                /^[^ ]/ { on = 0 }
-                on && NF { sub(/,$/, "", $1); print $1 }')" -- "$cur"))
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
         fi
+        return
+    fi
+    if [[ $command == help ]]; then
+        ((cword == command_at + 1)) && COMPREPLY=($(compgen -W "${commands% help}" -- "$cur"))
         return
     fi
 

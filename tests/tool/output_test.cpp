@@ -89,6 +89,7 @@ TEST_F(Output, ExitStatusesForUsage) {
     } mistakes[] = {
         {{"xt", "a.qvr"}, "qvr: unknown command 'xt'; the commands are " + commands + " (qvr help)\n"},
         {{"help", "xt"}, "qvr: unknown command 'xt'; the commands are " + commands + " (qvr help)\n"},
+        {{"-q", "--frob"}, "qvr: unknown option '-q'; a command comes first (qvr help)\n"},
         {{"extract", "a.qvr", "-C", "o", "-C", "p"},
          "qvr extract: --directory: given more than once (qvr extract --help)\n"},
         {{"extract", "a.qvr", "-C"}, "qvr extract: --directory: needs a value (qvr extract --help)\n"},

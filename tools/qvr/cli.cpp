@@ -575,6 +575,16 @@ CommandLine Parse(const std::vector<std::string>& given) {
         line.finished = ExitBadUsage;
         return line;
     }
+    if (!word) {
+        const auto unknown = std::find_if(args.begin(), args.end(), [](const std::string& a) {
+            return a != "-h" && a != "--help" && a != "-V" && a != "--version";
+        });
+        if (unknown != args.end()) {
+            fmt::print(stderr, "qvr: unknown option '{}'; a command comes first (qvr help)\n", *unknown);
+            line.finished = ExitBadUsage;
+            return line;
+        }
+    }
     if (command && !Available(*command)) {
         fmt::print(stderr, "qvr {}: not available here: mounting needs Linux and libfuse3\n", command->name);
         line.finished = ExitBadUsage;

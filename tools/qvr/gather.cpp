@@ -235,12 +235,6 @@ std::optional<std::vector<fs::path>> ArgumentPrefix(const fs::path& argument, bo
 
 }  // namespace
 
-std::uint64_t TotalSize(const std::vector<Input>& inputs) {
-    std::uint64_t total = 0;
-    for (const auto& in : inputs) total += in.size;
-    return total;
-}
-
 bool PackFile(const fs::path& source, std::uint64_t size, NativeHandle to, bool toIsStream, Reporter& reporter) {
     std::string error;
     auto file = InputFile::Open(source, error);
@@ -346,6 +340,12 @@ std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& c
         return ExitSomeFailed;
     }
     return std::nullopt;
+}
+
+std::uint64_t TotalSize(const std::vector<Input>& inputs) {
+    std::uint64_t total = 0;
+    for (const auto& in : inputs) total += in.size;
+    return total;
 }
 
 }  // namespace qvr::cli

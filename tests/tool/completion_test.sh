@@ -20,6 +20,9 @@ echo d > tree/docs/read.me
 qvr create -q data.qvr -C tree readme.txt sound docs
 mkdir jp && echo e > jp/表.txt
 qvr create -q --encoding CP932 jp.qvr -C jp 表.txt
+mkdir -p ../zone/zi/Africa ../zone/zi/America
+echo f > ../zone/zi/Africa/Abidjan && echo g > ../zone/zi/Africa/Accra && echo h > ../zone/zi/America/Lima
+qvr create -q ../zi.qvr -C ../zone zi
 
 source /usr/share/bash-completion/bash_completion
 source "$script"
@@ -49,14 +52,24 @@ check() {
 #     expected                                      command line (last word is completed)
 check "extract"                                     qvr ex
 check "rename"                                      qvr ren
+check "help"                                        qvr he
+check "extract"                                     qvr help ext
 check "--help --version"                            qvr --
 check "--strip-components"                          qvr extract --str
 check "--null"                                      qvr create -T list --nu
-check "data.qvr jp jp.qvr tree"                             qvr extract ""
+check "data.qvr jp jp.qvr tree"                     qvr extract ""
 check "tree/docs tree/sound"                        qvr extract data.qvr -C tree/
-check 'sound\\a.wav sound\\b\ c.wav'                qvr extract data.qvr sou
+check 'sound\\'                                    qvr extract data.qvr sou
+check 'sound\\a.wav sound\\b\ c.wav'                qvr extract data.qvr 'sound\\'
+check 'sound/a.wav sound/b\ c.wav'                  qvr extract data.qvr sound/
+check 'zi/Africa/'                                  qvr x ../zi.qvr zi/Af
+check 'zi/Africa/Abidjan zi/Africa/Accra'           qvr x ../zi.qvr zi/Africa/A
+check 'zi\\Africa\\ zi\\America\\'                 qvr x ../zi.qvr 'zi\\A'
+check "'zi\\Africa\\"                                 qvr x ../zi.qvr "'zi\\Af"
+check "'zi/Africa/Accra'"                           qvr x ../zi.qvr "'zi/Africa/Ac"
+check '"zi\\America\\Lima"'                     qvr x ../zi.qvr '"zi\\America\\L'
 check 'readme.txt'                                  qvr delete --index 3 data.qvr rea
-check 'docs\\read.me'                               qvr list -l data.qvr d
+check 'docs\\'                                     qvr list -l data.qvr d
 check 'readme.txt'                                  qvr diff data.qvr -C tree rea
 check 'readme.txt'                                  qvr rename data.qvr r
 check ''                                            qvr rename data.qvr readme.txt r

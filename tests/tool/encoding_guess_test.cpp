@@ -98,8 +98,7 @@ TEST_F(EncodingGuess, NewNamesGoInTheArchivesEncoding) {
 
     cli::CreateOptions add;
     add.archive = dir / "t.qvr";
-    add.directory = dir / "in";
-    add.inputs = {"t1/日本語.txt"};
+    add.inputs = {{"t1/日本語.txt", dir / "in"}};
     add.common.quiet = true;
     ASSERT_EQ(cli::Add(add), cli::ExitSuccess);
     auto names = StoredNames(dir / "t.qvr");

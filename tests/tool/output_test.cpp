@@ -1,5 +1,9 @@
 // What the tool prints: listings, JSON, help, version, and exit statuses
 // for bad usage.
+#include <algorithm>
+#include <sstream>
+#include <string_view>
+
 #include <nlohmann/json.hpp>
 
 #include "tool_test_support.h"
@@ -72,15 +76,28 @@ TEST_F(Output, ExitStatusesForUsage) {
     EXPECT_EQ(RunQvr({"create", "x.qvr"}, dir).status, 2);
     EXPECT_EQ(RunQvr({"list", "a.qvr"}, dir).status, 0);
     // Mistakes get one plain line each.
+    // The command list is every command this build has; a mistake in a
+    // command's options points to that command's own help.
+#ifdef QVR_HAVE_MOUNT
+    const std::string commands = "list, extract, create, test, diff, add, delete, rename, mount and unmount";
+#else
+    const std::string commands = "list, extract, create, test, diff, add, delete and rename";
+#endif
     const struct {
         std::vector<std::string> args;
         std::string err;
     } mistakes[] = {
-        {{"xt", "a.qvr"},
-         "qvr: unknown command 'xt'; the commands are list, extract, create, test, add, delete and rename (qvr "
-         "--help)\n"},
-        {{"extract", "a.qvr", "-C", "o", "-C", "p"}, "qvr: --directory: given more than once (qvr --help)\n"},
-        {{"extract", "a.qvr", "-C"}, "qvr: --directory: needs a value (qvr --help)\n"},
+        {{"xt", "a.qvr"}, "qvr: unknown command 'xt'; the commands are " + commands + " (qvr help)\n"},
+        {{"help", "xt"}, "qvr: unknown command 'xt'; the commands are " + commands + " (qvr help)\n"},
+        {{"-q", "--frob"}, "qvr: unknown option '-q'; a command comes first (qvr help)\n"},
+        {{"extract", "a.qvr", "-C", "o", "-C", "p"},
+         "qvr extract: --directory: given more than once (qvr extract --help)\n"},
+        {{"extract", "a.qvr", "-C"}, "qvr extract: --directory: needs a value (qvr extract --help)\n"},
+        {{"x", "a.qvr", "--frob"},
+         "qvr extract: The following argument was not expected: --frob (qvr extract --help)\n"},
+        {{"list", "--encoding", "CP932", "a.qvr", "--encoding", "UTF-8"},
+         "qvr list: --encoding: given more than once (qvr list --help)\n"},
+        {{"rename", "a.qvr", "old"}, "qvr rename: takes ARCHIVE OLD NEW (qvr rename --help)\n"},
         {{"extract", "a.qvr", "-C", "a.qvr"}, "qvr: a.qvr: -C a.qvr: not a folder\n"},
         {{"extract", "--keep", "--overwrite", "a.qvr"}, "qvr extract: --keep and --overwrite exclude each other\n"},
     };
@@ -97,7 +114,8 @@ TEST_F(Output, ExitStatusesForUsage) {
     EXPECT_EQ(RunQvr({"test", "d.qvr"}, dir).out, "d.qvr: 2 entries, sound\n");
 }
 
-// On a terminal, create and extract end with a summary line, unless -q.
+// On a terminal, create, extract, add and rename end with a summary line,
+// unless -q.
 TEST_F(Output, SummaryLineOnATerminal) {
     if (std::system("script -qec true /dev/null > /dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
     WriteFile(dir / "one.txt", B("1"));
@@ -113,20 +131,45 @@ TEST_F(Output, SummaryLineOnATerminal) {
     EXPECT_NE(onTerminal("create t.qvr one.txt").find("qvr: packed 1 entry, 1 B in "), std::string::npos);
     EXPECT_NE(onTerminal("extract t.qvr -C out").find("qvr: extracted 1 entry, 1 B in "), std::string::npos);
     EXPECT_EQ(onTerminal("extract -q --overwrite t.qvr -C out"), "");
+    WriteFile(dir / "two.txt", B("22"));
+    EXPECT_NE(onTerminal("add t.qvr two.txt").find("qvr: added 1 entry, 2 B in "), std::string::npos);
+    EXPECT_NE(onTerminal("rename t.qvr two.txt 2.txt").find("qvr: t.qvr: renamed 'two.txt' to '2.txt'"),
+              std::string::npos);
+    EXPECT_EQ(onTerminal("add -q t.qvr one.txt"), "");
+    EXPECT_EQ(onTerminal("rename -q t.qvr 2.txt two.txt"), "");
 }
 
+// Columns of a UTF-8 line: one per character.
+std::size_t Columns(std::string_view line) {
+    return static_cast<std::size_t>(std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// Every command's help has examples, is the same from "qvr help COMMAND",
+// and reads at 80 columns (the manual page is made from it).
 TEST_F(Output, HelpWithExamplesOnEveryCommand) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--help"}, {"list", "--help"}, {"extract", "--help"}, {"create", "--help"},
-          {"test", "--help"}}) {
-        const auto r = RunQvr(args, dir);
-        EXPECT_EQ(r.status, 0) << args[0];
+    std::vector<std::string> commands{"", "list", "extract", "create", "test", "add", "delete", "rename"};
+#ifdef QVR_HAVE_MOUNT
+    commands.insert(commands.end(), {"mount", "unmount"});
+#endif
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command);
+        const auto r = RunQvr(command.empty() ? std::vector<std::string>{"--help"}
+                                              : std::vector<std::string>{command, "--help"},
+                              dir);
+        EXPECT_EQ(r.status, 0);
         EXPECT_NE(r.out.find("Examples:"), std::string::npos) << r.out;
+        const auto viaHelp = RunQvr(command.empty() ? std::vector<std::string>{"help"}
+                                                    : std::vector<std::string>{"help", command},
+                                    dir);
+        EXPECT_EQ(viaHelp.status, 0);
+        EXPECT_EQ(viaHelp.out, r.out);
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(Columns(line), 80u) << line;
     }
     const auto help = RunQvr({"extract", "--help"}, dir).out;
     EXPECT_NE(help.find("--keep"), std::string::npos);
     EXPECT_EQ(help.find("Excludes"), std::string::npos) << help;  // no text run into an option's name
-    EXPECT_NE(help.find("0, the default, chooses"), std::string::npos) << help;
+    EXPECT_NE(help.find("chooses 2 for 64 entries"), std::string::npos) << help;
     const auto v = RunQvr({"--version"}, dir);
     EXPECT_EQ(v.status, 0);
     EXPECT_EQ(v.out, "qvr " QVR_VERSION "\n");

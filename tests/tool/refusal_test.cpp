@@ -151,3 +151,55 @@ TEST_F(Refusals, CreateKeepsAnExistingArchiveUnlessOverwriteIsGiven) {
 
 }  // namespace
 }  // namespace qvr::tooltest
+
+namespace qvr::tooltest {
+namespace {
+
+class SkippedInputs : public Scratch {};
+
+// What cannot be read refuses the whole create unless --ignore-failed-read
+// skips it; what is not a file or folder is skipped. Every skipped input is
+// named, the archive holds the rest, and the exit status is 1.
+TEST_F(SkippedInputs, NamedAndExitOne) {
+    WriteFile(dir / "tree" / "a.txt", B("a"));
+    fs::create_symlink("gone", dir / "tree" / "dangling");
+    WriteFile(dir / "plain" / "b.txt", B("b"));
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const struct {
+        std::vector<std::string> args;
+        std::string message;    // a line of standard error
+        const char* archive;    // what it holds afterwards, as list prints; nullptr: not written
+    } rows[] = {
+        {{"create", "r1.qvr", "tree"}, "qvr: r1.qvr: tree/dangling: symbolic link to nothing\n", nullptr},
+        {{"create", "--ignore-failed-read", "r2.qvr", "tree"},
+         "qvr: r2.qvr: tree/dangling: symbolic link to nothing; skipped (--ignore-failed-read)\n", "tree\\a.txt\n"},
+        {{"create", "r3.qvr", "missing", "plain"}, "qvr: r3.qvr: missing: No such file or directory\n", nullptr},
+        {{"create", "r4.qvr", "missing", "plain", "--ignore-failed-read"},
+         "qvr: r4.qvr: missing: No such file or directory; skipped (--ignore-failed-read)\n", "plain\\b.txt\n"},
+        {{"create", "r5.qvr", "fifo"}, "qvr: r5.qvr: fifo: not a file or folder; skipped\n", ""},
+        {{"create", "r6.qvr", "/dev/null", "plain"}, "qvr: r6.qvr: /dev/null: not a file or folder; skipped\n",
+         "plain\\b.txt\n"},
+        {{"add", "r6.qvr", "fifo", "tree/a.txt"}, "qvr: r6.qvr: fifo: not a file or folder; skipped\n",
+         "plain\\b.txt\ntree\\a.txt\n"},
+        {{"create", "-P", "r7.qvr", "tree"}, "qvr: r7.qvr: tree/dangling: symbolic link; skipped (--no-follow)\n",
+         "tree\\a.txt\n"},
+    };
+    for (const auto& row : rows) {
+        std::string line;
+        for (const auto& a : row.args) line += a + " ";
+        SCOPED_TRACE(line);
+        const auto run = RunQvr(row.args, dir);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+        const auto archive = dir / row.args[row.args[1].starts_with("-") ? 2 : 1];
+        if (!row.archive) {
+            EXPECT_NE(run.err.find("nothing written"), std::string::npos) << run.err;
+            EXPECT_FALSE(fs::exists(archive));
+        } else {
+            EXPECT_EQ(RunQvr({"list", archive.string()}, dir).out, row.archive);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qvr::tooltest

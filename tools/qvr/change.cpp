@@ -81,6 +81,7 @@ AddPlan PlanAdd(const LoadedArchive& old, const std::vector<Input>& inputs, cons
 }  // namespace
 
 int Add(const CreateOptions& given) {
+    const auto started = std::chrono::steady_clock::now();
     Reporter reporter(ArchiveLabel(given.archive, "standard output"));
     CreateOptions options = given;
     std::optional<NameCodec> codec;
@@ -110,7 +111,9 @@ int Add(const CreateOptions& given) {
     if (!ReplaceArchive(*old, entries, reporter, options.verbose, !options.noFollow)) return ExitSomeFailed;
     if (!options.common.quiet)
         for (const auto& what : plan.replaced) reporter.Say("replaced " + what);
-    return gathered.skippedLinks > 0 || reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
+    if (!options.common.quiet && StderrIsTerminal())
+        PrintSummary("added", gathered.inputs.size(), TotalSize(gathered.inputs), started);
+    return gathered.skipped > 0 || reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
 }
 
 int Delete(const DeleteOptions& options) {
@@ -284,7 +287,7 @@ int Rename(const RenameOptions& options) {
     if (!ChecksPlacement(entries, fresh, codec, reporter)) return ExitSomeFailed;
     if (!ReplaceArchive(*old, entries, reporter)) return ExitSomeFailed;
     if (!options.common.quiet && StderrIsTerminal())
-        reporter.Say(fmt::format("renamed {}", Count(plan.size(), "entry", "entries")));
+        reporter.Say(fmt::format("renamed '{}' to '{}'", options.from, options.to));
     return ExitSuccess;
 }
 

@@ -55,15 +55,25 @@ struct ExtractOptions {
     unsigned threads = 0;    // 0: choose
 };
 
+// A path to pack and the folder it is taken relative to: the -C before it
+// on the command line (empty: the current folder).
+struct InputPath {
+    std::filesystem::path path;
+    std::filesystem::path directory;
+    friend bool operator==(const InputPath&, const InputPath&) = default;
+};
+
 struct CreateOptions {
     CommonOptions common;
     std::filesystem::path archive;
-    std::vector<std::filesystem::path> inputs;
-    std::filesystem::path directory;  // -C: inputs are taken relative to this folder
+    std::vector<InputPath> inputs;
     bool overwrite = false;           // replace an existing archive
     bool noFollow = false;            // skip symbolic links instead of following them
+    bool ignoreFailedRead = false;    // skip inputs that cannot be read instead of refusing them all
     std::vector<std::string> excludes;  // patterns or folders of stored names left out
-    std::filesystem::path filesFrom;    // a list of inputs, one a line ("-": standard input)
+    // A list of inputs, one a line ("-": standard input); its paths are
+    // taken relative to `filesFrom.directory`.
+    InputPath filesFrom;
     bool nullSeparated = false;         // the list's names end with NUL bytes, not lines
     bool verbose = false;               // name each entry packed
     ChangeOptions change;               // add only
@@ -109,6 +119,7 @@ struct MountOptions {
 };
 
 struct UnmountOptions {
+    CommonOptions common;  // -q only: every command takes it
     std::filesystem::path mountPoint;
 };
 
@@ -127,6 +138,27 @@ int Delete(const DeleteOptions& options);
 int Rename(const RenameOptions& options);
 int Mount(const MountOptions& options);
 int Unmount(const UnmountOptions& options);
+
+// What a command line asks for: the command (its full name) and its options,
+// or the exit status when parsing alone ended the run (help, version, bad
+// usage, each said).
+struct CommandLine {
+    std::string command;
+    std::optional<int> finished;
+    ListOptions list;
+    ExtractOptions extract;
+    CreateOptions create;
+    CreateOptions add;
+    TestOptions test;
+    DeleteOptions del;
+    RenameOptions rename;
+    DiffOptions diff;
+    MountOptions mount;
+    UnmountOptions unmount;
+};
+
+// The arguments after the program's name.
+CommandLine Parse(const std::vector<std::string>& arguments);
 
 // Parses the command line and runs the command.
 int Run(int argc, char** argv);

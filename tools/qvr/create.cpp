@@ -176,7 +176,7 @@ int CreateArchive(const CreateOptions& given, bool forAdd) {
         }
     }
     if (!options.common.quiet && StderrIsTerminal()) PrintSummary("packed", inputs.size(), totalBytes, started);
-    return gathered.skippedLinks > 0 || reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
+    return gathered.skipped > 0 || reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
 }
 
 }  // namespace

@@ -71,15 +71,31 @@ class Gatherer {
 public:
     Gatherer(const NameCodec& codec, const CreateOptions& options, Reporter& reporter, std::optional<Identity> self)
         : codec_(codec), options_(options), reporter_(reporter), self_(self),
-          excluded_(ArgumentsFor(options.excludes, codec), true, false, CharactersOf(codec)) {}
+          excluded_(ArgumentsFor(options.excludes, codec), false, CharactersOf(codec)) {}
 
     // A file or folder named on the command line, stored under `prefix`.
     void Add(const fs::path& path, const std::vector<fs::path>& prefix) { Visit(path, prefix); }
 
     std::vector<Input>& Inputs() { return inputs_; }
-    std::uint64_t SkippedLinks() const { return skippedLinks_; }
+    std::uint64_t Skipped() const { return skipped_; }
 
 private:
+    // An input left out while the rest is packed: named, and the command
+    // ends with exit status 1.
+    void Skip(const fs::path& path, const std::string& why, const char* because = "") {
+        ++skipped_;
+        reporter_.Say(fmt::format("{}: {}; skipped{}", path.string(), why, because));
+    }
+
+    // An input that cannot be read refuses the whole command (nothing
+    // half-made), unless --ignore-failed-read.
+    void Unreadable(const fs::path& path, const std::string& why) {
+        if (options_.ignoreFailedRead)
+            Skip(path, why, " (--ignore-failed-read)");
+        else
+            reporter_.Failed(fmt::format("{}: {}", path.string(), why));
+    }
+
     // Links to files and to folders are followed, as zip does by default;
     // with --no-follow every link is left out, with a word about each.
     void Visit(const fs::path& path, const std::vector<fs::path>& prefix) {
@@ -87,27 +103,23 @@ private:
         std::error_code ec;
         const auto own = fs::symlink_status(path, ec);
         if (ec) {
-            reporter_.Failed(fmt::format("{}: {}", path.string(), ec.message()));
+            Unreadable(path, ec.message());
             return;
         }
         const bool link = fs::is_symlink(own);
         if (link && options_.noFollow) {
-            ++skippedLinks_;
-            reporter_.Say(fmt::format("{}: symbolic link; skipped (--no-follow)", path.string()));
+            Skip(path, "symbolic link", " (--no-follow)");
             return;
         }
         const auto target = link ? fs::status(path, ec) : own;
         if (link && (ec || !fs::exists(target))) {
-            reporter_.Failed(fmt::format("{}: symbolic link to nothing; refused", path.string()));
+            Unreadable(path, "symbolic link to nothing");
         } else if (fs::is_directory(target)) {
             Walk(path, prefix);
         } else if (fs::is_regular_file(target)) {
             AddFile(path, prefix);
-        } else if (link) {
-            reporter_.Failed(fmt::format("{}: symbolic link to something neither a file nor a folder; refused",
-                                         path.string()));
         } else {
-            reporter_.Say(fmt::format("{}: not a file or folder; skipped", path.string()));
+            Skip(path, link ? "symbolic link to something neither a file nor a folder" : "not a file or folder");
         }
     }
 
@@ -128,7 +140,8 @@ private:
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
             children.push_back(it->path());
         if (ec) {
-            reporter_.Failed(fmt::format("{}: {}", folder.string(), ec.message()));
+            Unreadable(folder, ec.message());
+            children.clear();
         } else if (children.empty()) {
             if (!options_.common.quiet)
                 reporter_.Say(fmt::format("{}: empty folder; not stored (an archive holds only files)",
@@ -149,7 +162,7 @@ private:
         std::string error;
         auto in = InputFile::OpenToPack(file, !options_.noFollow, error);
         if (!in) {
-            reporter_.Failed(fmt::format("{}: {}", file.string(), error));
+            Unreadable(file, error);
             return;
         }
         if (self_ && in->Identity() == *self_) {
@@ -166,7 +179,7 @@ private:
     // --exclude: matched against the name the file would be stored under,
     // as extraction shows it; an excluded folder is not walked.
     bool Excluded(const std::vector<fs::path>& prefix) {
-        if (options_.excludes.empty() || prefix.empty()) return false;
+        if (!excluded_.Any() || prefix.empty()) return false;
         Bytes text;
         for (const auto& component : prefix) {
             const auto part = codec_.ComponentText(component);
@@ -174,7 +187,7 @@ private:
             if (!text.empty()) text.push_back('\\');
             text.insert(text.end(), part->begin(), part->end());
         }
-        return excluded_.Selects(text);
+        return excluded_.Excludes(text);
     }
 
     const NameCodec& codec_;
@@ -183,8 +196,8 @@ private:
     std::optional<Identity> self_;
     std::vector<Input> inputs_;
     std::vector<std::pair<Identity, fs::path>> ancestors_;  // the folders being walked, outermost first
-    std::uint64_t skippedLinks_ = 0;
-    Selection excluded_;
+    std::uint64_t skipped_ = 0;
+    Exclusion excluded_;
 };
 
 // One entry per stored name. The same file reached twice under one name
@@ -269,14 +282,15 @@ namespace {
 // -T: appends the inputs the list names (one a line, or NUL-separated) to
 // those of the command line; the exit status when the list cannot be read.
 std::optional<int> AddListedInputs(CreateOptions& options, Reporter& reporter) {
-    if (options.filesFrom.empty()) return std::nullopt;
+    const auto& from = options.filesFrom;
+    if (from.path.empty()) return std::nullopt;
     std::string list;
-    if (options.filesFrom == "-") {
+    if (from.path == "-") {
         list.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     } else {
-        std::ifstream in(options.filesFrom, std::ios::binary);
+        std::ifstream in(from.path, std::ios::binary);
         if (!in) {
-            reporter.Say(fmt::format("-T {}: cannot read it", options.filesFrom.string()));
+            reporter.Say(fmt::format("-T {}: cannot read it", from.path.string()));
             return ExitBadUsage;
         }
         list.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -288,10 +302,10 @@ std::optional<int> AddListedInputs(CreateOptions& options, Reporter& reporter) {
         std::string line = list.substr(at, stop - at);
         // A list written on Windows ends its lines with CR LF.
         if (!options.nullSeparated && line.ends_with('\r')) line.pop_back();
-        if (!line.empty()) options.inputs.emplace_back(line);
+        if (!line.empty()) options.inputs.push_back({line, from.directory});
         at = stop + 1;
     }
-    options.filesFrom.clear();  // read once, even when add hands over to create
+    options.filesFrom = {};  // read once, even when add hands over to create
     return std::nullopt;
 }
 
@@ -300,9 +314,14 @@ std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& r
         reporter.Say("no files or folders to pack");
         return ExitBadUsage;
     }
-    if (!options.directory.empty() && IsExistingNonFolder(options.directory)) {
-        reporter.Say(fmt::format("-C {}: not a folder", options.directory.string()));
-        return ExitBadUsage;
+    const fs::path* checked = nullptr;  // inputs after one -C share its folder: one look each
+    for (const auto& input : options.inputs) {
+        if (input.directory.empty() || (checked && *checked == input.directory)) continue;
+        checked = &input.directory;
+        if (IsExistingNonFolder(input.directory)) {
+            reporter.Say(fmt::format("-C {}: not a folder", input.directory.string()));
+            return ExitBadUsage;
+        }
     }
     return std::nullopt;
 }
@@ -324,7 +343,7 @@ std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& c
                                 std::optional<Identity> self, Gathered& out) {
     Gatherer gatherer(codec, options, reporter, self);
     bool strippedRoot = false;
-    for (const auto& argument : options.inputs) {
+    for (const auto& [argument, directory] : options.inputs) {
         const auto prefix = ArgumentPrefix(argument, strippedRoot);
         if (!prefix) {
             reporter.Say(fmt::format("{}: names would climb out of the current folder; give -C and a path below it",
@@ -332,18 +351,23 @@ std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& c
             return ExitBadUsage;
         }
         // "-C tree ." walks tree/, not tree/./, so messages name paths plainly.
-        gatherer.Add((options.directory.empty() ? argument : options.directory / argument).lexically_normal(),
-                     *prefix);
+        gatherer.Add((directory.empty() ? argument : directory / argument).lexically_normal(), *prefix);
     }
     if (strippedRoot && !options.common.quiet) reporter.Say("leading '/' and drive removed from stored names");
     out.inputs = std::move(gatherer.Inputs());
-    out.skippedLinks = gatherer.SkippedLinks();
+    out.skipped = gatherer.Skipped();
     DropRepeatsAndRefuseCollisions(out.inputs, codec.Lead(), reporter);
     if (reporter.AnyFailed()) {
         reporter.Say("nothing written");
         return ExitSomeFailed;
     }
     return std::nullopt;
+}
+
+std::uint64_t TotalSize(const std::vector<Input>& inputs) {
+    std::uint64_t total = 0;
+    for (const auto& in : inputs) total += in.size;
+    return total;
 }
 
 }  // namespace qvr::cli

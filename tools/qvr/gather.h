@@ -43,8 +43,11 @@ std::optional<int> PrepareInputs(CreateOptions& options, Reporter& reporter, std
 
 struct Gathered {
     std::vector<Input> inputs;  // one per stored name, in the order met
-    std::uint64_t skippedLinks = 0;
+    std::uint64_t skipped = 0;  // inputs left out, each named: the command ends with exit status 1
 };
+
+// The bytes of data the inputs hold.
+std::uint64_t TotalSize(const std::vector<Input>& inputs);
 
 // Gathers every file the options name; `self`, the archive being replaced,
 // is never packed into itself. When any input is refused, every reason has

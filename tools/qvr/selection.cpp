@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "platform.h"
 
@@ -116,10 +117,52 @@ bool Selection::Selects(std::span<const std::uint8_t> name) {
     return any;
 }
 
+namespace {
+
+LeadBytes LeadOf(const NameCharacters& characters) { return characters.utf8 ? LeadBytes{} : characters.lead; }
+
+bool HasSeparator(const std::string& argument, const NameCharacters& characters) {
+    const Bytes bytes(argument.begin(), argument.end());
+    return ComponentEnd(bytes, 0, LeadOf(characters)) != bytes.size();
+}
+
+std::vector<std::string> Anchored(const std::vector<std::string>& arguments, const NameCharacters& characters,
+                                  bool anchored) {
+    std::vector<std::string> out;
+    std::ranges::copy_if(arguments, std::back_inserter(out),
+                         [&](const std::string& a) { return HasSeparator(a, characters) == anchored; });
+    return out;
+}
+
+}  // namespace
+
+Exclusion::Exclusion(const std::vector<std::string>& arguments, bool ignoreCase, const NameCharacters& characters)
+    : anchored_(Anchored(arguments, characters, true), true, ignoreCase, characters), ignoreCase_(ignoreCase),
+      characters_(characters) {
+    for (const auto& argument : Anchored(arguments, characters, false))
+        anywhere_.push_back(NormalisedName(Bytes(argument.begin(), argument.end()), ignoreCase, characters));
+}
+
+bool Exclusion::Excludes(std::span<const std::uint8_t> name) {
+    if (!anchored_.All() && anchored_.Selects(name)) return true;
+    if (anywhere_.empty()) return false;
+    Normalise(name, ignoreCase_, characters_, scratch_);
+    const std::span<const std::uint8_t> key = scratch_;
+    const auto lead = LeadOf(characters_);
+    for (std::size_t at = 0; at < key.size();) {
+        const auto end = ComponentEnd(key, at, lead);
+        const auto component = key.subspan(at, end - at);
+        for (const auto& pattern : anywhere_)
+            if (std::ranges::equal(component, pattern) || MatchName(pattern, component, false, characters_))
+                return true;
+        at = end + 1;
+    }
+    return false;
+}
+
 EntryFilter::EntryFilter(const SelectOptions& options, const NameCodec& codec)
     : names_(ArgumentsFor(options.names, codec), !options.noWildcards, options.ignoreCase, CharactersOf(codec)),
-      excluded_(ArgumentsFor(options.excludes, codec), true, options.ignoreCase, CharactersOf(codec)),
-      anyExcluded_(!options.excludes.empty()), indices_(options.indices), indexUsed_(options.indices.size(), false) {}
+      excluded_(ArgumentsFor(options.excludes, codec), options.ignoreCase, CharactersOf(codec)), indices_(options.indices), indexUsed_(options.indices.size(), false) {}
 
 bool EntryFilter::MaySelect(std::uint32_t index, std::span<const std::uint8_t> name) {
     if (!names_.All() && names_.OfferAndMayMatch(name)) return true;
@@ -132,7 +175,7 @@ bool EntryFilter::Selects(std::uint32_t index, std::span<const std::uint8_t> nam
     if (!names_.All() && names_.Selects(name)) chosen = true;
     for (std::size_t i = 0; i < indices_.size(); ++i)
         if (indices_[i] == index) chosen = indexUsed_[i] = true;
-    return chosen && !(anyExcluded_ && excluded_.Selects(name));
+    return chosen && !(excluded_.Any() && excluded_.Excludes(name));
 }
 
 std::vector<std::string> EntryFilter::Misses() const {

@@ -60,6 +60,26 @@ private:
     Bytes scratch_;
 };
 
+// What --exclude leaves out, for every command that takes it. A pattern or
+// name without a separator matches any one component of a name, so a
+// folder of that name anywhere goes with everything in it (--exclude .git,
+// --exclude '*.bak'), as tar does; one with a separator matches the name
+// from its start, as a NAME selects (tree/cache and all under it).
+class Exclusion {
+public:
+    Exclusion(const std::vector<std::string>& arguments, bool ignoreCase,
+              const NameCharacters& characters = SystemNameCharacters());
+    bool Any() const noexcept { return !anchored_.All() || !anywhere_.empty(); }
+    bool Excludes(std::span<const std::uint8_t> name);
+
+private:
+    Selection anchored_;       // arguments with a separator
+    std::vector<Bytes> anywhere_;  // the others, normalised
+    bool ignoreCase_;
+    NameCharacters characters_;
+    Bytes scratch_;
+};
+
 // The whole choice of list, extract and delete: entries the names select
 // or that --index names (all when there are neither), less those an
 // --exclude matches. Names are the text `codec` gives.
@@ -80,8 +100,7 @@ public:
 
 private:
     Selection names_;
-    Selection excluded_;
-    bool anyExcluded_;
+    Exclusion excluded_;
     std::vector<std::uint32_t> indices_;
     std::vector<bool> indexUsed_;
 };

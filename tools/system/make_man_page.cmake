@@ -23,7 +23,9 @@ foreach(name IN LISTS names)
     string(STRIP "${name}" name)
     execute_process(COMMAND ${QVR} ${name} --help OUTPUT_VARIABLE help COMMAND_ERROR_IS_FATAL ANY)
     roff_text("${help}" help)
-    string(APPEND include ".SS \"qvr ${name}\"\n.nf\n${help}.fi\n")
+    # The help is wrapped to 80 columns: shown from the left margin, it fits an
+    # 80-column page.
+    string(APPEND include ".SS \"qvr ${name}\"\n.nf\n.in 0\n${help}.in\n.fi\n")
 endforeach()
 # help2man would fill the examples into one paragraph; keep their lines.
 string(FIND "${top}" "Examples:\n" at)

@@ -16,19 +16,47 @@ _qvr_options() {
 }
 
 # Completes $cur from the names stored in archive $2, read with `qvr list`
-# (in encoding $3 when given), quoted for the shell: names hold backslashes.
+# (in encoding $3 when given), one folder level at a time as paths complete.
+# A word with a '/' is completed with '/' (qvr takes both separators); an
+# open quote stays open through folders and is closed after a name.
 _qvr_entry_names() {
-    local qvr=$1 archive=$2 encoding=$3 name want quoted
+    local qvr=$1 archive=$2 encoding=$3 name want quote= bs='\' sep='\' rest level close special folders=0
     [[ $archive == - ]] && return
     archive=$(dequote "$archive")
     __expand_tilde_by_ref archive
-    want=$(dequote "$cur")
+    if [[ $cur == \'* && ${cur:1} != *\'* ]]; then
+        quote="'" want=${cur:1}
+    elif [[ $cur == \"* && ${cur:1} != *\"* ]]; then
+        quote='"' want=${cur:1}
+        want=${want//"$bs$bs"/"$bs"}
+    else
+        want=$(dequote "$cur")
+    fi
+    if [[ $want == */* ]]; then
+        sep=/ want=${want//\\//}
+    fi
+    local -A seen=()
     while IFS= read -r name; do
-        if [[ $name == "$want"* ]]; then
-            printf -v quoted '%q' "$name"
-            COMPREPLY+=("$quoted")
-        fi
+        [[ $sep == / ]] && name=${name//\\//}
+        [[ $name == "$want"* ]] || continue
+        rest=${name:${#want}}
+        level=$name
+        [[ $rest == *"$sep"* ]] && level=$want${rest%%"$sep"*}$sep
+        [[ -n ${seen[$level]-} ]] && continue
+        seen[$level]=1
+        close=$quote
+        [[ $level == *"$sep" ]] && folders=1 close=
+        case $quote in
+            "'") COMPREPLY+=("'$level$close") ;;
+            '"')
+                for special in "$bs" '$' '`' '"'; do level=${level//"$special"/"$bs$special"}; done
+                COMPREPLY+=("\"$level$close")
+                ;;
+            *) printf -v level '%q' "$level" && COMPREPLY+=("$level") ;;
+        esac
     done < <("$qvr" list -q ${encoding:+--encoding "$encoding"} "$archive" 2>/dev/null)
+    ((folders)) && compopt -o nospace 2>/dev/null
+    return 0
 }
 
 _qvr() {
@@ -42,15 +70,22 @@ _qvr() {
         fi
     done
 
+    # The commands as `qvr --help` lists them, and help.
+    local commands
+    commands="$("$qvr" --help 2>/dev/null | awk '
+        /^Subcommands:/ { on = 1; next }
+        /^[^ ]/ { on = 0 }
+        on && /^  [a-z]/ { sub(/,$/, "", $1); print $1 }') help"
     if [[ -z $command ]]; then
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W "$("$qvr" --help 2>/dev/null | awk '
-                /^Subcommands:/ { on = 1; next }
-                /^[^ ]/ { on = 0 }
-                on && NF { sub(/,$/, "", $1); print $1 }')" -- "$cur"))
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
         fi
+        return
+    fi
+    if [[ $command == help ]]; then
+        ((cword == command_at + 1)) && COMPREPLY=($(compgen -W "${commands% help}" -- "$cur"))
         return
     fi
 

@@ -5,4 +5,5 @@
 #include "qvr/format.h"
 #include "qvr/open.h"
 #include "qvr/scramble.h"
+#include "qvr/structure.h"
 #include "qvr/writer.h"

@@ -389,6 +389,10 @@ async function withProgress(label, total, run) {
             // Drawn a hundred times at most, whatever the number of entries.
             if (done - shown >= total / 100 || done === total) ui.progress.value = shown = done;
         });
+    } catch (e) {
+        // A stream that was stopped fails with its own words; a cancel is a cancel.
+        if (controller.signal.aborted) throw new DOMException('cancelled', 'AbortError');
+        throw e;
     } finally {
         ui.task.hidden = true;
         delete document.body.dataset.busy;

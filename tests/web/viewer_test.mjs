@@ -287,7 +287,8 @@ const scenarios = {
         const { slices, progressSeen } = await page.evaluate(() => ({ slices: window.slices, progressSeen: window.progressSeen }));
         assert.ok(slices < 200, `${slices} slices read`);
         assert.ok(progressSeen.length >= 10 && progressSeen.at(-1) === 65535, JSON.stringify(progressSeen.slice(-3)));
-        assert.ok(zipMs < 60_000, `${zipMs} ms`);
+        // Measured about 2 s (it took 270 s entry by entry); the bound leaves room for a busy machine.
+        assert.ok(zipMs < 30_000, `${zipMs} ms`);
         await page.evaluate(() => {
             document.getElementById('save-all').click();
             document.getElementById('cancel').click();

@@ -164,12 +164,14 @@ export class Archive {
                 run.push([indexes[j], e]);
                 end = e.offset + e.present;
             }
+            // The run's entries do not overlap, so each is descrambled in place,
+            // all of them in one visit to the core's memory.
             const slice = await this.source.read(first.offset, end);
-            for (const [i, e] of run) {
-                const bytes = slice.slice(e.offset - first.offset, e.offset - first.offset + e.present);
-                this.descramble(bytes, Math.min(bytes.length, e.scrambled));
-                yield [i, bytes];
-            }
+            withCopy(this.m, slice, (p) => {
+                for (const [, e] of run) this.m._qvr_descramble(p + e.offset - first.offset, Math.min(e.present, e.scrambled));
+                slice.set(this.m.HEAPU8.subarray(p, p + slice.length));
+            });
+            for (const [i, e] of run) yield [i, slice.subarray(e.offset - first.offset, e.offset - first.offset + e.present)];
             k += run.length;
         }
     }

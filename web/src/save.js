@@ -3,7 +3,7 @@
 // as qvr extract decides it: names the archive library's rule refuses are
 // left out, the first entry of each path wins, and a file never stands
 // where a folder must (planSave); what is left out is told in qvr test's words.
-import { downloadZip } from 'client-zip';
+import { ZipWriter } from './zip.js';
 import { escapeName } from './names.js';
 
 export function saveBlob(blob, name) {
@@ -83,11 +83,9 @@ async function* each(archive, chosen, { signal, progress }) {
 
 // A .zip (stored, not compressed) of `chosen`, as a Blob.
 export async function zipBlob(archive, chosen, { signal, progress = () => {} } = {}) {
-    async function* files() {
-        for await (const [name, input] of each(archive, chosen, { signal, progress }))
-            yield { name, input, size: input.size ?? input.length };
-    }
-    return downloadZip(files()).blob();
+    const zip = new ZipWriter();
+    for await (const [name, data] of each(archive, chosen, { signal, progress })) await zip.add(name, data);
+    return zip.blob();
 }
 
 // Writes `chosen` below `folder` (a FileSystemDirectoryHandle), making folders on the way.

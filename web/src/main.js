@@ -79,6 +79,7 @@ function describeRow(row, el) {
         const i = row.index;
         const a = state.archive;
         name.textContent = escapeName(showsPaths() ? nameOf(i) : fileName(partsOf(i)));
+        if (!name.textContent) name.classList.add('nameless');
         name.title = escapeName(nameOf(i));
         type.textContent = typeOf(fileName(partsOf(i)));
         size.textContent = formatSize(a.size(i));
@@ -191,6 +192,7 @@ function closeArchive() {
 // A list under the status line: what a save left out, or what is wrong with the structure.
 function showNote(summary, lines) {
     ui.note.hidden = lines.length === 0;
+    ui.note.open = lines.length > 0 && lines.length <= 20;
     ui.note.querySelector('summary').textContent = summary;
     ui.note.querySelector('ul').replaceChildren(...lines.map((l) => Object.assign(document.createElement('li'), { textContent: l })));
 }

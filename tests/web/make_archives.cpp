@@ -190,6 +190,11 @@ int main(int argc, char** argv) {
         qvr::StoreU32(offsetField(3), qvr::LoadU32(offsetField(1)) + 10);
         ok &= Save(dir + "/structure.qvr", bytes);
         ok &= Save(dir + "/empty.qvr", qvr::WriteArchive({}).bytes);
+        // An SVG picture whose script must never run.
+        const std::string svg = "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"40\" height=\"30\">"
+                                "<script>parent.svgRan = true</script><rect width=\"40\" height=\"30\" fill=\"#2f6fbf\"/></svg>\n";
+        const std::vector<qvr::WriterEntry> picture = {{B("pictures\\picture.svg"), B(svg)}};
+        ok &= Save(dir + "/svg.qvr", qvr::WriteArchive(picture).bytes);
     }
     // foreign: a zip file's first bytes, and an archive's header cut short.
     ok &= Save(dir + "/foreign.zip", B(std::string("PK\x03\x04\x14\x00\x00\x00\x00\x00", 10) + "not a QVR archive"));

@@ -490,10 +490,26 @@ const scenarios = {
             assert.ok((await page.$eval(id, (b) => b.title)).length > 0, id);
         }
 
+        // An SVG is a picture with its size, shown by <img>, which runs no script; the view is remembered.
+        assert.equal(await openFile(page, archive('svg.qvr')), 'opened');
+        await view(page, 'flat');
+        assert.equal(await choose(page, 'pictures\\picture.svg'), 'image');
+        assert.match(await page.textContent('#preview .info'), /40 × 30 pixels \(SVG\)/);
+        await page.click('#preview .zoom button[data-scale="1"]');
+        assert.equal(await page.$eval('#preview img', (i) => i.getBoundingClientRect().width), 40);
+        assert.equal(await page.evaluate(() => window.svgRan), undefined);
+        // The folder itself is the top folder of "Folder as .zip".
+        await view(page, 'folders');
+        await page.dblclick('#list .row:has(.name:text-is("pictures"))');
+        assert.deepEqual(zipNames(await download(page, () => page.click('#save-folder'))), ['pictures/picture.svg']);
+
         // Closing returns to the start page.
+        await view(page, 'flat');
         await page.click('#close');
         assert.ok(await page.isVisible('#start'));
         assert.equal(await page.title(), 'QVR viewer');
+        await load(page);
+        assert.equal(await page.$eval('#view', (v) => v.value), 'flat');
     },
 
     async typical({ page }) {

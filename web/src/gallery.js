@@ -63,7 +63,7 @@ export class Gallery {
         label.textContent = name.split(/[\\/]/).pop();
         tile.append(canvas, label);
         tile.addEventListener('click', () => this.onOpen(index));
-        // One Tab stop for the whole gallery: the first tile, then whichever the arrows reach.
+        // One Tab stop for the whole gallery: the first tile found, then whichever the arrows reach.
         tile.tabIndex = this.tiles.length ? -1 : 0;
         const after = this.tiles.findIndex((t) => Number(t.dataset.order) > order);
         if (after < 0) {
@@ -72,10 +72,6 @@ export class Gallery {
         } else {
             this.tiles[after].before(tile);
             this.tiles.splice(after, 0, tile);
-        }
-        if (!this.tiles.some((t) => t.tabIndex === 0)) this.tiles[0].tabIndex = 0;
-        else if (this.tiles[0] === tile && this.tiles.length > 1 && !this.box.contains(document.activeElement)) {
-            for (const t of this.tiles) t.tabIndex = t === tile ? 0 : -1;
         }
         this.observer.observe(tile);
     }

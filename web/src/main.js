@@ -189,12 +189,16 @@ function closeArchive() {
     updateButtons();
 }
 
+const NoteLines = 1000;
+
 // A list under the status line: what a save left out, or what is wrong with the structure.
 function showNote(summary, lines) {
     ui.note.hidden = lines.length === 0;
     ui.note.open = lines.length > 0 && lines.length <= 20;
     ui.note.querySelector('summary').textContent = summary;
-    ui.note.querySelector('ul').replaceChildren(...lines.map((l) => Object.assign(document.createElement('li'), { textContent: l })));
+    // A cut-off archive of 65535 entries has as many findings; the page shows the first of them.
+    const shown = lines.length > NoteLines ? [...lines.slice(0, NoteLines), `… and ${lines.length - NoteLines} more`] : lines;
+    ui.note.querySelector('ul').replaceChildren(...shown.map((l) => Object.assign(document.createElement('li'), { textContent: l })));
 }
 
 // Counts finished openings, whatever their outcome, for anyone waiting on one.
@@ -567,6 +571,15 @@ document.addEventListener('drop', (e) => {
     if (f) open(f, f.name);
 });
 
+// A full address's last part as a name: its escapes undone, or left as they are when they are not escapes.
+function decodedOnce(part) {
+    try {
+        return decodeURIComponent(part);
+    } catch {
+        return part;
+    }
+}
+
 // ?archive=PATH opens a file of this page's own origin (scripts/viewer
 // serves the sample so). PATH is the parameter as the address gives it,
 // decoded once: "100%25.qvr" is the file 100%.qvr, "disc%231.qvr" is disc#1.qvr.
@@ -574,12 +587,12 @@ async function openFromQuery() {
     const wanted = new URLSearchParams(location.search).get('archive');
     if (wanted === null || wanted === '') return;
     const isAddress = /^[a-z][a-z0-9+.-]*:|^\/\//i.test(wanted);
-    const url = isAddress ? new URL(wanted) : new URL(wanted.split('/').map(encodeURIComponent).join('/'), location.href);
+    const url = new URL(isAddress ? wanted : wanted.split('/').map(encodeURIComponent).join('/'), location.href);
     if (url.origin !== location.origin || location.protocol === 'file:') {
         setStatus(`Only an archive from this page's own server opens by address (${url.href} is not).`, 'error');
         return;
     }
-    const name = isAddress ? decodeURIComponent(url.pathname.split('/').pop()) : wanted.split('/').pop();
+    const name = isAddress ? decodedOnce(url.pathname.split('/').pop()) : wanted.split('/').pop();
     if (!name) {
         setStatus(`?archive=${escapeName(wanted)} names a folder, not an archive file.`, 'error');
         document.body.dataset.state = 'failed';
@@ -591,13 +604,14 @@ async function openFromQuery() {
     let source;
     try {
         source = await withProgress(`Fetching ${name}`, 1, (signal, progress) => urlSource(url, {
+            signal,
             onProgress: (received, total) => {
                 if (total) ui.progress.max = total;
                 progress(received);
             },
         }));
     } catch (e) {
-        setStatus(`${escapeName(url.pathname)} could not be fetched (${e.message ?? e}).`, 'error');
+        setStatus(`${escapeName(name)} could not be fetched (${e.message ?? e}).`, 'error');
         document.body.dataset.state = 'failed';
         opened();
         return;

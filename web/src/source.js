@@ -36,7 +36,8 @@ function rangeSource(url, size, first) {
     return { size, read, part: async (start, end) => new Blob([await read(start, end)]), ranged: true };
 }
 
-// The whole body of `response`, with `onProgress(received, total)` as it comes.
+// The whole body of `response`, with `onProgress(received, total)` as it
+// comes (a cancelled fetch ends the reading with an error).
 async function wholeBody(response, onProgress) {
     const total = Number(response.headers.get('Content-Length')) || 0;
     const reader = response.body.getReader();
@@ -54,8 +55,8 @@ async function wholeBody(response, onProgress) {
 
 // A source for `url`: ranges when the server answers the first one with
 // 206 and the file's size, else the whole file as it arrives.
-export async function urlSource(url, { onProgress = () => {} } = {}) {
-    const response = await fetch(url, { headers: { Range: `bytes=0-${FirstRange - 1}` }, cache: 'no-store' });
+export async function urlSource(url, { onProgress = () => {}, signal } = {}) {
+    const response = await fetch(url, { headers: { Range: `bytes=0-${FirstRange - 1}` }, cache: 'no-store', signal });
     if (response.status === 206) {
         const size = totalOf(response.headers.get('Content-Range'));
         if (size !== null) return rangeSource(url, size, new Uint8Array(await response.arrayBuffer()));

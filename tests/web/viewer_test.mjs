@@ -314,6 +314,16 @@ const scenarios = {
         assert.equal(await page.evaluate(() => document.body.dataset.rows), '65535');
         assert.ok((await page.$$('#list .row')).length < 100);
         await page.click('[data-sort=index]');
+        // The sorted column's header says so, not its button; rows carry their size and index.
+        assert.deepEqual(await page.$$eval('[role=columnheader]', (hs) => hs.map((h) => [h.querySelector('button').dataset.sort, h.getAttribute('aria-sort')])),
+            [['name', 'none'], ['type', 'none'], ['size', 'none'], ['index', 'ascending']]);
+        assert.equal(await page.$$eval('[data-sort][aria-sort]', (bs) => bs.length), 0);
+        assert.match(await page.$eval('#list .row', (r) => r.getAttribute('aria-label')), /^d000\\f00000\.bin, BIN, \d+ B, entry 0$/);
+        await page.focus('#list');
+        await page.keyboard.press('?');
+        assert.ok(await page.$eval('#keys', (d) => d.open));
+        await page.keyboard.press('Escape');
+        assert.ok(!(await page.$eval('#keys', (d) => d.open)));
         await page.focus('#list');
         await page.keyboard.press('End');
         await page.waitForSelector('#preview[data-ready]');

@@ -206,6 +206,12 @@ async function hostileNames({ page }, origin) {
     for (const line of told) assert.ok(note.includes(line), `${line} not in ${JSON.stringify(note)}`);
     assert.match(await page.textContent('#status'), /left out, as qvr extract leaves them/);
 
+    // A selection of refused names alone makes no empty .zip.
+    await choose(page, 'CON.txt');
+    await page.click('#save-selection');
+    assert.match(await page.textContent('#status'), /^Nothing to write to hostile-selection\.zip/);
+    assert.deepEqual(await noteLines(page), ["entry 8 'CON.txt': name would be refused on extraction: Windows device name"]);
+
     // Extract to folder writes the same files, here into the page's private folder for the picked one.
     assert.ok(await page.isVisible('#extract'));
     await page.evaluate(() => (window.showDirectoryPicker = () => navigator.storage.getDirectory()));

@@ -428,6 +428,12 @@ async function save(indexes, base, name, { toFolder = false } = {}) {
     const { chosen, left } = plan(indexes, base);
     const lines = noteLines(left, nameOf);
     const where = folder ? `into ${folder.name}` : name;
+    const leftOut = `${left.length} ${left.length === 1 ? 'entry' : 'entries'} left out of ${where}`;
+    if (!chosen.length) {
+        setStatus(`Nothing to write ${folder ? where : 'to ' + where}: every chosen entry is left out, as qvr extract leaves it (listed below).`, 'warning');
+        showNote(leftOut, lines);
+        return;
+    }
     setStatus(`${folder ? 'Extracting' : 'Making'} ${where}…`);
     try {
         await withProgress(folder ? `Extracting ${where}` : `Making ${where}`, chosen.length, async (signal, progress) => {
@@ -442,7 +448,7 @@ async function save(indexes, base, name, { toFolder = false } = {}) {
     }
     const stored = `${chosen.length} ${chosen.length === 1 ? 'entry' : 'entries'}`;
     setStatus(`${where}: ${stored}` + (left.length ? `; ${left.length} left out, as qvr extract leaves them (listed below).` : '.'), left.length ? 'warning' : 'info');
-    showNote(left.length ? `${left.length} ${left.length === 1 ? 'entry' : 'entries'} left out of ${where}` : '', lines);
+    showNote(left.length ? leftOut : '', lines);
     document.body.dataset.saved = String(Number(document.body.dataset.saved) + 1 || 1);
 }
 

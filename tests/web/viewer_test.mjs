@@ -514,9 +514,12 @@ const scenarios = {
         await page.click('#preview .zoom button[data-scale="1"]');
         assert.equal(await page.$eval('#preview img', (i) => i.getBoundingClientRect().width), 40);
         assert.equal(await page.evaluate(() => window.svgRan), undefined);
-        // The folder itself is the top folder of "Folder as .zip".
+        // The folder itself is the top folder of "Folder as .zip"; its gallery draws the SVG too.
         await view(page, 'folders');
         await page.dblclick('#list .row:has(.name:text-is("pictures"))');
+        await view(page, 'gallery');
+        await page.waitForSelector('#gallery .tile[data-drawn=true]');
+        await view(page, 'folders');
         assert.deepEqual(zipNames(await download(page, () => page.click('#save-folder'))), ['pictures/picture.svg']);
 
         // Closing returns to the start page.

@@ -6,6 +6,21 @@ import { sniff, SniffSize } from './preview.js';
 const ThumbSize = 160;
 const ProbesAtOnce = 8;
 
+// A picture as a bitmap. createImageBitmap takes no SVG; an <img> does,
+// and runs none of its scripts.
+async function decodeImage(blob) {
+    if (blob.type !== 'image/svg+xml') return createImageBitmap(blob);
+    const url = URL.createObjectURL(blob);
+    try {
+        const img = new Image();
+        img.src = url;
+        await img.decode();
+        return await createImageBitmap(img);
+    } finally {
+        URL.revokeObjectURL(url);
+    }
+}
+
 export class Gallery {
     constructor(box, { onOpen, status }) {
         this.box = box;
@@ -80,7 +95,7 @@ export class Gallery {
         const generation = this.generation;
         try {
             const blob = await this.archive.data(Number(tile.dataset.index), tile.dataset.type);
-            const bitmap = await createImageBitmap(blob);
+            const bitmap = await decodeImage(blob);
             if (generation !== this.generation) return bitmap.close();
             const canvas = tile.querySelector('canvas');
             const scale = Math.min(ThumbSize / bitmap.width, ThumbSize / bitmap.height, 1);

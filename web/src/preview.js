@@ -2,7 +2,8 @@
 // tips the balance towards text), and how it is shown.
 import { Encodings } from './names.js';
 
-export const SniffSize = 16;
+// Enough for every signature, and for an SVG's opening after an XML declaration.
+export const SniffSize = 512;
 export const HexLimit = 64 << 10;
 export const TextLimit = 512 << 10;
 

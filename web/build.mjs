@@ -1,6 +1,6 @@
-// Assembles qvr-viewer.html: the page's modules bundled with the zip
-// library and the format core (its WebAssembly as base64), and the style
-// sheet, all inside one HTML file that works from file:// and fetches nothing.
+// Assembles qvr-viewer.html: the page's modules bundled with the format
+// core (its WebAssembly as base64), and the style sheet, all inside one
+// HTML file that works from file:// and fetches nothing.
 //
 //   node build.mjs --core path/to/qvr_core.mjs --out path/to/qvr-viewer.html
 import { readFile, writeFile } from 'node:fs/promises';

@@ -161,6 +161,41 @@ int main(int argc, char** argv) {
         qvr::StoreU32(std::span(bad).subspan(qvr::HeaderSize + qvr::EntryNameOffset + 9 + 4).first<4>(), 8);
         ok &= Save(dir + "/no-directory.qvr", bad);
     }
+    // hostile: names that look like something else, reach outside a folder,
+    // name devices, hold control bytes, or are empty, among ordinary ones
+    // that sort naturally; two repeats and a file where a folder must be.
+    {
+        using namespace std::string_literals;
+        const std::vector<std::string> names = {
+            "evil\xE2\x80\xAEgnp.exe", "invoice_\xE2\x80\xAE" "fdp.scr", "C:/Windows/evil4.txt", "C:evil5.txt",
+            "file:/etc/passwd", "...", ". .", "\\", "CON.txt", "esc\x1B[31mred.txt", "bell\x07.txt", "new\nline.txt",
+            "nul\0byte.txt"s, "", "/", "img_10.txt", "img_2.txt", "img_1.txt", "Zeta.txt", "\xC3\x84pfel.txt",
+            "apple.txt", "docs\\readme.txt", "docs/readme.txt", "img_1.txt\\inside.txt",
+        };
+        ok &= Write(dir + "/hostile.qvr", names, std::vector<std::size_t>(names.size(), 5),
+                    [](std::size_t i, std::size_t) { return B("data" + std::to_string(i % 10)); });
+    }
+    // structure: entry 2's data start inside the directory and entry 3's
+    // overlap entry 1's; an empty archive beside it.
+    {
+        std::vector<qvr::WriterEntry> entries;
+        for (int i = 0; i < 4; ++i) entries.push_back({B("s" + std::to_string(i) + ".txt"), Text(40, static_cast<std::size_t>(i))});
+        auto bytes = qvr::WriteArchive(entries).bytes;
+        const auto offsetField = [&](std::size_t index) {
+            std::size_t at = qvr::HeaderSize;
+            for (std::size_t k = 0; k < index; ++k) at += qvr::EntryFixedSize + entries[k].name.size();
+            return std::span(bytes).subspan(at + qvr::EntryNameOffset + entries[index].name.size() + 4).first<4>();
+        };
+        qvr::StoreU32(offsetField(2), qvr::HeaderSize + 3);
+        qvr::StoreU32(offsetField(3), qvr::LoadU32(offsetField(1)) + 10);
+        ok &= Save(dir + "/structure.qvr", bytes);
+        ok &= Save(dir + "/empty.qvr", qvr::WriteArchive({}).bytes);
+        // An SVG picture whose script must never run.
+        const std::string svg = "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"40\" height=\"30\">"
+                                "<script>parent.svgRan = true</script><rect width=\"40\" height=\"30\" fill=\"#2f6fbf\"/></svg>\n";
+        const std::vector<qvr::WriterEntry> picture = {{B("pictures\\picture.svg"), B(svg)}};
+        ok &= Save(dir + "/svg.qvr", qvr::WriteArchive(picture).bytes);
+    }
     // foreign: a zip file's first bytes, and an archive's header cut short.
     ok &= Save(dir + "/foreign.zip", B(std::string("PK\x03\x04\x14\x00\x00\x00\x00\x00", 10) + "not a QVR archive"));
     ok &= Save(dir + "/cut-header.qvr", B(std::string("QVRd\0\0\0\0\0\0", 10)));

@@ -1,5 +1,6 @@
-// Whether an archive's structure holds: what qvr test reports as damage,
-// and what the commands that change an archive refuse to build on.
+// What qvr test reports as damage, and what the commands that change an
+// archive refuse to build on: the archive library's structural findings
+// (qvr/structure.h), worded for people.
 #pragma once
 
 #include <string>

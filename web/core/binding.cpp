@@ -16,10 +16,12 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "qvr/archive.h"
 #include "qvr/entry_name.h"
+#include "qvr/structure.h"
 
 namespace {
 
@@ -66,7 +68,12 @@ enum RowField : std::size_t { NameStart, NameLength, DataSize, DataOffset, Flags
 enum RowFlag : std::uint32_t {
     DataCutShort = 1,  // some of the entry's data lie past the end of the file
     NameHasZero = 2,   // a zero byte inside the stored name
+    DataInsideDirectory = 4,  // the data start inside the header or the directory entries
+    DataOverlap = 8,          // the data overlap another entry's
 };
+
+// One structural finding as the page reads it (doubles: offsets pass 2^32).
+enum FindingField : std::size_t { Fault, Index, Other, Begin, End, FindingWords };
 
 struct Session {
     std::uint64_t fileSize = 0;
@@ -80,7 +87,24 @@ struct Session {
     bool anyNameHasZero = false;
     bool allNamesUtf8 = true;
     std::vector<std::uint32_t> grouped;  // the last qvr_group's answer
+    std::vector<double> findings;        // qvr::FindStructureProblems, FindingWords each
+    std::vector<std::uint8_t> refusals;  // the last qvr_name_refusals' answer
 };
+
+// The archive library's structural findings, kept for the page and marked on the rows.
+void FindProblems(Session& s) {
+    s.findings.clear();
+    for (const auto& f : qvr::FindStructureProblems(s.archive, s.fileSize)) {
+        s.findings.insert(s.findings.end(), {static_cast<double>(f.fault), static_cast<double>(f.index),
+                                             static_cast<double>(f.other), static_cast<double>(f.begin),
+                                             static_cast<double>(f.end)});
+        const auto mark = [&](std::uint32_t index, std::uint32_t flag) {
+            if (index < s.readable) s.rows[std::size_t{index} * RowWords + Flags] |= flag;
+        };
+        if (f.fault == qvr::StructureFault::DataInsideDirectory) mark(f.index, DataInsideDirectory);
+        if (f.fault == qvr::StructureFault::DataOverlap) mark(f.index, DataOverlap), mark(f.other, DataOverlap);
+    }
+}
 
 // True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
 // code points past U+10FFFF), as a strict TextDecoder would find it.
@@ -258,6 +282,7 @@ EMSCRIPTEN_KEEPALIVE std::int32_t qvr_open(Session* s) {
     s->archive = std::move(opened);
     try {
         Walk(*s);
+        FindProblems(*s);
     } catch (const std::bad_alloc&) {
         return OutOfMemory;
     }
@@ -278,6 +303,36 @@ EMSCRIPTEN_KEEPALIVE bool qvr_all_names_utf8(const Session* s) { return s->allNa
 EMSCRIPTEN_KEEPALIVE bool qvr_any_name_has_zero(const Session* s) { return s->anyNameHasZero; }
 // The directory's extent as read: what the walk could see.
 EMSCRIPTEN_KEEPALIVE double qvr_directory_size(const Session* s) { return static_cast<double>(s->archive.directory.size()); }
+
+EMSCRIPTEN_KEEPALIVE const double* qvr_findings(const Session* s) { return s->findings.data(); }
+EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_finding_count(const Session* s) {
+    return static_cast<std::uint32_t>(s->findings.size() / FindingWords);
+}
+
+// Why the archive library's name rule refuses each readable entry's stored
+// name as a file below a folder (a qvr::NameRefusal, 0 for none), with the
+// characters of `codePage` (932: Shift_JIS); the rule qvr extract writes by.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* qvr_name_refusals(Session* s, std::uint32_t codePage) {
+    const auto lead = qvr::LeadBytes::ForCodePage(codePage);
+    try {
+        s->refusals.resize(s->readable);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    for (std::uint32_t i = 0; i < s->readable; ++i) {
+        const std::uint32_t* row = &s->rows[std::size_t{i} * RowWords];
+        const auto name = std::span<const std::uint8_t>(s->names).subspan(row[NameStart], row[NameLength]);
+        s->refusals[i] = static_cast<std::uint8_t>(qvr::CheckEntryName(name, lead));
+    }
+    return s->refusals.data();
+}
+
+// A refusal in the words qvr test and extract use for it.
+EMSCRIPTEN_KEEPALIVE const char* qvr_describe_refusal(std::uint32_t refusal) {
+    static std::string words;
+    words = qvr::Describe(static_cast<qvr::NameRefusal>(refusal));
+    return words.c_str();
+}
 
 // Sorts entries into the files of a folder and its subfolders, by the next
 // component of each name after byte `from[k]`, cut as extraction cuts names

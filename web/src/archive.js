@@ -1,9 +1,11 @@
 // An archive as the page sees it. archive/, compiled to WebAssembly, decides
 // which bytes an opening needs, walks the directory, bounds every entry by
-// the file's real size and descrambles; this module only reads slices of
-// the file (never all of it) and hands them over.
+// the file's real size, judges structure and names, and descrambles; this
+// module only reads slices of the file (never all of it, source.js) and
+// hands them over.
 import createCore from 'qvr-core';
 import wasmBase64 from 'qvr-core-wasm';
+import { blobSource } from './source.js';
 
 let corePromise = null;
 // Compiles the core; the page starts this on load so that the first opening need not wait for it.
@@ -24,11 +26,16 @@ const MaxOpeningReads = 8;
 // As web/core/binding.cpp numbers them.
 export const OpenResult = Object.freeze({ Opened: 0, NotAnArchive: 1, NoDirectory: 2, OutOfMemory: 3, NeedsMoreBytes: 4, Unreadable: 5 });
 const RowField = Object.freeze({ NameStart: 0, NameLength: 1, DataSize: 2, DataOffset: 3, Flags: 4 });
-const RowFlag = Object.freeze({ DataCutShort: 1, NameHasZero: 2 });
+const RowFlag = Object.freeze({ DataCutShort: 1, NameHasZero: 2, DataInsideDirectory: 4, DataOverlap: 8 });
+// qvr::StructureFault, in the binding's order.
+export const Fault = Object.freeze({ FirstEntryCut: 0, DirectoryPastEnd: 1, DirectoryCutShort: 2, DataPastEnd: 3, DataInsideDirectory: 4, DataOverlap: 5 });
+const FindingWords = 5;
 
-async function readSlice(blob, start, end) {
-    return new Uint8Array(await blob.slice(start, end).arrayBuffer());
-}
+// Neighbouring entries are read in one slice of at most this many bytes,
+// over gaps of at most ChunkGap; an entry larger than ChunkEntry is read alone, as a Blob.
+const ChunkBytes = 4 << 20;
+const ChunkGap = 64 << 10;
+const ChunkEntry = 1 << 20;
 
 // Runs `fn(pointer, length)` over a copy of `bytes` in the core's memory.
 function withCopy(m, bytes, fn) {
@@ -43,11 +50,13 @@ function withCopy(m, bytes, fn) {
 }
 
 export class Archive {
-    constructor(m, session, blob, fileName) {
+    constructor(m, session, source, fileName) {
         this.m = m;
         this.session = session;
-        this.blob = blob;
+        this.source = source;
+        this.fileSize = source.size;
         this.fileName = fileName;
+        this.scratch = m._malloc(3 * 8);
         this.entryCount = m._qvr_entry_count(session);
         this.readable = m._qvr_readable(session);
         this.directorySize = m._qvr_directory_size(session);
@@ -80,6 +89,8 @@ export class Archive {
     offset(i) { return this.row(i, RowField.DataOffset); }
     flags(i) { return this.row(i, RowField.Flags); }
     isCutShort(i) { return (this.flags(i) & RowFlag.DataCutShort) !== 0; }
+    liesInsideDirectory(i) { return (this.flags(i) & RowFlag.DataInsideDirectory) !== 0; }
+    overlaps(i) { return (this.flags(i) & RowFlag.DataOverlap) !== 0; }
     nameBytes(i) {
         const start = this.row(i, RowField.NameStart);
         return this.names.subarray(start, start + this.row(i, RowField.NameLength));
@@ -91,13 +102,77 @@ export class Archive {
     extent(i) {
         if (!this.session) return null;  // closed: another archive is open
         const m = this.m;
-        const p = m._malloc(3 * 8);
-        try {
-            if (!m._qvr_entry_extent(this.session, i, p)) return null;
-            const v = new Float64Array(m.HEAPU8.buffer, p, 3);
-            return { offset: v[0], present: v[1], scrambled: v[2] };
-        } finally {
-            m._free(p);
+        if (!m._qvr_entry_extent(this.session, i, this.scratch)) return null;
+        const v = new Float64Array(m.HEAPU8.buffer, this.scratch, 3);
+        return { offset: v[0], present: v[1], scrambled: v[2] };
+    }
+
+    // The archive library's structural findings: { fault, index, other, begin, end }.
+    findings() {
+        const m = this.m;
+        const n = m._qvr_finding_count(this.session);
+        const v = new Float64Array(m.HEAPU8.buffer, m._qvr_findings(this.session), n * FindingWords);
+        return Array.from({ length: n }, (_, k) => {
+            const [fault, index, other, begin, end] = v.subarray(k * FindingWords, (k + 1) * FindingWords);
+            return { fault, index, other, begin, end };
+        });
+    }
+
+    // For every readable entry, why the archive library's name rule (the
+    // one qvr extract writes by) refuses its name: 0 for none; `codePage`
+    // says where characters start (932 for Shift_JIS).
+    refusals(codePage) {
+        const m = this.m;
+        const p = m._qvr_name_refusals(this.session, codePage);
+        if (!p) throw new Error('out of memory');
+        return m.HEAPU8.slice(p, p + this.readable);
+    }
+
+    // A refusal in the words qvr test uses.
+    describeRefusal(code) {
+        const m = this.m;
+        const p = m._qvr_describe_refusal(code);
+        return new TextDecoder().decode(m.HEAPU8.subarray(p, m.HEAPU8.indexOf(0, p)));
+    }
+
+    // Descrambles the first `n` bytes of `bytes` (an entry's first bytes) in place.
+    descramble(bytes, n) {
+        if (n <= 0) return;
+        withCopy(this.m, bytes.subarray(0, n), (p, len) => {
+            this.m._qvr_descramble(p, len);
+            bytes.set(this.m.HEAPU8.subarray(p, p + len));
+        });
+    }
+
+    // Yields [index, data] for each of `indexes` in their order: small
+    // neighbours read in one slice (as bytes), a large entry as a Blob of
+    // the file, so that thousands of small entries cost a few reads.
+    async *entries(indexes) {
+        for (let k = 0; k < indexes.length;) {
+            const first = this.extent(indexes[k]);
+            if (!first || first.present > ChunkEntry) {
+                yield [indexes[k], await this.data(indexes[k])];
+                ++k;
+                continue;
+            }
+            // The run of following entries that lie close after one another.
+            const run = [[indexes[k], first]];
+            let end = first.offset + first.present;
+            for (let j = k + 1; j < indexes.length; ++j) {
+                const e = this.extent(indexes[j]);
+                if (!e || e.present > ChunkEntry || e.offset < end || e.offset - end > ChunkGap || e.offset + e.present - first.offset > ChunkBytes) break;
+                run.push([indexes[j], e]);
+                end = e.offset + e.present;
+            }
+            // The run's entries do not overlap, so each is descrambled in place,
+            // all of them in one visit to the core's memory.
+            const slice = await this.source.read(first.offset, end);
+            withCopy(this.m, slice, (p) => {
+                for (const [, e] of run) this.m._qvr_descramble(p + e.offset - first.offset, Math.min(e.present, e.scrambled));
+                slice.set(this.m.HEAPU8.subarray(p, p + slice.length));
+            });
+            for (const [i, e] of run) yield [i, slice.subarray(e.offset - first.offset, e.offset - first.offset + e.present)];
+            k += run.length;
         }
     }
 
@@ -105,14 +180,8 @@ export class Archive {
     async head(i, limit) {
         const e = this.extent(i);
         if (!e) return new Uint8Array(0);
-        const bytes = await readSlice(this.blob, e.offset, e.offset + Math.min(limit, e.present));
-        const n = Math.min(bytes.length, e.scrambled);
-        if (n > 0) {
-            withCopy(this.m, bytes.subarray(0, n), (p, len) => {
-                this.m._qvr_descramble(p, len);
-                bytes.set(this.m.HEAPU8.subarray(p, p + len));
-            });
-        }
+        const bytes = await this.source.read(e.offset, e.offset + Math.min(limit, e.present));
+        this.descramble(bytes, Math.min(bytes.length, e.scrambled));
         return bytes;
     }
 
@@ -122,7 +191,7 @@ export class Archive {
         const e = this.extent(i);
         if (!e) return new Blob([], { type });
         const lead = await this.head(i, e.scrambled);
-        return new Blob([lead, this.blob.slice(e.offset + e.scrambled, e.offset + e.present)], { type });
+        return new Blob([lead, await this.source.part(e.offset + e.scrambled, e.offset + e.present)], { type });
     }
 
     // The files and subfolders of a folder whose entries are `entries`, the
@@ -156,23 +225,28 @@ export class Archive {
     }
 
     close() {
-        if (this.session) this.m._qvr_close(this.session);
+        if (this.session) {
+            this.m._qvr_close(this.session);
+            this.m._free(this.scratch);
+        }
         this.session = 0;
     }
 }
 
-// Opens `blob` as an archive: { result, archive } with an Archive only when Opened.
-export async function openArchive(blob, fileName = blob.name ?? '') {
+// Opens `file` (a Blob, or a source from source.js) as an archive:
+// { result, archive } with an Archive only when Opened.
+export async function openArchive(file, fileName = file.name ?? '') {
+    const source = file instanceof Blob ? blobSource(file) : file;
     const m = await core();
-    const session = m._qvr_session(blob.size);
+    const session = m._qvr_session(source.size);
     if (!session) return { result: OpenResult.OutOfMemory };
     let result = OpenResult.Unreadable;
     try {
         // The core keeps the bytes read so far; each read adds what it asked for.
         let have = 0;
-        let end = Math.min(blob.size, FirstRead);
+        let end = Math.min(source.size, FirstRead);
         for (let reads = 1; reads <= MaxOpeningReads; ++reads) {
-            const more = await readSlice(blob, have, end);
+            const more = await source.read(have, end);
             if (more.length === 0 && end > have) break;
             const p = m._qvr_prefix(session, have + more.length);
             if (!p && have + more.length > 0) {
@@ -194,5 +268,5 @@ export async function openArchive(blob, fileName = blob.name ?? '') {
         m._qvr_close(session);
         return { result };
     }
-    return { result, archive: new Archive(m, session, blob, fileName) };
+    return { result, archive: new Archive(m, session, source, fileName) };
 }

@@ -6,6 +6,21 @@ import { sniff, SniffSize } from './preview.js';
 const ThumbSize = 160;
 const ProbesAtOnce = 8;
 
+// A picture as a bitmap. createImageBitmap takes no SVG; an <img> does,
+// and runs none of its scripts.
+async function decodeImage(blob) {
+    if (blob.type !== 'image/svg+xml') return createImageBitmap(blob);
+    const url = URL.createObjectURL(blob);
+    try {
+        const img = new Image();
+        img.src = url;
+        await img.decode();
+        return await createImageBitmap(img);
+    } finally {
+        URL.revokeObjectURL(url);
+    }
+}
+
 export class Gallery {
     constructor(box, { onOpen, status }) {
         this.box = box;
@@ -63,6 +78,8 @@ export class Gallery {
         label.textContent = name.split(/[\\/]/).pop();
         tile.append(canvas, label);
         tile.addEventListener('click', () => this.onOpen(index));
+        // One Tab stop for the whole gallery: the first tile found, then whichever the arrows reach.
+        tile.tabIndex = this.tiles.length ? -1 : 0;
         const after = this.tiles.findIndex((t) => Number(t.dataset.order) > order);
         if (after < 0) {
             this.box.append(tile);
@@ -78,7 +95,7 @@ export class Gallery {
         const generation = this.generation;
         try {
             const blob = await this.archive.data(Number(tile.dataset.index), tile.dataset.type);
-            const bitmap = await createImageBitmap(blob);
+            const bitmap = await decodeImage(blob);
             if (generation !== this.generation) return bitmap.close();
             const canvas = tile.querySelector('canvas');
             const scale = Math.min(ThumbSize / bitmap.width, ThumbSize / bitmap.height, 1);
@@ -101,6 +118,7 @@ export class Gallery {
         if (!(e.key in moves)) return;
         e.preventDefault();
         const to = this.tiles[Math.max(0, Math.min(this.tiles.length - 1, at + moves[e.key]))];
+        for (const t of this.tiles) t.tabIndex = t === to ? 0 : -1;
         to.focus();
         to.scrollIntoView({ block: 'nearest' });
     }

@@ -35,6 +35,8 @@ export class EntryList {
         this.rows = rows;
         if (!keepSelection) this.selected.clear();
         this.active = rows.length ? 0 : -1;
+        // The first row is selected as well as shown, so that a save acts on what is seen.
+        if (!keepSelection && rows.length) this.selected.add(rows[0].key);
         this.anchor = this.active;
         this.scroller.scrollTop = 0;
         for (const el of this.pool.values()) el.remove();

@@ -32,3 +32,16 @@ export function hex(bytes) {
     for (const b of bytes) s += b.toString(16).padStart(2, '0');
     return s;
 }
+
+// Characters that change how a name looks without being seen: C0 and C1
+// controls, DEL, the bidirectional marks, embeddings, overrides and
+// isolates (U+202E turns "gnp.exe" into "exe.png"), line and paragraph
+// separators, zero-width joiners and the byte order mark.
+const Invisible = /[\u0000-\u001f\u007f-\u009f\u061c\u200b-\u200f\u2028-\u202e\u2060-\u2069\ufeff]/gu;
+const utf8 = new TextEncoder();
+
+// A name as it may be shown or saved: each such character becomes visible
+// \xNN escapes of its UTF-8 bytes, as `qvr list` writes control bytes to a terminal.
+export function escapeName(name) {
+    return name.replace(Invisible, (c) => Array.from(utf8.encode(c), (b) => '\\x' + b.toString(16).toUpperCase().padStart(2, '0')).join(''));
+}

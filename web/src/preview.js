@@ -2,7 +2,8 @@
 // tips the balance towards text), and how it is shown.
 import { Encodings } from './names.js';
 
-export const SniffSize = 16;
+// Enough for every signature, and for an SVG's opening after an XML declaration.
+export const SniffSize = 512;
 export const HexLimit = 64 << 10;
 export const TextLimit = 512 << 10;
 
@@ -23,6 +24,13 @@ const Signatures = [
     // ICO: reserved 0, type 1, at least one image.
     ['image', 'image/x-icon', (b) => starts(b, [0, 0, 1, 0]) && b.length >= 6 && (b[4] | b[5]) !== 0],
 ];
+
+// SVG: markup whose first element is <svg>, after an optional XML
+// declaration, comments and a doctype. Shown through <img>, which runs no script.
+function isSvg(bytes) {
+    const head = new TextDecoder().decode(bytes.subarray(0, 1024)).replace(/^\ufeff/, '');
+    return /^\s*(<\?xml[^>]*>\s*)?(<!--[\s\S]*?-->\s*|<!DOCTYPE[^>]*>\s*)*<svg[\s>]/i.test(head);
+}
 
 const TextNames = /\.(txt|text|log|md|ini|inf|cfg|conf|csv|tsv|json|xml|html?|css|js|c|h|cpp|py|sh|bat|ks|tjs|scn|srt)$/i;
 
@@ -52,6 +60,7 @@ export function decodeText(bytes, forced) {
 // { kind: 'image' | 'audio' | 'text' | 'binary', type }
 export function sniff(bytes, name) {
     for (const [kind, type, test] of Signatures) if (test(bytes)) return { kind, type };
+    if (isSvg(bytes)) return { kind: 'image', type: 'image/svg+xml' };
     if (bytes.length === 0) return { kind: 'text', type: 'text/plain' };
     const sample = bytes.subarray(0, 4096);
     if (TextNames.test(name) || printable(decodeText(sample))) return { kind: 'text', type: 'text/plain' };
@@ -89,7 +98,40 @@ export function formatSize(n) {
 // Fills `box` with a preview of entry `index`; resolves when it is shown
 // (an image decoded, a text laid out). `isCurrent` says whether this
 // preview is still wanted, so a slow one never overwrites a newer one.
-export async function showPreview(box, { archive, index, name, forcedEncoding, isCurrent, urls }) {
+// Fit, actual size and zoom for a preview image, on a bar above it.
+function zoomBar(body, img) {
+    const bar = document.createElement('div');
+    bar.className = 'zoom';
+    bar.setAttribute('role', 'toolbar');
+    bar.setAttribute('aria-label', 'Image size');
+    let scale = 0;  // 0: fit to the pane
+    const apply = () => {
+        img.classList.toggle('fit', scale === 0);
+        img.style.width = scale ? `${img.naturalWidth * scale}px` : '';
+        for (const b of bar.querySelectorAll('button')) b.setAttribute('aria-pressed', String(Number(b.dataset.scale) === scale));
+    };
+    const button = (text, label, onClick, value) => {
+        const b = Object.assign(document.createElement('button'), { textContent: text, title: label });
+        b.setAttribute('aria-label', label);
+        if (value !== undefined) b.dataset.scale = value;
+        b.addEventListener('click', () => {
+            onClick();
+            apply();
+        });
+        return b;
+    };
+    bar.append(
+        button('Fit', 'Fit to the pane', () => (scale = 0), 0),
+        button('100 %', 'Actual size', () => (scale = 1), 1),
+        button('−', 'Zoom out', () => (scale = Math.max(1 / 16, (scale || fitScale(body, img)) / 1.5))),
+        button('+', 'Zoom in', () => (scale = Math.min(32, (scale || fitScale(body, img)) * 1.5))),
+    );
+    apply();
+    return bar;
+}
+const fitScale = (body, img) => Math.min(1, body.clientWidth / Math.max(1, img.naturalWidth));
+
+export async function showPreview(box, { archive, index, name, forcedEncoding, isCurrent, urls, addInfo = () => {} }) {
     let head = await archive.head(index, HexLimit);
     if (!isCurrent()) return;
     const what = sniff(head, name);
@@ -113,6 +155,9 @@ export async function showPreview(box, { archive, index, name, forcedEncoding, i
         if (what.kind === 'image') {
             try {
                 await media.decode();
+                if (!isCurrent()) return what;
+                addInfo('Picture', `${media.naturalWidth} × ${media.naturalHeight} pixels${what.type === 'image/svg+xml' ? ' (SVG)' : ''}`);
+                body.prepend(zoomBar(body, media));
                 box.dataset.ready = 'image';
             } catch {
                 const note = document.createElement('p');

@@ -81,11 +81,24 @@ export function components(name) {
     return parts.length ? parts : [name];
 }
 
+const fileNameOf = (name) => {
+    const parts = components(name);
+    return parts[parts.length - 1];
+};
+
 // A row of a view: a folder or an entry.
 export const folderRow = (folder) => ({ folder, key: 'd:' + folder.path.join('\\') });
 export const entryRow = (index) => ({ index, key: index });
 
-const byText = (a, b) => (a < b ? -1 : a > b ? 1 : 0);
+// Names in the order people expect: img_2 before img_10, Äpfel beside
+// apple, case aside; ties fall to the entry index.
+const collator = new Intl.Collator(undefined, { numeric: true, sensitivity: 'base' });
+
+// What the list's Type column says: the file name's extension, or "File".
+export function typeOf(name) {
+    const dot = name.lastIndexOf('.');
+    return dot > 0 && dot < name.length - 1 && name.length - dot <= 9 ? name.slice(dot + 1).toUpperCase() : 'File';
+}
 
 // Rows for `folder`: its folders, then its files; with a filter, every file
 // below it whose name holds the text, with its path shown.
@@ -104,12 +117,18 @@ export function viewRows({ folder, flat, filter, sort, lower, nameOf, sizes }) {
         folders = [...folder.folders.values()];
     }
     const dir = sort.descending ? -1 : 1;
+    // Many names are decoded all at once (which lower() does), a few alone.
+    if (files.length > 1000 && (sort.key === 'name' || sort.key === 'type')) lower();
     if (sort.key === 'name') {
-        // A few names are decoded alone; many, all at once.
-        const l = files.length > 1000 ? lower() : [];
-        if (files.length <= 1000) for (const i of files) l[i] = nameOf(i).toLowerCase();
-        files.sort((a, b) => dir * (byText(l[a], l[b]) || a - b));
-        folders.sort((a, b) => dir * byText(a.name.toLowerCase(), b.name.toLowerCase()));
+        // What is compared is what the row shows: the whole name in a flat view, else the file name.
+        const shown = flat || needle ? nameOf : (i) => fileNameOf(nameOf(i));
+        const keys = new Map(files.map((i) => [i, shown(i)]));
+        files.sort((a, b) => dir * (collator.compare(keys.get(a), keys.get(b)) || a - b));
+        folders.sort((a, b) => dir * collator.compare(a.name, b.name));
+    } else if (sort.key === 'type') {
+        const keys = new Map(files.map((i) => [i, typeOf(fileNameOf(nameOf(i)))]));
+        files.sort((a, b) => dir * (collator.compare(keys.get(a), keys.get(b)) || a - b));
+        folders.sort((a, b) => dir * collator.compare(a.name, b.name));
     } else if (sort.key === 'size') {
         files.sort((a, b) => dir * (sizes(a) - sizes(b) || a - b));
         folders.sort((a, b) => dir * (a.total - b.total));

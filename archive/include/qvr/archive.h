@@ -6,4 +6,5 @@
 #include "qvr/name_encoding.h"
 #include "qvr/open.h"
 #include "qvr/scramble.h"
+#include "qvr/structure.h"
 #include "qvr/writer.h"

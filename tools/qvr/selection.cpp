@@ -126,20 +126,21 @@ bool HasSeparator(const std::string& argument, const NameCharacters& characters)
     return ComponentEnd(bytes, 0, LeadOf(characters)) != bytes.size();
 }
 
-std::vector<std::string> Anchored(const std::vector<std::string>& arguments, const NameCharacters& characters,
-                                  bool anchored) {
+// The arguments with a separator (`with`), or those without.
+std::vector<std::string> Separated(const std::vector<std::string>& arguments, const NameCharacters& characters,
+                                   bool with) {
     std::vector<std::string> out;
     std::ranges::copy_if(arguments, std::back_inserter(out),
-                         [&](const std::string& a) { return HasSeparator(a, characters) == anchored; });
+                         [&](const std::string& a) { return HasSeparator(a, characters) == with; });
     return out;
 }
 
 }  // namespace
 
 Exclusion::Exclusion(const std::vector<std::string>& arguments, bool ignoreCase, const NameCharacters& characters)
-    : anchored_(Anchored(arguments, characters, true), true, ignoreCase, characters), ignoreCase_(ignoreCase),
+    : anchored_(Separated(arguments, characters, true), true, ignoreCase, characters), ignoreCase_(ignoreCase),
       characters_(characters) {
-    for (const auto& argument : Anchored(arguments, characters, false))
+    for (const auto& argument : Separated(arguments, characters, false))
         anywhere_.push_back(NormalisedName(Bytes(argument.begin(), argument.end()), ignoreCase, characters));
 }
 
@@ -162,7 +163,8 @@ bool Exclusion::Excludes(std::span<const std::uint8_t> name) {
 
 EntryFilter::EntryFilter(const SelectOptions& options, const NameCodec& codec)
     : names_(ArgumentsFor(options.names, codec), !options.noWildcards, options.ignoreCase, CharactersOf(codec)),
-      excluded_(ArgumentsFor(options.excludes, codec), options.ignoreCase, CharactersOf(codec)), indices_(options.indices), indexUsed_(options.indices.size(), false) {}
+      excluded_(ArgumentsFor(options.excludes, codec), options.ignoreCase, CharactersOf(codec)),
+      indices_(options.indices), indexUsed_(options.indices.size(), false) {}
 
 bool EntryFilter::MaySelect(std::uint32_t index, std::span<const std::uint8_t> name) {
     if (!names_.All() && names_.OfferAndMayMatch(name)) return true;

@@ -41,11 +41,13 @@ class Generator {
 public:
     explicit Generator(std::vector<DamagedArchive>& out) : out_(out) {}
 
-    void Add(std::string what, Bytes bytes) { out_.push_back({std::move(what), std::move(bytes)}); }
+    void Add(std::string what, Bytes bytes, std::optional<ResultCode> opening = std::nullopt) {
+        out_.push_back({std::move(what), std::move(bytes), opening});
+    }
 
     // Every way of damaging one writer-made archive.
     void DamageAll(const std::string& label, const Bytes& archive) {
-        Add(label + ", whole", archive);
+        Add(label + ", whole", archive, ResultCode::Success);
         const auto fields = FieldsOf(archive);
         Truncations(label, archive, fields);
         Counts(label, archive, fields.size());
@@ -69,7 +71,10 @@ private:
         if (!archive.empty()) cuts.insert(archive.size() - 1);
         for (const std::size_t at : cuts) {
             if (at >= archive.size()) continue;
-            Add(label + ", cut to " + std::to_string(at) + " bytes", Bytes(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(at)));
+            // A head cut before the entry count is no archive.
+            const auto opening = at < qvr::HeaderSize ? std::optional(ResultCode::UnrecognisedFormat) : std::nullopt;
+            Add(label + ", cut to " + std::to_string(at) + " bytes",
+                Bytes(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(at)), opening);
         }
     }
 
@@ -89,7 +94,7 @@ private:
         for (std::size_t i = 0; i < qvr::MagicSize; ++i) {
             Bytes b = archive;
             b[i] = i < 4 ? static_cast<std::uint8_t>(b[i] ^ 0x20) : std::uint8_t{'!'};
-            Add(label + ", magic byte " + std::to_string(i) + " changed", std::move(b));
+            Add(label + ", magic byte " + std::to_string(i) + " changed", std::move(b), ResultCode::UnrecognisedFormat);
         }
     }
 
@@ -130,7 +135,10 @@ private:
             if (offset == f.dataOffset) continue;
             Bytes b = archive;
             qvr::StoreU32(std::span(b).subspan(f.offsetField).first<4>(), offset);
-            Add(entry + " data offset " + std::to_string(offset), std::move(b));
+            // The first entry's data offset sets the directory's extent; inside
+            // the header it leaves no directory to read.
+            const auto opening = i == 0 && offset < qvr::HeaderSize ? std::optional(ResultCode::MemoryError) : std::nullopt;
+            Add(entry + " data offset " + std::to_string(offset), std::move(b), opening);
         }
     }
 

@@ -5,6 +5,7 @@
 // reader wrote them to disk as they stand.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ namespace axqvr::test {
 struct DamagedArchive {
     std::string what;  // how it was made, for failure messages
     Bytes bytes;
+    // What opening these bytes as a whole file or image must answer, where
+    // the damage alone decides it: a broken magic or a head cut short is no
+    // archive, a first entry whose data begin inside the header leaves no
+    // directory to read. Unset where the walk decides.
+    std::optional<ResultCode> opening;
 };
 
 // Names that must never reach the disk as they stand: rooted, drive-

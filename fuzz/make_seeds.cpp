@@ -81,7 +81,7 @@ std::vector<Bytes> Damaged(const Bytes& archive) {
         more[qvr::EntryCountOffset + 1] = 0xFF;
         out.push_back(more);
         const std::size_t nameLength = archive[qvr::HeaderSize + qvr::EntryNameLengthOffset];
-        const std::size_t firstOffsetAt = qvr::HeaderSize + qvr::EntryNameOffset + nameLength + 4;
+        const std::size_t firstOffsetAt = qvr::HeaderSize + qvr::EntryDataOffsetOffset(nameLength);
         for (const std::uint32_t offset : {0u, 33u, 0xFFFFFFF0u}) {
             Bytes forged = archive;
             qvr::StoreU32(std::span(forged).subspan(firstOffsetAt).first<4>(), offset);
@@ -127,9 +127,9 @@ int main(int argc, char** argv) {
     // whose stated count and first data offset reach far into its repeats.
     for (const std::uint16_t index : {std::uint16_t{0}, std::uint16_t{1000}, std::uint16_t{2500}, std::uint16_t{4000}}) {
         Bytes archive = Written({{Text("stretched"), {}}});
-        archive.resize(qvr::HeaderSize + qvr::EntryFixedSize + 9);  // header and the one entry
+        archive.resize(qvr::HeaderSize + qvr::EntrySize(9));  // header and the one entry
         qvr::StoreU16(std::span(archive).subspan(qvr::EntryCountOffset).first<2>(), 0xFFFF);
-        qvr::StoreU32(std::span(archive).subspan(qvr::HeaderSize + qvr::EntryNameOffset + 9 + 4).first<4>(), 70000);
+        qvr::StoreU32(std::span(archive).subspan(qvr::HeaderSize + qvr::EntryDataOffsetOffset(9)).first<4>(), 70000);
         shortReads.Add(qvr::fuzz::EncodeShortReads(0, {}, archive, false, index, true));
         shortReads.Add(qvr::fuzz::EncodeShortReads(0, {255, 255, 200}, archive, false, index, true));
     }

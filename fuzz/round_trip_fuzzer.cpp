@@ -40,7 +40,7 @@ void WriteAndReadBack(std::span<const std::uint8_t> in) {
     if (!fits) return;
     const std::span<const std::uint8_t> image = written.bytes;
     std::size_t expectedSize = qvr::HeaderSize;
-    for (const auto& e : entries) expectedSize += qvr::EntryFixedSize + e.name.size() + e.content.size();
+    for (const auto& e : entries) expectedSize += qvr::EntrySize(e.name.size()) + e.content.size();
     if (image.size() != expectedSize) std::abort();
     SearchFindsEveryIndex(image, entries.size());
     qvr::SpanByteSource source(image);
@@ -85,7 +85,7 @@ void PlanOnly(std::span<const std::uint8_t> in) {
     for (std::size_t i = 0; i < specs.size(); ++i) {
         const auto& r = plan.records[i % plan.records.size()];
         specs[i] = {std::span(names).first(r.nameLength), r.size};
-        directorySize += qvr::EntryFixedSize + r.nameLength;
+        directorySize += qvr::EntrySize(r.nameLength);
         fits = fits && r.nameLength <= qvr::MaxNameLength && r.size <= 0xFFFFFFFFu;
     }
     std::uint64_t offset = qvr::HeaderSize + directorySize;

@@ -19,14 +19,13 @@ std::optional<DirectoryEntry> PeekEntry(const DirectoryCursor& cursor) noexcept 
     const auto rest = cursor.directory.subspan(cursor.offset);
     if (rest.size() < EntryFixedSize) return std::nullopt;
     const std::size_t nameLength = rest[EntryNameLengthOffset];
-    if (rest.size() < EntryFixedSize + nameLength) return std::nullopt;
+    if (rest.size() < EntrySize(nameLength)) return std::nullopt;
 
-    const std::size_t sizeAt = EntryNameOffset + nameLength;
     DirectoryEntry entry;
     entry.nameLength = static_cast<std::uint8_t>(nameLength);
     entry.scrambledName = rest.subspan(EntryNameOffset, nameLength);
-    entry.dataSize = LoadU32(rest.subspan(sizeAt).first<4>());
-    entry.dataOffset = LoadU32(rest.subspan(sizeAt + 4).first<4>());
+    entry.dataSize = LoadU32(rest.subspan(EntryDataSizeOffset(nameLength)).first<EntryDataSizeSize>());
+    entry.dataOffset = LoadU32(rest.subspan(EntryDataOffsetOffset(nameLength)).first<EntryDataOffsetSize>());
     return entry;
 }
 
@@ -42,7 +41,7 @@ bool ReadNextEntry(DirectoryCursor& cursor, Entry& out) noexcept {
     out.dataSize = stored->dataSize;
     out.dataOffset = stored->dataOffset;
 
-    cursor.offset += EntryFixedSize + stored->nameLength;
+    cursor.offset += EntrySize(stored->nameLength);
     ++cursor.index;
     return true;
 }
@@ -50,7 +49,7 @@ bool ReadNextEntry(DirectoryCursor& cursor, Entry& out) noexcept {
 bool SkipEntry(DirectoryCursor& cursor) noexcept {
     const auto stored = PeekEntry(cursor);
     if (!stored) return false;
-    cursor.offset += EntryFixedSize + stored->nameLength;
+    cursor.offset += EntrySize(stored->nameLength);
     ++cursor.index;
     return true;
 }
@@ -64,7 +63,7 @@ constexpr std::size_t Stopped = SIZE_MAX;
 
 inline std::size_t After(const std::uint8_t* directory, std::size_t size, std::size_t offset) noexcept {
     if (offset > size || size - offset < EntryFixedSize) return Stopped;
-    const std::size_t next = offset + EntryFixedSize + directory[offset + EntryNameLengthOffset];
+    const std::size_t next = offset + EntrySize(directory[offset + EntryNameLengthOffset]);
     return next <= size ? next : Stopped;
 }
 

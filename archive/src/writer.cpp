@@ -35,7 +35,7 @@ LayoutResult PlanArchive(std::span<const EntrySpec> entries) {
                            " bytes of data; an entry holds at most 4 GiB - 1";
             return result;
         }
-        directorySize += EntryFixedSize + entries[i].name.size();
+        directorySize += EntrySize(entries[i].name.size());
     }
 
     ArchiveLayout& layout = result.layout;
@@ -62,14 +62,15 @@ LayoutResult PlanArchive(std::span<const EntrySpec> entries) {
     std::size_t at = HeaderSize;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto name = entries[i].name;
-        const auto entry = std::span(out).subspan(at, EntryFixedSize + name.size());
+        const auto entry = std::span(out).subspan(at, EntrySize(name.size()));
         entry[EntryNameLengthOffset] = static_cast<std::uint8_t>(name.size());
         const auto storedName = entry.subspan(EntryNameOffset, name.size());
         std::copy(name.begin(), name.end(), storedName.begin());
         DescrambleName(storedName);  // its own inverse: this scrambles
-        StoreU32(entry.subspan(EntryNameOffset + name.size()).first<4>(),
+        StoreU32(entry.subspan(EntryDataSizeOffset(name.size())).first<EntryDataSizeSize>(),
                  static_cast<std::uint32_t>(entries[i].size));
-        StoreU32(entry.subspan(EntryNameOffset + name.size() + 4).first<4>(), layout.dataOffsets[i]);
+        StoreU32(entry.subspan(EntryDataOffsetOffset(name.size())).first<EntryDataOffsetSize>(),
+                 layout.dataOffsets[i]);
         at += entry.size();
     }
     return result;

@@ -8,6 +8,14 @@ namespace {
 
 using test::Bytes;
 
+// The entry layout as literal numbers, so that the named offsets cannot
+// drift from the bytes other readers expect: with a 5-byte name the data
+// size lies at byte 7, the data offset at byte 11, and the next entry
+// begins at byte 15.
+static_assert(EntryNameLengthOffset == 1 && EntryNameOffset == 2);
+static_assert(EntryDataSizeOffset(5) == 7 && EntryDataOffsetOffset(5) == 11 && EntrySize(5) == 15);
+static_assert(EntrySize(0) == 10 && EntrySize(MaxNameLength) == 265);
+
 TEST(Directory, TwoEntriesOfFiveAndSevenByteNames) {
     const std::vector<WriterEntry> entries = {{Bytes("alpha"), Bytes("1")}, {Bytes("bravo.x"), Bytes("22")}};
     const auto image = test::Build(entries);

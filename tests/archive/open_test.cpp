@@ -110,12 +110,12 @@ TEST(OpenFile, RefusesWhatIsNotAnArchive) {
 
 TEST(OpenFile, FirstDataOffsetBelowTheHeaderIsADamagedDirectory) {
     auto bytes = test::Build({{Bytes("abc"), Bytes("x")}});
-    StoreU32(std::span(bytes).subspan(HeaderSize + 2 + 3 + 4).first<4>(), 33);
+    StoreU32(std::span(bytes).subspan(HeaderSize + EntryDataOffsetOffset(3)).first<4>(), 33);
     SpanByteSource source(bytes);
     OpenedArchive archive;
     EXPECT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::DamagedDirectory);
 
-    StoreU32(std::span(bytes).subspan(HeaderSize + 2 + 3 + 4).first<4>(), 34);  // an empty directory
+    StoreU32(std::span(bytes).subspan(HeaderSize + EntryDataOffsetOffset(3)).first<4>(), 34);  // an empty directory
     ASSERT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::Success);
     EXPECT_TRUE(test::WalkAll(archive).empty());
 }
@@ -150,7 +150,7 @@ TEST(OpenFile, FileEndingInsideTheDirectory) {
 
 TEST(OpenFile, ForgedExtentCostsOnlyWhatExists) {
     auto bytes = test::Build({{Bytes("abc"), Bytes("x")}});
-    StoreU32(std::span(bytes).subspan(HeaderSize + 2 + 3 + 4).first<4>(), 0xFFFFFFF0u);
+    StoreU32(std::span(bytes).subspan(HeaderSize + EntryDataOffsetOffset(3)).first<4>(), 0xFFFFFFF0u);
     SpanByteSource source(bytes);
     OpenedArchive archive;
     ASSERT_EQ(OpenArchiveFile(source, 0, archive), OpenStatus::Success);
@@ -323,10 +323,10 @@ TEST(ReadEntryAt, ReadsOnlyAsFarAsTheEntry) {
 
 TEST(ReadEntryAt, ForgedExtentStopsWhereTheFileDoes) {
     auto bytes = test::Build({{Bytes("abc"), Bytes("x")}, {Bytes("de"), Bytes("y")}});
-    StoreU32(std::span(bytes).subspan(HeaderSize + 2 + 3 + 4).first<4>(), 0xFFFFFFF0u);
+    StoreU32(std::span(bytes).subspan(HeaderSize + EntryDataOffsetOffset(3)).first<4>(), 0xFFFFFFF0u);
     for (std::uint32_t index = 0; index < 3; ++index) EXPECT_TRUE(SameResult(bytes, 0, index));
     // The first entry's data begin inside the header: no directory.
-    StoreU32(std::span(bytes).subspan(HeaderSize + 2 + 3 + 4).first<4>(), 20);
+    StoreU32(std::span(bytes).subspan(HeaderSize + EntryDataOffsetOffset(3)).first<4>(), 20);
     EXPECT_TRUE(SameResult(bytes, 0, 0));
 }
 

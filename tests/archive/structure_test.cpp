@@ -8,8 +8,8 @@ namespace qvr::test {
 namespace {
 
 // Two entries "x" and "y" of ten bytes: entry 1's fixed fields follow entry 0's 11 bytes.
-constexpr std::size_t SecondOffsetAt = HeaderSize + EntryFixedSize + 1 + EntryNameOffset + 1 + 4;
-constexpr std::size_t DataStart = HeaderSize + 2 * (EntryFixedSize + 1);
+constexpr std::size_t SecondOffsetAt = HeaderSize + EntrySize(1) + EntryDataOffsetOffset(1);
+constexpr std::size_t DataStart = HeaderSize + 2 * EntrySize(1);
 
 std::vector<std::uint8_t> TwoEntries() { return Build({{Bytes("x"), Filled(10, 1)}, {Bytes("y"), Filled(10, 2)}}); }
 

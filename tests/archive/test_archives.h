@@ -42,7 +42,7 @@ inline std::vector<Entry> WalkAll(const OpenedArchive& archive) {
 // Byte offset of entry `index`'s first byte in an archive whose names have these lengths.
 inline std::size_t EntryAt(const std::vector<WriterEntry>& entries, std::size_t index) {
     std::size_t at = HeaderSize;
-    for (std::size_t i = 0; i < index; ++i) at += EntryFixedSize + entries[i].name.size();
+    for (std::size_t i = 0; i < index; ++i) at += EntrySize(entries[i].name.size());
     return at;
 }
 

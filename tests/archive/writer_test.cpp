@@ -91,7 +91,7 @@ TEST(Writer, RefusesSizesAndOffsetsPast32Bits) {
     EXPECT_TRUE(planned.layout.headAndDirectory.empty());
 
     // The last offset that still fits is accepted.
-    const std::vector<EntrySpec> edge = {{name, 0xFFFF'FFFFull - (HeaderSize + 2 * 11)}, {name, 5}};
+    const std::vector<EntrySpec> edge = {{name, 0xFFFF'FFFFull - (HeaderSize + 2 * EntrySize(name.size()))}, {name, 5}};
     const auto fits = PlanArchive(edge);
     ASSERT_TRUE(fits.ok()) << fits.error;
     EXPECT_EQ(fits.layout.dataOffsets[1], 0xFFFF'FFFFu);

@@ -73,12 +73,12 @@ CallMix::CallMix(bool threadSafe) {
     for (int t = 0; t < 8; ++t) entries.push_back({Text("thread-" + std::to_string(t) + ".out"), Pattern(500, static_cast<std::uint8_t>(t))});
     archive_ = Build(entries);
     brokenImage_.assign(archive_.begin(), archive_.begin() + 60);  // inside the second entry
-    // The first entry's data offset (after its 10-byte name and size) says
-    // the data begin inside the header: no directory can be had.
+    // The first entry's data offset (its name is 10 bytes long) says the
+    // data begin inside the header: no directory can be had.
     Bytes lowOffset = archive_;
-    qvr::StoreU32(std::span(lowOffset).subspan(34 + 2 + 10 + 4).first<4>(), 20);
+    qvr::StoreU32(std::span(lowOffset).subspan(qvr::HeaderSize + qvr::EntryDataOffsetOffset(10)).first<4>(), 20);
     Bytes huge = Build({{Text("huge"), Text("a few bytes")}});
-    qvr::StoreU32(std::span(huge).subspan(34 + 2 + 4).first<4>(), 0xFFFFFFF0u);
+    qvr::StoreU32(std::span(huge).subspan(qvr::HeaderSize + qvr::EntryDataSizeOffset(4)).first<4>(), 0xFFFFFFF0u);
 
     const std::vector<std::pair<std::string, Bytes>> files = {
         {"mix.qvr", archive_},

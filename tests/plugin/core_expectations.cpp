@@ -3,20 +3,38 @@
 #include <algorithm>
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 namespace axqvr::test {
 namespace {
 
 // No entry index is larger, so the memory search goes no further back.
 constexpr std::size_t MaxSearchSteps = qvr::MaxEntryCount;
 
+// What the host contract says a host must be told for each way an opening
+// can end, written out here rather than taken from the plug-in's mapping:
+// a wrong mapping there makes the calls judged here fail instead of being
+// copied into what they are judged against.
+struct OpeningAnswer {
+    qvr::OpenStatus opened;
+    ResultCode code;
+};
+constexpr OpeningAnswer OpeningAnswers[] = {
+    {qvr::OpenStatus::Success, ResultCode::Success},
+    // A head without the magic, or cut before the entry count: not an archive.
+    {qvr::OpenStatus::UnrecognisedFormat, ResultCode::UnrecognisedFormat},
+    // The first entry's data begin inside the header, so no directory buffer
+    // can be had: the contract's code for a working buffer that cannot be had.
+    {qvr::OpenStatus::DamagedDirectory, ResultCode::MemoryError},
+    // No working memory for the directory.
+    {qvr::OpenStatus::OutOfMemory, ResultCode::MemoryError},
+};
+
 ResultCode CodeOf(qvr::OpenStatus status) {
-    switch (status) {
-        case qvr::OpenStatus::Success: return ResultCode::Success;
-        case qvr::OpenStatus::UnrecognisedFormat: return ResultCode::UnrecognisedFormat;
-        case qvr::OpenStatus::DamagedDirectory: return ResultCode::MemoryError;
-        case qvr::OpenStatus::OutOfMemory: return ResultCode::MemoryError;
-    }
-    return ResultCode::MemoryError;
+    for (const auto& answer : OpeningAnswers)
+        if (answer.opened == status) return answer.code;
+    ADD_FAILURE() << "no expected code for open status " << static_cast<int>(status);
+    return ResultCode{-1};
 }
 
 ResultCode OpenFile(std::span<const std::uint8_t> file, std::uint32_t offset, qvr::OpenedArchive& out) {

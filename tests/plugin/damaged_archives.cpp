@@ -27,8 +27,8 @@ std::vector<EntryFields> FieldsOf(const Bytes& archive) {
         EntryFields f;
         f.start = qvr::HeaderSize + cursor.offset;
         f.nameLength = stored->nameLength;
-        f.sizeField = f.start + qvr::EntryNameOffset + f.nameLength;
-        f.offsetField = f.sizeField + 4;
+        f.sizeField = f.start + qvr::EntryDataSizeOffset(f.nameLength);
+        f.offsetField = f.start + qvr::EntryDataOffsetOffset(f.nameLength);
         f.dataSize = stored->dataSize;
         f.dataOffset = stored->dataOffset;
         fields.push_back(f);
@@ -41,11 +41,14 @@ class Generator {
 public:
     explicit Generator(std::vector<DamagedArchive>& out) : out_(out) {}
 
-    void Add(std::string what, Bytes bytes) { out_.push_back({std::move(what), std::move(bytes)}); }
+    void Add(std::string what, Bytes bytes, std::optional<ResultCode> fileOpening = std::nullopt,
+             std::optional<ResultCode> imageOpening = std::nullopt) {
+        out_.push_back({std::move(what), std::move(bytes), fileOpening, imageOpening});
+    }
 
     // Every way of damaging one writer-made archive.
     void DamageAll(const std::string& label, const Bytes& archive) {
-        Add(label + ", whole", archive);
+        Add(label + ", whole", archive, ResultCode::Success, ResultCode::Success);
         const auto fields = FieldsOf(archive);
         Truncations(label, archive, fields);
         Counts(label, archive, fields.size());
@@ -57,9 +60,10 @@ private:
     void Truncations(const std::string& label, const Bytes& archive, const std::vector<EntryFields>& fields) {
         std::set<std::size_t> cuts = {0, 1, 2, 3, 4, 5, 6, 31, 32, 33, 34, 35, 36};
         for (const auto& f : fields) {
-            for (const std::size_t at : {f.start, f.start + 1, f.start + 2, f.start + 2 + f.nameLength / 2,
-                                         f.sizeField, f.sizeField + 2, f.offsetField, f.offsetField + 3,
-                                         f.offsetField + 4})
+            for (const std::size_t at : {f.start, f.start + qvr::EntryNameLengthOffset, f.start + qvr::EntryNameOffset,
+                                         f.start + qvr::EntryNameOffset + f.nameLength / 2, f.sizeField,
+                                         f.sizeField + 2, f.offsetField, f.offsetField + 3,
+                                         f.start + qvr::EntrySize(f.nameLength)})
                 cuts.insert(at);
             const std::size_t data = f.dataOffset;
             for (const std::size_t at : {data, data + 1, data + 49, data + 50, data + 51})
@@ -69,7 +73,10 @@ private:
         if (!archive.empty()) cuts.insert(archive.size() - 1);
         for (const std::size_t at : cuts) {
             if (at >= archive.size()) continue;
-            Add(label + ", cut to " + std::to_string(at) + " bytes", Bytes(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(at)));
+            // A head cut before the entry count is no archive.
+            const auto opening = at < qvr::HeaderSize ? std::optional(ResultCode::UnrecognisedFormat) : std::nullopt;
+            Add(label + ", cut to " + std::to_string(at) + " bytes",
+                Bytes(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(at)), opening, opening);
         }
     }
 
@@ -89,7 +96,8 @@ private:
         for (std::size_t i = 0; i < qvr::MagicSize; ++i) {
             Bytes b = archive;
             b[i] = i < 4 ? static_cast<std::uint8_t>(b[i] ^ 0x20) : std::uint8_t{'!'};
-            Add(label + ", magic byte " + std::to_string(i) + " changed", std::move(b));
+            Add(label + ", magic byte " + std::to_string(i) + " changed", std::move(b), ResultCode::UnrecognisedFormat,
+                ResultCode::UnrecognisedFormat);
         }
     }
 
@@ -120,7 +128,7 @@ private:
                                          0xFFFFFFFFu}) {
             if (size == f.dataSize) continue;
             Bytes b = archive;
-            qvr::StoreU32(std::span(b).subspan(f.sizeField).first<4>(), size);
+            qvr::StoreU32(std::span(b).subspan(f.sizeField).first<qvr::EntryDataSizeSize>(), size);
             Add(entry + " data size " + std::to_string(size), std::move(b));
         }
 
@@ -129,8 +137,11 @@ private:
                                            0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
             if (offset == f.dataOffset) continue;
             Bytes b = archive;
-            qvr::StoreU32(std::span(b).subspan(f.offsetField).first<4>(), offset);
-            Add(entry + " data offset " + std::to_string(offset), std::move(b));
+            qvr::StoreU32(std::span(b).subspan(f.offsetField).first<qvr::EntryDataOffsetSize>(), offset);
+            // The first entry's data offset sets a file's directory extent;
+            // inside the header it leaves no directory to read.
+            const auto opening = i == 0 && offset < qvr::HeaderSize ? std::optional(ResultCode::MemoryError) : std::nullopt;
+            Add(entry + " data offset " + std::to_string(offset), std::move(b), opening);
         }
     }
 

@@ -5,6 +5,7 @@
 // reader wrote them to disk as they stand.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,13 @@ namespace axqvr::test {
 struct DamagedArchive {
     std::string what;  // how it was made, for failure messages
     Bytes bytes;
+    // What opening these bytes as a whole file, and as an image, must
+    // answer where the damage alone decides it: a broken magic or a head cut
+    // short is no archive; a first entry whose data begin inside the header
+    // leaves a file no directory to read, while an image's directory is all
+    // that follows its header. Unset where the walk decides.
+    std::optional<ResultCode> fileOpening;
+    std::optional<ResultCode> imageOpening;
 };
 
 // Names that must never reach the disk as they stand: rooted, drive-

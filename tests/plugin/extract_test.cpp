@@ -138,7 +138,7 @@ TEST(GetFile, AFileEndingInsideTheEntryIsNotSuccess) {
 TEST(GetFile, AHugeClaimRunningPastTheImageIsRefused) {
     Bytes archive = Build({{Text("huge"), Text("only a few bytes are really here")}});
     // Claims 4 GiB - 16 bytes of data.
-    qvr::StoreU32(std::span(archive).subspan(34 + 2 + 4).first<4>(), 0xFFFFFFF0u);
+    qvr::StoreU32(std::span(archive).subspan(qvr::HeaderSize + qvr::EntryDataSizeOffset(4)).first<4>(), 0xFFFFFFF0u);
     LocalHandle slot = Untouched();
     EXPECT_EQ(CallGetFile(AsSource(archive.data()), 0, &slot, MemorySource()), ResultCode::EntryNotFound);
     EXPECT_EQ(slot, Untouched());

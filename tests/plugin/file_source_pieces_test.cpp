@@ -74,14 +74,14 @@ Bytes ExtentPastTheEnd() {
     std::memcpy(file.data(), qvr::ArchiveMagic.data(), qvr::ArchiveMagic.size());
     qvr::StoreU16(std::span(file).subspan(qvr::EntryCountOffset).first<2>(), 3);
     const auto entry = [&file](std::uint8_t name, std::uint32_t size, std::uint32_t offset) {
-        Bytes e(qvr::EntryFixedSize + 1, 0);
-        e[1] = 1;
-        e[2] = static_cast<std::uint8_t>(name ^ qvr::NameKey[0]);
-        qvr::StoreU32(std::span(e).subspan(3).first<4>(), size);
-        qvr::StoreU32(std::span(e).subspan(7).first<4>(), offset);
+        Bytes e(qvr::EntrySize(1), 0);
+        e[qvr::EntryNameLengthOffset] = 1;
+        e[qvr::EntryNameOffset] = static_cast<std::uint8_t>(name ^ qvr::NameKey[0]);
+        qvr::StoreU32(std::span(e).subspan(qvr::EntryDataSizeOffset(1)).first<4>(), size);
+        qvr::StoreU32(std::span(e).subspan(qvr::EntryDataOffsetOffset(1)).first<4>(), offset);
         file.insert(file.end(), e.begin(), e.end());
     };
-    const auto dataAt = static_cast<std::uint32_t>(qvr::HeaderSize + 2 * (qvr::EntryFixedSize + 1));
+    const auto dataAt = static_cast<std::uint32_t>(qvr::HeaderSize + 2 * qvr::EntrySize(1));
     entry('a', 1, 0x7FFFFF00);
     entry('b', 60, dataAt);
     Bytes data = Pattern(60, 5);

@@ -163,7 +163,7 @@ TEST(ArchiveExports, FileSourceFailures) {
     WriteFileBytes("overcounted.qvr", overcounted);
     // The first entry's data would begin inside the header: no directory.
     Bytes noDirectory = Build({{Text("a"), Text("1")}});
-    qvr::StoreU32(std::span(noDirectory).subspan(34 + 2 + 1 + 4).first<4>(), 20);
+    qvr::StoreU32(std::span(noDirectory).subspan(qvr::HeaderSize + qvr::EntryDataOffsetOffset(1)).first<4>(), 20);
     WriteFileBytes("no-directory.qvr", noDirectory);
 
     struct Case {

@@ -120,7 +120,8 @@ TEST(DiskOutput, AnEmptyEntryGivesAnEmptyFile) {
 void WriteArchiveWithDataAt(const char* path, std::uint64_t at, std::span<const std::uint8_t> content) {
     Bytes head = Build({{Text("far.bin"), Bytes(content.begin(), content.end())}});
     head.resize(head.size() - content.size());  // header and directory only
-    qvr::StoreU32(std::span(head).subspan(34 + 2 + 7 + 4).first<4>(), static_cast<std::uint32_t>(at));
+    qvr::StoreU32(std::span(head).subspan(qvr::HeaderSize + qvr::EntryDataOffsetOffset(7)).first<4>(),
+                  static_cast<std::uint32_t>(at));  // after the 7-byte name
     Bytes stored(content.begin(), content.end());
     qvr::ScrambleContent(stored);
 
@@ -241,9 +242,9 @@ TEST(NullPointers, AreRefusedBeforeAnyWork) {
 // what is written).
 void WriteClaimingArchive(const char* path, std::uint32_t at, std::uint32_t claimed, std::uint64_t fileSize) {
     Bytes head = Build({{Text("claim.bin"), {}}});
-    const std::size_t fields = qvr::HeaderSize + qvr::EntryNameOffset + 9;  // after the 9-byte name
-    qvr::StoreU32(std::span(head).subspan(fields).first<4>(), claimed);
-    qvr::StoreU32(std::span(head).subspan(fields + 4).first<4>(), at);
+    const std::size_t nameLength = 9;
+    qvr::StoreU32(std::span(head).subspan(qvr::HeaderSize + qvr::EntryDataSizeOffset(nameLength)).first<4>(), claimed);
+    qvr::StoreU32(std::span(head).subspan(qvr::HeaderSize + qvr::EntryDataOffsetOffset(nameLength)).first<4>(), at);
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD written = 0;

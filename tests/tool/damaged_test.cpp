@@ -55,8 +55,8 @@ TEST_F(Damaged, DirectoryCutShortStillListsWhatIsThere) {
 
 TEST_F(Damaged, OverlappingDataAreReportedByTest) {
     auto bytes = Archive({{B("x"), Pattern(10, 1)}, {B("y"), Pattern(10, 2)}});
-    const std::size_t secondOffsetAt = HeaderSize + 11 + 2 + 1 + 4;
-    StoreU32(std::span(bytes).subspan(secondOffsetAt).first<4>(), HeaderSize + 22 + 5);
+    const std::size_t secondOffsetAt = HeaderSize + EntrySize(1) + EntryDataOffsetOffset(1);
+    StoreU32(std::span(bytes).subspan(secondOffsetAt).first<4>(), HeaderSize + 2 * EntrySize(1) + 5);
     WriteFile(dir / "o.qvr", bytes);
     const auto t = RunQvr({"test", "o.qvr"}, dir);
     EXPECT_EQ(t.status, 1);
@@ -83,7 +83,8 @@ TEST_F(Damaged, TestFailsWheneverExtractionIntoAnEmptyFolderWould) {
     auto cutShort = Archive(entries);
     StoreU16(std::span(cutShort).subspan(EntryCountOffset).first<2>(), 5);
     auto overlapping = Archive({{B("x"), Pattern(10, 1)}, {B("y"), Pattern(10, 2)}});
-    StoreU32(std::span(overlapping).subspan(HeaderSize + 11 + 2 + 1 + 4).first<4>(), HeaderSize + 22 + 5);
+    StoreU32(std::span(overlapping).subspan(HeaderSize + EntrySize(1) + EntryDataOffsetOffset(1)).first<4>(),
+             HeaderSize + 2 * EntrySize(1) + 5);
     const struct {
         const char* what;
         Bytes archive;

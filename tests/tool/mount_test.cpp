@@ -64,8 +64,8 @@ TEST(MountTree, ShowsWhatExtractionPlacesAndNamesTheRest) {
 
 TEST(MountTree, DamagedDirectoryShowsTheEntriesTheWalkReads) {
     auto image = Archive({{B("one"), B("1")}, {B("two"), B("2")}, {B("three"), B("3")}});
-    // The directory cut inside its second entry.
-    image.resize(HeaderSize + EntryFixedSize + 3 + 4);
+    // The directory cut inside its second entry, two bytes into its name.
+    image.resize(HeaderSize + EntrySize(3) + EntryNameOffset + 2);
     const auto built = cli::BuildMountTree(Opened(image), NameCodec::PassThrough());
     EXPECT_EQ(built.walked, 1u);
     EXPECT_EQ(ChildNames(built.tree, MountTree::Root), std::vector<std::string>{"one"});

@@ -31,7 +31,7 @@ TEST_F(Output, JsonIsAnArrayOfValidUtf8Objects) {
     EXPECT_EQ(json[0]["index"], 0);
     EXPECT_EQ(json[0]["name"], "readme.txt");
     EXPECT_EQ(json[0]["size"], 5);
-    EXPECT_EQ(json[0]["offset"], HeaderSize + 4 * 10 + 10 + 11 + 9);
+    EXPECT_EQ(json[0]["offset"], HeaderSize + EntrySize(10) + EntrySize(11) + EntrySize(9) + EntrySize(0));
     EXPECT_EQ(json[1]["name"], "dir\\big.bin");
     EXPECT_EQ(json[1]["offset"], json[0]["offset"].get<int>() + 5);
     EXPECT_EQ(json[2]["name"], "bad\xef\xbf\xbd\x1b[31m");  // the stray byte as U+FFFD

@@ -78,7 +78,7 @@ TEST_F(RoundTrip, ExtractsEveryShapeTheWriterMakes) {
 TEST_F(RoundTrip, ExtractsHandMadeLayouts) {
     auto bytes = Archive({{B("first"), Pattern(80, 9)}, {B("second"), Pattern(30, 7)}});
     // Move both entries' data back by 100 bytes of slack, swapping their order.
-    const std::size_t dirEnd = HeaderSize + (10 + 5) + (10 + 6);
+    const std::size_t dirEnd = HeaderSize + EntrySize(5) + EntrySize(6);
     Bytes data(bytes.begin() + static_cast<std::ptrdiff_t>(dirEnd), bytes.end());
     Bytes out(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(dirEnd));
     out.resize(dirEnd + 100, 0xEE);
@@ -86,8 +86,8 @@ TEST_F(RoundTrip, ExtractsHandMadeLayouts) {
     const auto first = std::span(data).first(80);
     out.insert(out.end(), second.begin(), second.end());
     out.insert(out.end(), first.begin(), first.end());
-    StoreU32(std::span(out).subspan(HeaderSize + 2 + 5 + 4).first<4>(), static_cast<std::uint32_t>(dirEnd + 130));
-    StoreU32(std::span(out).subspan(HeaderSize + 15 + 2 + 6 + 4).first<4>(), static_cast<std::uint32_t>(dirEnd + 100));
+    StoreU32(std::span(out).subspan(HeaderSize + EntryDataOffsetOffset(5)).first<4>(), static_cast<std::uint32_t>(dirEnd + 130));
+    StoreU32(std::span(out).subspan(HeaderSize + EntrySize(5) + EntryDataOffsetOffset(6)).first<4>(), static_cast<std::uint32_t>(dirEnd + 100));
     WriteFile(dir / "h.qvr", out);
 
     EXPECT_EQ(RunQvr({"test", "h.qvr"}, dir).status, 0);

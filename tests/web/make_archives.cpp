@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
         ok &= Save(dir + "/damaged.qvr", archive.bytes);
         // No room for a directory: the first entry's data would begin inside the header.
         auto bad = qvr::WriteArchive({entries.data(), 1}).bytes;
-        qvr::StoreU32(std::span(bad).subspan(qvr::HeaderSize + qvr::EntryNameOffset + 9 + 4).first<4>(), 8);
+        qvr::StoreU32(std::span(bad).subspan(qvr::HeaderSize + qvr::EntryDataOffsetOffset(9)).first<4>(), 8);
         ok &= Save(dir + "/no-directory.qvr", bad);
     }
     // hostile: names that look like something else, reach outside a folder,
@@ -183,8 +183,8 @@ int main(int argc, char** argv) {
         auto bytes = qvr::WriteArchive(entries).bytes;
         const auto offsetField = [&](std::size_t index) {
             std::size_t at = qvr::HeaderSize;
-            for (std::size_t k = 0; k < index; ++k) at += qvr::EntryFixedSize + entries[k].name.size();
-            return std::span(bytes).subspan(at + qvr::EntryNameOffset + entries[index].name.size() + 4).first<4>();
+            for (std::size_t k = 0; k < index; ++k) at += qvr::EntrySize(entries[k].name.size());
+            return std::span(bytes).subspan(at + qvr::EntryDataOffsetOffset(entries[index].name.size())).first<4>();
         };
         qvr::StoreU32(offsetField(2), qvr::HeaderSize + 3);
         qvr::StoreU32(offsetField(3), qvr::LoadU32(offsetField(1)) + 10);

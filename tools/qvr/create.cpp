@@ -28,7 +28,7 @@ bool CheckLimits(const std::vector<Input>& inputs, Reporter& reporter) {
                                         in.source.string(), in.name.size(), MaxNameLength));
             return false;
         }
-        offset += EntryFixedSize + in.name.size();
+        offset += EntrySize(in.name.size());
     }
     for (const auto& in : inputs) {
         if (offset > 0xFFFFFFFFu || in.size > 0xFFFFFFFFu) {

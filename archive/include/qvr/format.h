@@ -27,9 +27,21 @@ inline constexpr std::size_t HeadBlockSize = 306;
 
 // DirectoryEntry: byte 0 carries no meaning, byte 1 is the name length L,
 // then L scrambled name bytes, then dataSize and dataOffset (32-bit each).
+// Offsets count from the entry's first byte; the name moves the fields after it.
 inline constexpr std::size_t EntryNameLengthOffset = 1;
 inline constexpr std::size_t EntryNameOffset = 2;
-inline constexpr std::size_t EntryFixedSize = 10;  // everything but the name
+inline constexpr std::size_t EntryDataSizeSize = 4;
+inline constexpr std::size_t EntryDataOffsetSize = 4;
+constexpr std::size_t EntryDataSizeOffset(std::size_t nameLength) noexcept { return EntryNameOffset + nameLength; }
+constexpr std::size_t EntryDataOffsetOffset(std::size_t nameLength) noexcept {
+    return EntryDataSizeOffset(nameLength) + EntryDataSizeSize;
+}
+// The whole entry: where the next one begins.
+constexpr std::size_t EntrySize(std::size_t nameLength) noexcept {
+    return EntryDataOffsetOffset(nameLength) + EntryDataOffsetSize;
+}
+inline constexpr std::size_t EntryFixedSize = EntrySize(0);  // everything but the name
+static_assert(EntryFixedSize == 10);
 inline constexpr std::size_t MaxNameLength = 255;
 inline constexpr std::size_t MaxEntrySize = EntryFixedSize + MaxNameLength;
 inline constexpr std::size_t MaxEntryCount = 0xFFFF;

@@ -103,6 +103,11 @@ std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint6
 std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
                          std::string& error);
 
+// Starts writing the file's changed pages to the disk without waiting for
+// them (a later sync then has less to wait for); nothing where the system
+// has no such call.
+void StartWriteOut(NativeHandle file) noexcept;
+
 NativeHandle StandardOutput() noexcept;
 
 // What a name inside a folder is, without following a symbolic link.

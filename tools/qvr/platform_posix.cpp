@@ -306,6 +306,8 @@ std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint6
     return CopyBytes(from.Handle(), offset, size, to, false, error);
 }
 
+void StartWriteOut(NativeHandle file) noexcept { sync_file_range(file, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
 NativeHandle StandardOutput() noexcept { return STDOUT_FILENO; }
 
 std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create, std::string& error) {

@@ -268,6 +268,8 @@ std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint6
     return CopyThroughBuffer(from, offset, size, to, false, error);
 }
 
+void StartWriteOut(NativeHandle) noexcept {}
+
 NativeHandle StandardOutput() noexcept { return GetStdHandle(STD_OUTPUT_HANDLE); }
 
 std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create, std::string& error) {

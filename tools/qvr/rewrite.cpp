@@ -1,5 +1,7 @@
 #include "rewrite.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "gather.h"
@@ -73,15 +75,23 @@ bool WriteEntries(const LoadedArchive& old, const std::vector<NewEntry>& entries
     }
     std::uint64_t runStart = 0;
     std::uint64_t runSize = 0;
+    // The new archive is synced before it takes the name: copied in pieces,
+    // each piece's writing out is started while the next is copied, so the
+    // final sync waits for little more than the last piece.
+    constexpr std::uint64_t Piece = std::uint64_t{64} << 20;
     auto flush = [&] {
-        if (runSize == 0) return true;
-        const std::uint64_t copied = CopyStored(old.file, runStart, runSize, to, error);
-        if (copied == runSize) {
-            runSize = 0;
-            return true;
+        while (runSize > 0) {
+            const std::uint64_t piece = std::min(runSize, Piece);
+            const std::uint64_t copied = CopyStored(old.file, runStart, piece, to, error);
+            if (copied != piece) {
+                reporter.Failed(error.empty() ? "the archive ended while it was copied" : "cannot copy: " + error);
+                return false;
+            }
+            StartWriteOut(to);
+            runStart += piece;
+            runSize -= piece;
         }
-        reporter.Failed(error.empty() ? "the archive ended while it was copied" : "cannot copy: " + error);
-        return false;
+        return true;
     };
     for (const auto& entry : entries) {
         if (entry.kept) {

@@ -1,6 +1,6 @@
-// The archive a change works on, on POSIX: the folder held open, the file
-// opened in it without following a link, an flock held from loading until
-// the new archive has taken its name.
+// The archive a change works on, on POSIX: the file opened in its held
+// folder with O_NOFOLLOW, an flock held from loading until the new archive
+// has taken its name, and the owner, group and mode carried over.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -19,31 +19,6 @@ namespace fs = std::filesystem;
 
 FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-}
-
-// The file and the folder it is in, links in the archive's own name
-// followed once, here; from now on the folder is reached only through its
-// open handle.
-struct Place {
-    fs::path folder;
-    fs::path leaf;
-};
-
-std::optional<Place> Resolve(const fs::path& archive, std::string& error) {
-    std::error_code ec;
-    fs::path target = archive;
-    if (fs::is_symlink(archive, ec)) {
-        target = fs::canonical(archive, ec);
-        if (ec) {
-            error = "cannot follow the link: " + ec.message();
-            return std::nullopt;
-        }
-    }
-    if (!target.has_filename()) {
-        error = "not a file";
-        return std::nullopt;
-    }
-    return Place{target.has_parent_path() ? target.parent_path() : fs::path("."), target.filename()};
 }
 
 // Opens the file for writing, which is what is refused on a read-only or
@@ -73,78 +48,36 @@ int OpenInFolder(int dir, const fs::path& leaf, ChangeTarget::Refusal& refusal, 
 
 }  // namespace
 
-ChangeTarget::ChangeTarget(ChangeTarget&&) noexcept = default;
-ChangeTarget::~ChangeTarget() = default;
+std::optional<ChangeTarget::Candidate> ChangeTarget::OpenCandidate(const Folder& folder, const fs::path& leaf,
+                                                                  Refusal& refusal, std::string& error) {
+    File file(OpenInFolder(folder.handle_->Get(), leaf, refusal, error));
+    if (!file.Valid()) return std::nullopt;
+    struct stat st {};
+    if (fstat(file.Get(), &st) != 0) {
+        refusal = Refusal::Failed;
+        error = LastSystemError();
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        refusal = Refusal::NotAFile;
+        error = "not a file";
+        return std::nullopt;
+    }
+    return Candidate{std::move(file), IdentityOf(st)};
+}
 
-ChangeTarget::Opened ChangeTarget::Open(const fs::path& archive, bool wait, bool breakLinks,
-                                        const std::function<void()>& onWait) {
-    Opened out;
-    const auto place = Resolve(archive, out.error);
-    if (!place) return out;
-    auto folder = Folder::OpenRoot(place->folder, false, out.error);
-    if (!folder) {
-        out.error = "cannot open its folder: " + out.error;
-        return out;
+bool ChangeTarget::Lock(const File& file, bool wait, std::string& error) {
+    int r;
+    while ((r = flock(file.Get(), LOCK_EX | (wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) {
     }
-    const int dir = folder->handle_->Get();
-    bool waited = false;
-    // A change that finished while this one waited has put a new file under
-    // the name: the lock on the old one is worth nothing, so take the new one.
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        File file(OpenInFolder(dir, place->leaf, out.refusal, out.error));
-        if (!file.Valid()) return out;
-        struct stat st {};
-        if (fstat(file.Get(), &st) != 0) {
-            out.error = LastSystemError();
-            return out;
-        }
-        if (!S_ISREG(st.st_mode)) {
-            out.refusal = Refusal::NotAFile;
-            out.error = "not a file";
-            return out;
-        }
-        if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK) {
-                out.error = "cannot lock it: " + LastSystemError();
-                return out;
-            }
-            if (!wait) {
-                out.refusal = Refusal::Busy;
-                out.error = "another qvr is changing it (--no-wait); not changed";
-                return out;
-            }
-            if (!waited && onWait) onWait();
-            waited = true;
-            int r;
-            while ((r = flock(file.Get(), LOCK_EX)) != 0 && errno == EINTR) {
-            }
-            if (r != 0) {
-                out.error = "cannot lock it: " + LastSystemError();
-                return out;
-            }
-        }
-        if (folder->IdentityOf(place->leaf) != IdentityOf(st)) continue;
-        if (fstat(file.Get(), &st) != 0) {
-            out.error = LastSystemError();
-            return out;
-        }
-        if (st.st_nlink > 1 && !breakLinks) {
-            out.refusal = Refusal::HardLinks;
-            out.error = fmt::format("it has {} other names (hard links), which would keep the old archive; not "
-                                    "changed (--break-links changes this name only)",
-                                    st.st_nlink - 1);
-            return out;
-        }
-        ChangeTarget target;
-        target.folder_ = std::move(*folder);
-        target.leaf_ = place->leaf;
-        target.file_ = std::move(file);
-        target.identity_ = IdentityOf(st);
-        out.target.emplace(std::move(target));
-        return out;
-    }
-    out.error = "it keeps being replaced; not changed";
-    return out;
+    if (r == 0) return true;
+    error = errno == EWOULDBLOCK && !wait ? std::string() : LastSystemError();
+    return false;
+}
+
+std::uint64_t ChangeTarget::NameCount(const File& file) {
+    struct stat st {};
+    return fstat(file.Get(), &st) == 0 ? static_cast<std::uint64_t>(st.st_nlink) : 1;
 }
 
 std::optional<InputFile> ChangeTarget::Read(std::string& error) const {
@@ -157,10 +90,6 @@ std::optional<InputFile> ChangeTarget::Read(std::string& error) const {
     // reads from here on should wait as usual.
     fcntl(copy.Get(), F_SETFL, fcntl(copy.Get(), F_GETFL) & ~O_NONBLOCK);
     return InputFile::Adopt(std::move(copy), error);
-}
-
-std::optional<TempOutput> ChangeTarget::CreateReplacement(std::string& error) const {
-    return folder_->CreateTemp(error);
 }
 
 std::string ChangeTarget::KeepOwnership(TempOutput& replacement) const {

@@ -225,6 +225,20 @@ public:
 
 private:
     ChangeTarget() = default;
+    // What each system does its own way (change_target_posix.cpp,
+    // change_target_win32.cpp); the rest is change_target.cpp.
+    struct Candidate {
+        File file;
+        FileIdentity identity{};
+    };
+    // Opens `leaf` in `folder` for writing (what a read-only archive
+    // refuses), never through a link; a regular file only.
+    static std::optional<Candidate> OpenCandidate(const Folder& folder, const std::filesystem::path& leaf,
+                                                  Refusal& refusal, std::string& error);
+    // Takes the change lock on `file`. False with `error` empty: another
+    // change holds it (only when not waiting).
+    static bool Lock(const File& file, bool wait, std::string& error);
+    static std::uint64_t NameCount(const File& file);  // hard links, this name included
     std::optional<Folder> folder_;
     std::filesystem::path leaf_;
     File file_;  // locked until the change is in place or abandoned

@@ -7,7 +7,16 @@
 namespace qvr {
 namespace {
 
-// Length of the well-formed UTF-8 sequence at the start of `b`, or 0.
+bool IsCp932Lead(std::uint8_t b) noexcept { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool IsCp932Trail(std::uint8_t b) noexcept { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+bool IsCp932Single(std::uint8_t b) noexcept { return b < 0x80 || (b >= 0xA1 && b <= 0xDF); }
+
+bool AllAscii(std::span<const std::uint8_t> name) noexcept {
+    return std::all_of(name.begin(), name.end(), [](std::uint8_t b) { return b < 0x80; });
+}
+
+}  // namespace
+
 std::size_t Utf8SequenceLength(std::span<const std::uint8_t> b) noexcept {
     const std::uint8_t c = b[0];
     if (c < 0x80) return 1;
@@ -31,16 +40,6 @@ std::size_t Utf8SequenceLength(std::span<const std::uint8_t> b) noexcept {
     if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
     return n;
 }
-
-bool IsCp932Lead(std::uint8_t b) noexcept { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-bool IsCp932Trail(std::uint8_t b) noexcept { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
-bool IsCp932Single(std::uint8_t b) noexcept { return b < 0x80 || (b >= 0xA1 && b <= 0xDF); }
-
-bool AllAscii(std::span<const std::uint8_t> name) noexcept {
-    return std::all_of(name.begin(), name.end(), [](std::uint8_t b) { return b < 0x80; });
-}
-
-}  // namespace
 
 bool IsValidUtf8Name(std::span<const std::uint8_t> name) noexcept {
     for (std::size_t i = 0; i < name.size();) {

@@ -8,26 +8,6 @@ namespace qvr::cli {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at the start of `b`, or 0.
-std::size_t Utf8SequenceLength(std::span<const std::uint8_t> b) {
-    const std::uint8_t c = b[0];
-    if (c < 0x80) return 1;
-    std::size_t n = 0;
-    std::uint32_t cp = 0;
-    std::uint32_t min = 0;
-    if ((c & 0xE0) == 0xC0) { n = 2; cp = c & 0x1Fu; min = 0x80; }
-    else if ((c & 0xF0) == 0xE0) { n = 3; cp = c & 0x0Fu; min = 0x800; }
-    else if ((c & 0xF8) == 0xF0) { n = 4; cp = c & 0x07u; min = 0x10000; }
-    else return 0;
-    if (b.size() < n) return 0;
-    for (std::size_t i = 1; i < n; ++i) {
-        if ((b[i] & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b[i] & 0x3Fu);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return n;
-}
-
 bool IsC1Control(std::span<const std::uint8_t> seq) {
     return seq.size() == 2 && seq[0] == 0xC2 && seq[1] >= 0x80 && seq[1] <= 0x9F;
 }

@@ -26,6 +26,11 @@ enum class NameEncoding {
 // Well-formed UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
 bool IsValidUtf8Name(std::span<const std::uint8_t> name) noexcept;
 
+// Length of the well-formed UTF-8 sequence at the start of `b` (not
+// empty): 1 to 4, or 0 where none starts (overlong forms, surrogates and
+// code points past U+10FFFF are not well-formed).
+std::size_t Utf8SequenceLength(std::span<const std::uint8_t> b) noexcept;
+
 // Bytes that CP932 can read: single bytes 0x00-0x7F and 0xA1-0xDF (half-width
 // katakana), and pairs of a lead byte 0x81-0x9F or 0xE0-0xFC and a trail
 // byte 0x40-0x7E or 0x80-0xFC. A structural check, without the code page's

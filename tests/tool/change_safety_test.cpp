@@ -10,7 +10,7 @@
 #include <optional>
 #include <thread>
 
-#include "platform.h"
+#include "platform/platform.h"
 #include "tool_test_support.h"
 
 namespace qvr::tooltest {

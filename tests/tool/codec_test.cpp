@@ -1,7 +1,7 @@
 // Names between legacy code pages and UTF-8: split where characters begin,
 // converted part by part, stored only when they come back.
-#include "codec.h"
-#include "names.h"
+#include "names/codec.h"
+#include "names/names.h"
 #include "tool_test_support.h"
 
 namespace qvr::tooltest {

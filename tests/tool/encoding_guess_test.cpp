@@ -1,8 +1,8 @@
 // Without --encoding every command reads an archive's names in the encoding
 // they show (UTF-8, else CP932, else bytes), as the viewer does, and add and
 // rename write new names in it.
-#include "commands.h"
-#include "common.h"
+#include "commands/commands.h"
+#include "commands/common.h"
 #include "tool_test_support.h"
 
 namespace qvr::tooltest {

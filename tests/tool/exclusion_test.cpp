@@ -1,6 +1,6 @@
 // --exclude: a pattern without a separator matches any part of a name, one
 // with a separator matches from the start; the same for every command.
-#include "selection.h"
+#include "names/selection.h"
 #include "tool_test_support.h"
 
 namespace qvr::tooltest {

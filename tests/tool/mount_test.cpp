@@ -2,10 +2,10 @@
 // goes where (as extraction places it), and where reads must fail.
 #include <functional>
 
-#include "commands.h"
-#include "common.h"
-#include "mount_source.h"
-#include "mount_tree.h"
+#include "commands/commands.h"
+#include "commands/common.h"
+#include "mount/source.h"
+#include "mount/tree.h"
 #include "tool_test_support.h"
 
 namespace qvr::tooltest {

@@ -1,7 +1,7 @@
 // Name display, patterns and encodings.
 #include <nlohmann/json.hpp>
 
-#include "names.h"
+#include "names/names.h"
 #include "tool_test_support.h"
 
 namespace qvr::tooltest {

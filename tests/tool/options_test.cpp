@@ -2,7 +2,7 @@
 // and standard output are what a user sees.
 #include <functional>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "help_format.h"
 #include "tool_test_support.h"
 

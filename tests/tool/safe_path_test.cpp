@@ -1,7 +1,7 @@
 // Which stored names may be written, and where.
 #include <random>
 
-#include "safe_path.h"
+#include "names/safe_path.h"
 #include "tool_test_support.h"
 
 namespace qvr::tooltest {

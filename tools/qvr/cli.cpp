@@ -5,8 +5,8 @@
 #include <CLI/CLI.hpp>
 #include <fmt/core.h>
 
-#include "commands.h"
-#include "common.h"
+#include "commands/commands.h"
+#include "commands/common.h"
 #include "help_format.h"
 
 #ifndef QVR_VERSION

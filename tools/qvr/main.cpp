@@ -7,7 +7,7 @@
 
 #include <fmt/core.h>
 
-#include "commands.h"
+#include "commands/commands.h"
 
 namespace {
 

@@ -1,0 +1,192 @@
+// qvr create: gathers the inputs in a stable order, checks that every name
+// comes back out of the archive as the path it came from, lays the archive
+// out before writing a byte (so every limit is checked up front), then
+// streams header, directory and data into a temporary file renamed into
+// place, or to standard output.
+#include <fmt/format.h>
+
+#include "commands/commands.h"
+#include "commands/common.h"
+#include "commands/gather.h"
+
+namespace qvr::cli {
+namespace {
+
+namespace fs = std::filesystem;
+// Checks the limits with the offending file named; the writer's layout
+// check stays the final word.
+bool CheckLimits(const std::vector<Input>& inputs, Reporter& reporter) {
+    if (inputs.size() > MaxEntryCount) {
+        reporter.Failed(fmt::format("{} files: an archive holds at most {} entries; nothing written", inputs.size(),
+                                    MaxEntryCount));
+        return false;
+    }
+    std::uint64_t offset = HeaderSize;
+    for (const auto& in : inputs) {
+        if (in.name.size() > MaxNameLength) {
+            reporter.Failed(fmt::format("{}: its name is {} bytes long, and at most {} fit; nothing written",
+                                        in.source.string(), in.name.size(), MaxNameLength));
+            return false;
+        }
+        offset += EntrySize(in.name.size());
+    }
+    for (const auto& in : inputs) {
+        if (offset > 0xFFFFFFFFu || in.size > 0xFFFFFFFFu) {
+            reporter.Failed(fmt::format("{}: its data would lie past the 4 GiB an archive can address; nothing written",
+                                        in.source.string()));
+            return false;
+        }
+        offset += in.size;
+    }
+    return true;
+}
+
+// Where the archive goes: a temporary file in the archive's folder, renamed
+// into place at the end, or standard output.
+struct Destination {
+    std::optional<Folder> folder;
+    fs::path leaf;
+    std::optional<TempOutput> temp;
+    NativeHandle Handle() const { return temp ? temp->Handle() : StandardOutput(); }
+};
+
+// Checks the archive argument and opens its folder; gives the exit status
+// on failure.
+std::optional<int> PrepareDestination(const CreateOptions& options, Reporter& reporter, Destination& destination,
+                                      std::optional<Identity>& self) {
+    std::string error;
+    if (IsStandardStream(options.archive)) {
+        if (IsTerminal(StandardOutput())) {
+            reporter.Say("standard output is a terminal; redirect it to a file or a pipe");
+            return ExitBadUsage;
+        }
+        return std::nullopt;
+    }
+    const auto folderPath = options.archive.has_parent_path() ? options.archive.parent_path() : fs::path(".");
+    destination.leaf = options.archive.filename();
+    if (destination.leaf.empty() || destination.leaf == "." || destination.leaf == "..") {
+        reporter.Say("not a file name");
+        return ExitBadUsage;
+    }
+    destination.folder = Folder::OpenRoot(folderPath, false, error);
+    if (!destination.folder) {
+        reporter.Say(fmt::format("cannot open folder {}: {}", folderPath.string(), error));
+        return ExitBadUsage;
+    }
+    if (destination.folder->Probe(destination.leaf) != NodeKind::Missing) {
+        if (!options.overwrite) {
+            reporter.Say("exists; kept (--overwrite replaces it)");
+            return ExitBadUsage;
+        }
+        if (auto existing = InputFile::Open(options.archive, error)) self = existing->Identity();
+    }
+    return std::nullopt;
+}
+
+// Header and directory, then every file's data; false when it failed (said).
+bool WriteArchiveData(const std::vector<Input>& inputs, const ArchiveLayout& layout, Destination& destination,
+                      Progress& progress, Reporter& reporter, const NameCodec* echo, bool followLinks) {
+    std::string error;
+    if (!WriteAll(destination.Handle(), layout.headAndDirectory, error)) {
+        reporter.Failed("cannot write: " + error);
+        return false;
+    }
+    const bool stream = !destination.temp.has_value();
+    for (const auto& in : inputs) {
+        if (!PackFile(in, followLinks, destination.Handle(), stream, reporter)) return false;
+        if (echo) Echo(NameForMessage(in.name, *echo), stream);
+        progress.Add(1, in.size);
+        progress.Tick();
+    }
+    return true;
+}
+
+// Create, or for add (`forAdd`) the same with nothing said when the archive
+// exists or appears meanwhile: ArchiveExists, and add changes it instead.
+constexpr int ArchiveExists = -1;
+
+int CreateArchive(const CreateOptions& given, bool forAdd) {
+    const auto started = std::chrono::steady_clock::now();
+    Reporter reporter(ArchiveLabel(given.archive, "standard output"));
+    CreateOptions options = given;
+    std::optional<NameCodec> codec;
+    if (const auto status = PrepareInputs(options, reporter, codec)) return *status;
+    Destination destination;
+    std::optional<Identity> self;
+    if (forAdd && !IsStandardStream(options.archive)) {
+        std::error_code ec;
+        if (std::filesystem::exists(options.archive, ec) || ec) return ArchiveExists;
+    }
+    if (const auto status = PrepareDestination(options, reporter, destination, self)) return *status;
+
+    Gathered gathered;
+    if (const auto status = GatherInputs(options, *codec, reporter, self, gathered)) return *status;
+    PauseAtForTests("gathered");
+    auto& inputs = gathered.inputs;
+    if (!CheckLimits(inputs, reporter)) return ExitSomeFailed;
+
+    std::vector<EntrySpec> specs;
+    specs.reserve(inputs.size());
+    std::uint64_t totalBytes = 0;
+    for (const auto& in : inputs) {
+        specs.push_back({in.name, in.size});
+        totalBytes += in.size;
+    }
+    const LayoutResult planned = PlanArchive(specs);
+    if (!planned.ok()) {
+        reporter.Failed(planned.error + "; nothing written");
+        return ExitSomeFailed;
+    }
+
+    std::string error;
+    if (destination.folder) {
+        InstallInterruptCleanup();
+        auto temp = destination.folder->CreateTemp(error);
+        if (!temp) {
+            reporter.Failed(error);
+            return ExitSomeFailed;
+        }
+        destination.temp.emplace(std::move(*temp));
+    }
+    Progress progress(!options.common.quiet && StderrIsTerminal(), inputs.size(), totalBytes);
+    reporter.ClearLine(progress.Enabled());
+    const bool written = WriteArchiveData(inputs, planned.layout, destination, progress, reporter,
+                                          options.verbose ? &*codec : nullptr, !options.noFollow);
+    progress.Finish();
+    if (!written) {
+        // A file is removed with its temporary name; a stream has gone out.
+        if (destination.temp) reporter.Say("nothing written");
+        return ExitSomeFailed;
+    }
+    if (destination.temp) {
+        // Durable: an archive replaced by --overwrite must not be lost to a
+        // power cut, and a new one should be there once qvr has said so.
+        switch (destination.temp->Commit(destination.leaf, CommitRules{options.overwrite, true, std::nullopt},
+                                         error)) {
+        case CommitStatus::Done:
+            break;
+        case CommitStatus::Exists:
+            if (forAdd) return ArchiveExists;
+            reporter.Failed("appeared while packing; kept (--overwrite replaces it)");
+            return ExitSomeFailed;
+        case CommitStatus::Changed:
+        case CommitStatus::Failed:
+            reporter.Failed("cannot put in place: " + error);
+            return ExitSomeFailed;
+        }
+    }
+    if (!options.common.quiet && StderrIsTerminal()) PrintSummary("packed", inputs.size(), totalBytes, started);
+    return gathered.skipped > 0 || reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
+}
+
+}  // namespace
+
+int Create(const CreateOptions& options) { return CreateArchive(options, false); }
+
+std::optional<int> CreateForAdd(const CreateOptions& options) {
+    const int status = CreateArchive(options, true);
+    if (status == ArchiveExists) return std::nullopt;
+    return status;
+}
+
+}  // namespace qvr::cli

@@ -1,0 +1,348 @@
+// qvr extract: a walk of the directory decides what goes where (after one
+// that shows the selection every name, when entries are selected); then each
+// entry is one read from the archive straight into a new file, written under
+// a temporary name and renamed into place, on up to two threads.
+#include <algorithm>
+#include <thread>
+#include <unordered_map>
+
+#include <fmt/format.h>
+
+#include "commands/commands.h"
+#include "commands/common.h"
+#include "names/placement.h"
+#include "names/selection.h"
+
+namespace qvr::cli {
+namespace {
+
+struct Job {
+    std::uint32_t index = 0;
+    std::uint32_t size = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t folder = 0;     // into the list of relative folders
+    std::uint32_t where = 0;      // the entry's place in the directory, to name it in messages
+    std::filesystem::path leaf;   // file name inside that folder
+};
+
+struct Plan {
+    std::vector<std::filesystem::path> folders;  // relative to the target; [0] is the target itself
+    std::vector<Job> jobs;
+    std::uint64_t bytes = 0;
+};
+
+// Names for messages are decoded again from the directory when needed, so
+// that the plan holds no copy of every name.
+struct Namer {
+    const OpenedArchive& opened;
+    const NameCodec& codec;
+    std::string operator()(const Job& job) const {
+        DirectoryCursor cursor{opened.directory, job.where, job.index};
+        Entry entry;
+        if (!ReadNextEntry(cursor, entry)) return "?";
+        return NameForMessage(entry.NameBytes(), codec);
+    }
+};
+
+// Keeps folders open once reached, since entries of many folders may come
+// interleaved; beyond a bound (file handles are limited) it starts afresh.
+class FolderCache {
+public:
+    FolderCache(const Folder& root, std::size_t folderCount) : root_(root), open_(folderCount) {}
+    const Folder* Get(std::uint32_t id, const std::filesystem::path& relative, std::string& error) {
+        if (id == 0) return &root_;
+        auto& slot = open_[id];
+        if (slot) return &*slot;
+        if (++held_ > MaxOpen) {
+            for (auto& f : open_) f.reset();
+            held_ = 1;
+        }
+        slot = root_.Descend(relative, error);
+        if (!slot) --held_;
+        return slot ? &*slot : nullptr;
+    }
+
+private:
+    static constexpr std::size_t MaxOpen = 256;
+    const Folder& root_;
+    std::vector<std::optional<Folder>> open_;
+    std::size_t held_ = 0;
+};
+
+bool FitsInArchive(const InputFile& file, const Job& job) {
+    return std::uint64_t{job.offset} + job.size <= file.Size();
+}
+
+std::string TruncatedText(const InputFile& file, const Job& job) {
+    const std::uint64_t present = job.offset >= file.Size() ? 0 : file.Size() - job.offset;
+    return fmt::format("truncated: the archive holds {} of its {} bytes; skipped", present, job.size);
+}
+
+// What the workers share besides the plan.
+struct Extraction {
+    const InputFile& archive;
+    const Plan& plan;
+    const Namer& name;
+    Reporter& reporter;
+    bool overwrite;
+    bool verbose;
+    std::atomic<std::uint64_t> kept{0};
+    std::atomic<std::uint64_t> written{0};
+    std::atomic<std::uint64_t> writtenBytes{0};
+};
+
+void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
+    const InputFile& archive = run.archive;
+    const Plan& plan = run.plan;
+    const Namer& name = run.name;
+    Reporter& reporter = run.reporter;
+    if (!FitsInArchive(archive, job)) {
+        reporter.EntryFailed(job.index, name(job), TruncatedText(archive, job));
+        return;
+    }
+    std::string error;
+    const Folder* folder = folders.Get(job.folder, plan.folders[job.folder], error);
+    if (!folder) {
+        reporter.EntryFailed(job.index, name(job), error);
+        return;
+    }
+    // No look before writing: the rename refuses an existing name on its
+    // own (atomically), and a fresh folder, the common case, has none.
+    auto temp = folder->CreateTemp(error);
+    if (!temp) {
+        reporter.EntryFailed(job.index, name(job), error);
+        return;
+    }
+    const std::uint64_t copied = CopyMasked(archive, job.offset, job.size, temp->Handle(), false, error);
+    if (copied != job.size) {
+        reporter.EntryFailed(job.index, name(job),
+                             error.empty() ? "the archive ends inside its data; skipped" : "cannot write: " + error);
+        return;
+    }
+    switch (temp->Commit(job.leaf, run.overwrite, error)) {
+    case CommitStatus::Done:
+        if (run.verbose) Echo(name(job), false);
+        run.written.fetch_add(1, std::memory_order_relaxed);
+        run.writtenBytes.fetch_add(job.size, std::memory_order_relaxed);
+        break;
+    case CommitStatus::Exists:
+        // Keeping an existing file is what was asked for; a folder where
+        // the file should go is not.
+        if (const auto kind = folder->Probe(job.leaf); kind == NodeKind::File || kind == NodeKind::Link) {
+            run.kept.fetch_add(1, std::memory_order_relaxed);
+            if (run.verbose) reporter.Say(fmt::format("entry {} '{}': exists; kept", job.index, name(job)));
+        } else {
+            reporter.EntryFailed(job.index, name(job), "a folder or other non-file of that name exists; skipped");
+        }
+        break;
+    case CommitStatus::Changed:
+    case CommitStatus::Failed:
+        reporter.EntryFailed(job.index, name(job), "cannot put in place: " + error);
+        break;
+    }
+}
+
+std::string FolderKey(const std::filesystem::path& p) { return p.generic_string(); }
+
+// One walk of the directory: choose, check and place every entry.
+Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, Reporter& reporter) {
+    const NameCodec& codec = loaded.codec;
+    const auto& opened = loaded.opened;
+    const std::uint32_t count = opened.header.entryCount;
+    EntryFilter selection(options.select, codec);
+    // The name that selection and placement see: converted when an
+    // encoding is given, the stored bytes otherwise (or when they do not
+    // convert, so that they can still be selected and reported).
+    Bytes converted;
+    auto nameOf = [&](const Entry& entry, bool& valid) -> std::span<const std::uint8_t> {
+        valid = true;
+        if (!codec.Converts()) return entry.NameBytes();
+        auto text = codec.ToUtf8(entry.NameBytes());
+        valid = text.has_value();
+        if (!valid) return entry.NameBytes();
+        converted = std::move(*text);
+        return converted;
+    };
+
+    Plan plan;
+    plan.folders.emplace_back();
+    std::unordered_map<std::string, std::uint32_t> folderIds;
+    Placer placer(codec);
+    std::uint64_t duplicates = 0;
+    std::string firstDuplicate;
+    bool valid = true;
+    // Choose, check and place one entry, read from directory offset `where`.
+    auto consider = [&](const Entry& entry, std::uint32_t where) {
+        const auto name = nameOf(entry, valid);
+        if (!selection.Selects(entry.index, name)) return;
+        Job job{entry.index, entry.dataSize, entry.dataOffset, 0, where, {}};
+        if (!valid) {
+            reporter.EntryFailed(entry.index, DisplayName(name, true),
+                                 "name is not valid " + codec.Name() + "; skipped");
+            return;
+        }
+        if (options.toStdout) {
+            plan.bytes += job.size;
+            plan.jobs.push_back(std::move(job));
+            return;
+        }
+        // --strip-components: the name without its first folders; a name
+        // with no more than that many parts has nothing left to write.
+        Bytes stripped;
+        if (options.stripComponents > 0) {
+            const auto parts = PathComponents(name, codec.TextLead());
+            if (parts.size() <= options.stripComponents) return;
+            for (std::size_t p = options.stripComponents; p < parts.size(); ++p) {
+                if (!stripped.empty()) stripped.push_back('\\');
+                stripped.insert(stripped.end(), parts[p].begin(), parts[p].end());
+            }
+        }
+        auto place = placer.Add(entry.index, options.stripComponents > 0 ? std::span<const std::uint8_t>(stripped) : name);
+        switch (place.outcome) {
+        case Placing::Refused:
+            reporter.EntryFailed(entry.index, DisplayName(name, true), "refused: " + place.reason);
+            return;
+        case Placing::Duplicate:
+            if (duplicates++ == 0)
+                firstDuplicate = fmt::format("entry {} '{}' repeats entry {}", entry.index, DisplayName(name, true),
+                                             place.earlier);
+            return;
+        case Placing::Clash:
+            reporter.EntryFailed(entry.index, DisplayName(name, true), place.reason + "; skipped");
+            return;
+        case Placing::Placed:
+            break;
+        }
+        const auto parent = place.relative.parent_path();
+        if (!parent.empty()) {
+            const auto [it, added] =
+                folderIds.try_emplace(FolderKey(parent), static_cast<std::uint32_t>(plan.folders.size()));
+            if (added) plan.folders.push_back(parent);
+            job.folder = it->second;
+        }
+        job.leaf = place.relative.filename();
+        plan.bytes += job.size;
+        plan.jobs.push_back(std::move(job));
+    };
+
+    // Whether an argument is an exact name, a folder or a pattern is known
+    // only once every name has been offered: the walk offers each name and
+    // keeps the entries that may be chosen, and only those are read again.
+    Entry entry;
+    auto cursor = opened.Begin();
+    std::uint32_t walked = 0;
+    if (selection.NeedsNames()) {
+        std::vector<DirectoryCursor> candidates;
+        for (; walked < count; ++walked) {
+            const auto at = cursor;
+            if (!ReadNextEntry(cursor, entry)) break;
+            if (selection.MaySelect(entry.index, nameOf(entry, valid))) candidates.push_back(at);
+        }
+        for (auto at : candidates) {
+            const auto where = static_cast<std::uint32_t>(at.offset);
+            if (ReadNextEntry(at, entry)) consider(entry, where);
+        }
+    } else {
+        for (; walked < count; ++walked) {
+            const auto where = static_cast<std::uint32_t>(cursor.offset);
+            if (!ReadNextEntry(cursor, entry)) break;
+            consider(entry, where);
+        }
+    }
+    if (walked < count)
+        reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; the {} from there on "
+                                    "cannot be read",
+                                    walked, Count(count - walked, "entry", "entries")));
+    if (duplicates > 0)
+        reporter.Failed(fmt::format("{} the name of an earlier entry ({}); the first entry of each name was "
+                                    "extracted",
+                                    duplicates == 1 ? "1 entry repeats" : fmt::format("{} entries repeat", duplicates),
+                                    firstDuplicate));
+    for (const auto& miss : selection.Misses()) reporter.Failed(miss);
+    return plan;
+}
+
+// Writes the selected entries' bytes one after another to standard output.
+void ExtractToStdout(const InputFile& archive, const Plan& plan, const Namer& namer, Reporter& reporter,
+                     Progress& progress, bool verbose) {
+    std::string error;
+    for (const auto& job : plan.jobs) {
+        if (!FitsInArchive(archive, job)) {
+            reporter.EntryFailed(job.index, namer(job), TruncatedText(archive, job));
+            continue;
+        }
+        if (verbose) Echo(namer(job), true);
+        const std::uint64_t copied = CopyMasked(archive, job.offset, job.size, StandardOutput(), true, error);
+        if (copied != job.size) {
+            reporter.EntryFailed(job.index, namer(job),
+                                 error.empty() ? "the archive ends inside its data" : "cannot write: " + error);
+            if (!error.empty()) break;  // standard output is gone
+        }
+        progress.Add(1, job.size);
+        progress.Tick();
+    }
+}
+
+}  // namespace
+
+int Extract(const ExtractOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    Reporter reporter(ArchiveLabel(options.archive));
+    std::string error;
+    // A target that is a file is a mistake on the command line, found
+    // before the archive is read.
+    if (!options.toStdout && IsExistingNonFolder(options.target)) {
+        reporter.Say(fmt::format("-C {}: not a folder", options.target.string()));
+        return ExitBadUsage;
+    }
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet, options.verbose));
+    if (!loaded) return ExitBadUsage;
+    const InputFile& archive = loaded->file;
+    const Namer namer{loaded->opened, loaded->codec};
+    const Plan plan = PlanExtraction(options, *loaded, reporter);
+
+    Progress progress(!options.common.quiet && StderrIsTerminal(), plan.jobs.size(), plan.bytes);
+    reporter.ClearLine(progress.Enabled());
+
+    if (options.toStdout) {
+        ExtractToStdout(archive, plan, namer, reporter, progress, options.verbose);
+        progress.Finish();
+        return reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
+    }
+
+    if (plan.jobs.empty()) return reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
+    const auto root = Folder::OpenRoot(options.target, true, error);
+    if (!root) {
+        reporter.Failed(fmt::format("cannot open target folder {}: {}", options.target.string(), error));
+        return ExitSomeFailed;
+    }
+    InstallInterruptCleanup();
+
+    // Creating files costs the kernel more than copying their bytes; two
+    // threads overlap that work when there are enough entries to share.
+    unsigned threads = options.threads;
+    if (threads == 0) threads = plan.jobs.size() >= 64 ? std::min(2u, std::max(1u, std::thread::hardware_concurrency())) : 1u;
+    Extraction run{archive, plan, namer, reporter, options.overwrite, options.verbose};
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        FolderCache folders(*root, plan.folders.size());
+        for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < plan.jobs.size();) {
+            ExtractOne(run, plan.jobs[i], folders);
+            progress.Add(1, plan.jobs[i].size);
+            progress.Tick();
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
+    work();
+    for (auto& t : helpers) t.join();
+    progress.Finish();
+    const std::uint64_t kept = run.kept.load();
+    if (kept > 0 && !options.common.quiet)
+        reporter.Say(fmt::format("kept {}; --overwrite replaces them", Count(kept, "existing file", "existing files")));
+    if (!options.common.quiet && StderrIsTerminal())
+        PrintSummary("extracted", run.written.load(), run.writtenBytes.load(), started);
+    return reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
+}
+
+}  // namespace qvr::cli

@@ -1,0 +1,72 @@
+// The files a command packs: create and add gather them the same way, walk
+// folders in a stable order, and check every name before anything is
+// written, so that both store exactly what comes back out.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "commands/commands.h"
+#include "commands/common.h"
+
+namespace qvr::cli {
+
+using Identity = std::pair<std::uint64_t, std::uint64_t>;
+
+struct Input {
+    std::filesystem::path source;
+    Bytes name;  // as stored
+    std::uint64_t size = 0;
+    Identity identity{};
+    bool refused = false;  // reported; kept only to find names it collides with
+};
+
+// The stored name for a path's components, or why it has none. A name must
+// come back: the stored bytes, read again as extraction reads them, give
+// the same components, each one accepted by the entry-name rule.
+struct StoredName {
+    Bytes bytes;
+    std::string refusal;  // empty: the name may be stored
+};
+StoredName StoredNameFor(const std::vector<std::filesystem::path>& components, const NameCodec& codec,
+                         const std::string& encoding);
+
+// What create and add do before any file is touched: -T's list read into
+// the inputs (once), the codec --encoding names made in `codec`, and the
+// arguments' own mistakes (no inputs, -C not a folder) said. The exit
+// status when any of them fails, or nullopt.
+std::optional<int> PrepareInputs(CreateOptions& options, Reporter& reporter, std::optional<NameCodec>& codec);
+
+struct Gathered {
+    std::vector<Input> inputs;  // one per stored name, in the order met
+    std::uint64_t skipped = 0;  // inputs left out, each named: the command ends with exit status 1
+};
+
+// The bytes of data the inputs hold.
+std::uint64_t TotalSize(const std::vector<Input>& inputs);
+
+// Gathers every file the options name; `self`, the archive being replaced,
+// is never packed into itself. When any input is refused, every reason has
+// been said, then "nothing written", and the exit status is given.
+std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,
+                                std::optional<Identity> self, Gathered& out);
+
+// Appends the bytes of the file gathered as `in`, scrambled as stored, to
+// `to`. The file is opened again, and must be the one gathered (the same
+// device and inode: a file swapped for a link or another file is not
+// packed); false when it is not, cannot be read, or is now shorter than
+// gathered (said). A file that grew or changed size while it was read is
+// stored as its gathered size's first bytes, and said as a failure (the
+// command ends with exit status 1, as the archive is not what is on disk).
+bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStream, Reporter& reporter);
+
+// The key under which two names are one file where they are extracted:
+// Windows folds case. `lead`: the bytes that start two-byte characters in
+// `name` (none for UTF-8 text).
+std::string FileKey(std::span<const std::uint8_t> name, const LeadBytes& lead = LeadBytes{});
+
+}  // namespace qvr::cli

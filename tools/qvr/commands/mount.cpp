@@ -1,0 +1,185 @@
+// qvr mount and qvr unmount: the archive is opened, checked and laid out as
+// a tree before anything is mounted, so an archive that cannot be read is
+// refused with nothing mounted; unmount takes away qvr's mounts and no other.
+#include <malloc.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "commands/commands.h"
+#include "commands/common.h"
+#include "mount/fuse.h"
+#include "commands/structure.h"
+
+extern char** environ;
+
+namespace qvr::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The file system type findmnt shows for a qvr mount.
+constexpr std::string_view MountType = "fuse.qvr";
+
+void ReportLeftOut(const BuiltTree& built, const OpenedArchive& opened, bool quiet, Reporter& reporter) {
+    if (!quiet)
+        for (const auto& left : built.leftOut)
+            reporter.Say(fmt::format("entry {} '{}': not shown: {}", left.index, left.name, left.reason));
+    else if (!built.leftOut.empty())
+        reporter.Say(fmt::format("{} not shown (without -q each is named)",
+                                 Count(built.leftOut.size(), "entry", "entries")));
+    const std::uint32_t count = opened.header.entryCount;
+    if (built.walked < count)
+        reporter.Say(fmt::format("damaged: the directory ends inside entry {}; the {} from there on are not shown",
+                                 built.walked, Count(count - built.walked, "entry", "entries")));
+}
+
+// /proc/self/mountinfo writes space, tab, newline and backslash in paths as
+// a backslash and three octal digits.
+std::string Unescape(std::string_view field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const auto octal = field.substr(i + 1, 3);
+            if (octal.find_first_not_of("01234567") == std::string_view::npos) {
+                out.push_back(static_cast<char>((octal[0] - '0') * 64 + (octal[1] - '0') * 8 + (octal[2] - '0')));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(field[i]);
+    }
+    return out;
+}
+
+// The type of the file system mounted last at `path`, or "" when none is.
+std::string MountedType(const fs::path& path) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    std::string type;
+    while (std::getline(in, line)) {
+        // ID PARENT MAJOR:MINOR ROOT MOUNTPOINT OPTIONS [OPTIONAL...] - TYPE SOURCE ...
+        std::vector<std::string_view> fields;
+        for (std::size_t at = 0; at <= line.size();) {
+            const auto end = std::min(line.find(' ', at), line.size());
+            fields.emplace_back(line.data() + at, end - at);
+            at = end + 1;
+        }
+        const auto dash = std::find(fields.begin(), fields.end(), "-");
+        if (fields.size() < 5 || dash == fields.end() || dash + 1 == fields.end()) continue;
+        if (Unescape(fields[4]) == path.native()) type = std::string(dash[1]);
+    }
+    return type;
+}
+
+// Why a folder may not take a mount, or "": a mount over another would stack
+// them, and one over files would hide them.
+std::string MountPointRefusal(const fs::path& folder, bool nonempty) {
+    if (const auto type = MountedType(folder); !type.empty())
+        return fmt::format("already a mount point ({}); qvr unmount it first", type);
+    std::error_code ec;
+    if (!nonempty && fs::directory_iterator(folder, ec) != fs::directory_iterator())
+        return "not empty: the mount would hide what is in it (--nonempty mounts there anyway)";
+    return {};
+}
+
+// A mount point as mountinfo names it. A dead FUSE mount cannot be looked
+// at, so then the path is only made absolute.
+fs::path MountPointPath(const fs::path& given) {
+    std::error_code ec;
+    auto path = fs::canonical(given, ec);
+    return ec ? fs::absolute(given).lexically_normal() : path;
+}
+
+// Root unmounts directly; anyone else through fusermount3, which lets
+// people take away only their own mounts.
+int RemoveMount(const fs::path& path, Reporter& reporter) {
+    if (geteuid() == 0) {
+        if (umount2(path.c_str(), UMOUNT_NOFOLLOW) == 0) return ExitSuccess;
+        reporter.Say(errno == EBUSY ? "busy: a program is still using files or folders in it; not unmounted"
+                                    : "cannot unmount: " + LastSystemError());
+        return ExitSomeFailed;
+    }
+    const char* argv[] = {"fusermount3", "-u", "--", path.c_str(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "fusermount3", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+        reporter.Say("cannot run fusermount3 (Debian's fuse3 package installs it)");
+        return ExitSomeFailed;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ExitSuccess : ExitSomeFailed;
+}
+
+}  // namespace
+
+int Mount(const MountOptions& options) {
+    Reporter reporter(ArchiveLabel(options.archive));
+    if (IsStandardStream(options.archive)) {
+        reporter.Say("a mount reads the archive for as long as it is mounted; give a file");
+        return ExitBadUsage;
+    }
+    std::error_code ec;
+    if (!fs::is_directory(options.mountPoint, ec)) {
+        reporter.Say(fmt::format("{}: not a folder", options.mountPoint.string()));
+        return ExitBadUsage;
+    }
+    const fs::path mountPoint = fs::canonical(options.mountPoint, ec);
+    if (ec) {
+        reporter.Say(fmt::format("cannot find {}: {}", options.mountPoint.string(), ec.message()));
+        return ExitBadUsage;
+    }
+    if (const auto why = MountPointRefusal(mountPoint, options.nonempty); !why.empty()) {
+        reporter.Say(fmt::format("{}: {}; nothing mounted", options.mountPoint.string(), why));
+        return ExitSomeFailed;
+    }
+    // What findmnt shows as the mount's source.
+    const fs::path archivePath = fs::absolute(options.archive, ec);
+    if (ec) {
+        reporter.Say("cannot find: " + ec.message());
+        return ExitBadUsage;
+    }
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet));
+    if (!loaded) return ExitBadUsage;
+    const BuiltTree built = BuildMountTree(loaded->opened, loaded->codec);
+    ReportLeftOut(built, loaded->opened, options.common.quiet, reporter);
+    if (const auto warning = PastEndWarning(*loaded); !warning.empty())
+        reporter.Say(warning + "; reading them stops there with an error (EIO)");
+
+    // Serving needs the tree and the file, not the directory: let it go,
+    // and the builder's working memory with it.
+    loaded->opened = OpenedArchive();
+    std::string error;
+    auto source = MountSource::Take(std::move(loaded->file), error);
+    if (!source) {
+        reporter.Say("cannot read: " + error);
+        return ExitBadUsage;
+    }
+    malloc_trim(0);
+    return ServeMount(built.tree, *source, {mountPoint, archivePath.string(), options.foreground}, reporter);
+}
+
+int Unmount(const UnmountOptions& options) {
+    Reporter reporter(options.mountPoint.string());
+    const fs::path path = MountPointPath(options.mountPoint);
+    const std::string type = MountedType(path);
+    if (type.empty()) {
+        reporter.Say("nothing is mounted there");
+        return ExitBadUsage;
+    }
+    if (type != MountType) {
+        reporter.Say(fmt::format("not a qvr mount ({}); left alone", type));
+        return ExitBadUsage;
+    }
+    return RemoveMount(path, reporter);
+}
+
+}  // namespace qvr::cli

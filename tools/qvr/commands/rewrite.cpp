@@ -1,0 +1,167 @@
+#include "commands/rewrite.h"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+#include "commands/gather.h"
+#include "names/selection.h"
+#include "commands/structure.h"
+
+namespace qvr::cli {
+
+namespace fs = std::filesystem;
+
+std::optional<ChangingArchive> LoadForChange(const fs::path& archive, const CommonOptions& common,
+                                             const ChangeOptions& change, Reporter& reporter, int& status) {
+    status = ExitBadUsage;
+    if (IsStandardStream(archive)) {
+        reporter.Say("a change needs an archive file, not a stream");
+        return std::nullopt;
+    }
+    auto opened = ChangeTarget::Open(archive, !change.noWait, change.breakLinks, [&] {
+        if (!common.quiet && StderrIsTerminal())
+            reporter.Say("another qvr is changing it; waiting for it to finish (--no-wait fails instead)");
+    });
+    if (!opened.target) {
+        // Refusals of what the archive is (not a file at all) are usage;
+        // the rest are a change that could not be made.
+        status = opened.refusal == ChangeTarget::Refusal::NotAFile ? ExitBadUsage : ExitSomeFailed;
+        reporter.Failed(opened.error);
+        return std::nullopt;
+    }
+    std::string error;
+    auto file = opened.target->Read(error);
+    if (!file) {
+        reporter.Say("cannot read: " + error);
+        return std::nullopt;
+    }
+    auto loaded = LoadArchive(archive, common.encoding, reporter, TalkOf(common.quiet, false), std::move(file));
+    if (!loaded) return std::nullopt;
+    const auto problems = StructureProblems(*loaded);
+    if (!problems.empty()) {
+        for (const auto& problem : problems) reporter.Say("damaged: " + problem);
+        reporter.Say("a damaged archive is not changed (qvr test names what is wrong; extract what can be read)");
+        return std::nullopt;
+    }
+    PauseAtForTests("loaded");
+    return ChangingArchive(std::move(*loaded), std::move(*opened.target));
+}
+
+std::vector<NewEntry> KeptEntries(const LoadedArchive& old) {
+    std::vector<NewEntry> entries;
+    entries.reserve(old.opened.header.entryCount);
+    auto cursor = old.opened.Begin();
+    Entry entry;
+    // The structure was checked: every entry can be read.
+    while (cursor.index < old.opened.header.entryCount && ReadNextEntry(cursor, entry)) {
+        const auto name = entry.NameBytes();
+        entries.push_back({Bytes(name.begin(), name.end()), entry.dataSize, entry.dataOffset, {}});
+    }
+    return entries;
+}
+
+namespace {
+
+// Header and directory, then the data in directory order: kept data that
+// lay back to back in the old archive move as one copy, so an untouched run
+// of entries costs one call however many there are.
+bool WriteEntries(const LoadedArchive& old, const std::vector<NewEntry>& entries, const ArchiveLayout& layout,
+                  NativeHandle to, Reporter& reporter, bool echo, bool followLinks) {
+    std::string error;
+    if (!WriteAll(to, layout.headAndDirectory, error)) {
+        reporter.Failed("cannot write: " + error);
+        return false;
+    }
+    std::uint64_t runStart = 0;
+    std::uint64_t runSize = 0;
+    // The new archive is synced before it takes the name: copied in pieces,
+    // each piece's writing out is started while the next is copied, so the
+    // final sync waits for little more than the last piece.
+    constexpr std::uint64_t Piece = std::uint64_t{64} << 20;
+    auto flush = [&] {
+        while (runSize > 0) {
+            const std::uint64_t piece = std::min(runSize, Piece);
+            const std::uint64_t copied = CopyStored(old.file, runStart, piece, to, error);
+            if (copied != piece) {
+                reporter.Failed(error.empty() ? "the archive ended while it was copied" : "cannot copy: " + error);
+                return false;
+            }
+            StartWriteOut(to);
+            runStart += piece;
+            runSize -= piece;
+        }
+        return true;
+    };
+    for (const auto& entry : entries) {
+        if (entry.kept) {
+            if (runSize > 0 && runStart + runSize == *entry.kept) {
+                runSize += entry.size;
+                continue;
+            }
+            if (!flush()) return false;
+            runStart = *entry.kept;
+            runSize = entry.size;
+            continue;
+        }
+        if (!flush() || !PackFile({entry.source, entry.name, entry.size, entry.identity}, followLinks, to, false,
+                                  reporter))
+            return false;
+        if (echo) Echo(NameForMessage(entry.name, old.codec), false);
+    }
+    return flush();
+}
+
+}  // namespace
+
+bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, Reporter& reporter, bool echo,
+                    bool followLinks) {
+    std::vector<EntrySpec> specs;
+    specs.reserve(entries.size());
+    for (const auto& entry : entries) specs.push_back({entry.name, entry.size});
+    const LayoutResult planned = PlanArchive(specs);
+    if (!planned.ok()) {
+        reporter.Failed(planned.error + "; nothing written");
+        return false;
+    }
+    std::string error;
+    InstallInterruptCleanup();
+    auto temp = old.target.CreateReplacement(error);
+    if (!temp) {
+        reporter.Failed(error + "; not changed");
+        return false;
+    }
+    const std::string ownership = old.target.KeepOwnership(*temp);
+    const bool written = WriteEntries(old, entries, planned.layout, temp->Handle(), reporter, echo, followLinks);
+    // Closed before the replacement: Windows replaces no file this process holds open.
+    old.file = InputFile();
+    if (!written) {
+        reporter.Say("not changed");
+        return false;
+    }
+    PauseAtForTests("written");
+    switch (old.target.Replace(*temp, error)) {
+    case CommitStatus::Done:
+        break;
+    case CommitStatus::Changed:
+        reporter.Failed("changed while it was being changed; nothing written");
+        return false;
+    default:
+        reporter.Failed("cannot put the changed archive in place: " + error + "; not changed");
+        return false;
+    }
+    if (!ownership.empty()) reporter.Say(ownership);
+    return true;
+}
+
+std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec) {
+    std::optional<Bytes> text;
+    if (codec.Converts()) text = codec.ToUtf8(storedName);
+    return LandingKeyOfText(text ? std::span<const std::uint8_t>(*text) : storedName, codec);
+}
+
+std::string LandingKeyOfText(std::span<const std::uint8_t> text, const NameCodec& codec) {
+    return FileKey(NormalisedName(text, false, CharactersOf(codec)));
+}
+
+}  // namespace qvr::cli

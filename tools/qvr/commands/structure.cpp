@@ -1,0 +1,65 @@
+#include "commands/structure.h"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+#include "qvr/structure.h"
+
+namespace qvr::cli {
+namespace {
+
+// Entry `finding.index`'s name for a message, read where the finding says the entry lies.
+std::string NameOf(const StructureFinding& finding, const LoadedArchive& loaded) {
+    DirectoryCursor cursor{loaded.opened.directory, finding.entryAt, finding.index};
+    Entry entry;
+    return ReadNextEntry(cursor, entry) ? NameForMessage(entry.NameBytes(), loaded.codec) : std::string();
+}
+
+std::string Message(const StructureFinding& f, const LoadedArchive& loaded, std::uint64_t fileSize) {
+    switch (f.fault) {
+    case StructureFault::FirstEntryCut:
+        return "the file ends inside the first directory entry";
+    case StructureFault::DirectoryPastEnd:
+        return fmt::format("the directory should run to byte {}, but the file has {} bytes", f.end, fileSize);
+    case StructureFault::DirectoryCutShort:
+        return fmt::format("entry {}: runs past the end of the directory; {} of {} entries readable", f.index, f.index,
+                           loaded.opened.header.entryCount);
+    case StructureFault::DataPastEnd:
+        return fmt::format("entry {} '{}': data run to byte {}, past the end of the file ({} bytes)", f.index,
+                           NameOf(f, loaded), f.end, fileSize);
+    case StructureFault::DataInsideDirectory:
+        return fmt::format("entry {}: data at byte {} overlap the header or the directory entries", f.index, f.begin);
+    case StructureFault::DataOverlap:
+        return fmt::format("entry {}: data at bytes {} to {} overlap those of entry {}", f.index, f.begin, f.end - 1,
+                           f.other);
+    }
+    return "damaged structure";
+}
+
+}  // namespace
+
+std::uint32_t EntriesPastEnd(const LoadedArchive& loaded) {
+    const auto findings = FindStructureProblems(loaded.opened, loaded.file.Size());
+    return static_cast<std::uint32_t>(std::count_if(findings.begin(), findings.end(), [](const auto& f) {
+        return f.fault == StructureFault::DataPastEnd;
+    }));
+}
+
+std::string PastEndWarning(const LoadedArchive& loaded) {
+    const std::uint32_t past = EntriesPastEnd(loaded);
+    if (past == 0) return {};
+    return fmt::format("damaged: {} of {} {} data that run past the end of the file (qvr test names {})", past,
+                       Count(loaded.opened.header.entryCount, "entry", "entries"), past == 1 ? "has" : "have",
+                       past == 1 ? "it" : "them");
+}
+
+std::vector<std::string> StructureProblems(const LoadedArchive& loaded) {
+    const std::uint64_t fileSize = loaded.file.Size();
+    std::vector<std::string> problems;
+    for (const auto& finding : FindStructureProblems(loaded.opened, fileSize))
+        problems.push_back(Message(finding, loaded, fileSize));
+    return problems;
+}
+
+}  // namespace qvr::cli

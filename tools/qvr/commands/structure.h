@@ -1,0 +1,27 @@
+// What qvr test reports as damage, and what the commands that change an
+// archive refuse to build on: the archive library's structural findings
+// (qvr/structure.h), worded for people.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "commands/common.h"
+
+namespace qvr::cli {
+
+// Every structural problem, each a complete message: the directory cut
+// short or past the end of the file, data past the end of the file, data
+// overlapping the header, the directory entries or each other. Names are
+// not judged here. Empty: the structure is sound.
+std::vector<std::string> StructureProblems(const LoadedArchive& loaded);
+
+// How many entries the directory walk reads have data that run past the end
+// of the file: an archive cut short. What list and mount warn of.
+std::uint32_t EntriesPastEnd(const LoadedArchive& loaded);
+
+// "damaged: N of M entries have data that run past the end of the file",
+// or "" when none do.
+std::string PastEndWarning(const LoadedArchive& loaded);
+
+}  // namespace qvr::cli

@@ -1,0 +1,72 @@
+// qvr test: checks the whole structure (structure.h) and every name as
+// extraction would place it, and names every problem with the entry's index.
+#include <fmt/format.h>
+
+#include "commands/commands.h"
+#include "commands/common.h"
+#include "names/placement.h"
+#include "commands/structure.h"
+
+namespace qvr::cli {
+
+int Test(const TestOptions& options) {
+    Reporter reporter(ArchiveLabel(options.archive));
+    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet));
+    if (!loaded) return ExitBadUsage;
+    const NameCodec* codec = &loaded->codec;
+    const auto& opened = loaded->opened;
+    const std::uint32_t count = opened.header.entryCount;
+
+    for (const auto& problem : StructureProblems(*loaded)) reporter.Failed(problem);
+
+    Placer placer(*codec);
+    std::uint64_t duplicates = 0;
+    std::string firstDuplicate;
+    auto cursor = opened.Begin();
+    Entry entry;
+    // An entry that runs past the directory's end is reported above.
+    for (std::uint32_t walked = 0; walked < count && ReadNextEntry(cursor, entry); ++walked) {
+        const auto label = NameForMessage(entry.NameBytes(), *codec);
+        const auto text = codec->ToUtf8(entry.NameBytes());
+        if (!text) {
+            reporter.EntryFailed(entry.index, label, "name is not valid " + codec->Name());
+            continue;
+        }
+        // Judged as extraction places names, so that test fails wherever
+        // extracting into an empty folder would.
+        const auto place = placer.Add(entry.index, *text);
+        switch (place.outcome) {
+        case Placing::Placed:
+            break;
+        case Placing::Refused:
+            reporter.EntryFailed(entry.index, label, "name would be refused on extraction: " + place.reason);
+            break;
+        case Placing::Duplicate:
+            if (duplicates++ == 0)
+                firstDuplicate = fmt::format("entry {} '{}' repeats entry {}", entry.index, label, place.earlier);
+            break;
+        case Placing::Clash:
+            reporter.EntryFailed(entry.index, label, place.reason + "; extraction would skip it");
+            break;
+        }
+    }
+    if (duplicates > 0)
+        reporter.Failed(fmt::format("{} the name of an earlier entry ({}); extraction keeps the first of each name",
+                                    duplicates == 1 ? "1 entry repeats" : fmt::format("{} entries repeat", duplicates),
+                                    firstDuplicate));
+
+    if (reporter.AnyFailed()) {
+        if (!options.common.quiet)
+            std::fputs(fmt::format("{}: {}, {}\n", ArchiveLabel(options.archive), Count(count, "entry", "entries"),
+                                   Count(reporter.Failures(), "problem", "problems"))
+                           .c_str(),
+                       stdout);
+        return ExitSomeFailed;
+    }
+    if (!options.common.quiet)
+        std::fputs(fmt::format("{}: {}, sound\n", ArchiveLabel(options.archive), Count(count, "entry", "entries")).c_str(),
+                   stdout);
+    return ExitSuccess;
+}
+
+}  // namespace qvr::cli

@@ -1,0 +1,263 @@
+#define FUSE_USE_VERSION 312
+#include <fuse_lowlevel.h>
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "mount/fuse.h"
+
+namespace qvr::cli {
+namespace {
+
+// Nothing in a mounted archive ever changes, so the kernel may keep names
+// and attributes for as long as it likes.
+constexpr double CacheSeconds = 86400.0;
+constexpr unsigned long BlockSize = 4096;
+
+struct Server {
+    const MountTree& tree;
+    MountSource& source;
+    uid_t uid = getuid();
+    gid_t gid = getgid();
+};
+
+Server& ServerOf(fuse_req_t req) { return *static_cast<Server*>(fuse_req_userdata(req)); }
+
+// FUSE numbers the root 1; the tree numbers it 0.
+fuse_ino_t InodeOf(NodeId id) { return fuse_ino_t{id} + 1; }
+
+bool NodeOf(const Server& server, fuse_ino_t ino, NodeId& id) {
+    if (ino == 0 || !server.tree.Contains(static_cast<NodeId>(ino - 1))) return false;
+    id = static_cast<NodeId>(ino - 1);
+    return true;
+}
+
+struct stat StatOf(const Server& server, NodeId id) {
+    const MountNode& node = server.tree.Node(id);
+    struct stat st {};
+    st.st_ino = InodeOf(id);
+    if (node.folder) {
+        st.st_mode = S_IFDIR | 0555;
+        st.st_nlink = 2 + node.subfolders;
+    } else {
+        st.st_mode = S_IFREG | 0444;
+        st.st_nlink = 1;
+        st.st_size = node.dataSize;
+        st.st_blocks = (static_cast<blkcnt_t>(node.dataSize) + 511) / 512;
+    }
+    st.st_uid = server.uid;
+    st.st_gid = server.gid;
+    st.st_atim = st.st_mtim = st.st_ctim = server.source.ModificationTime();
+    return st;
+}
+
+void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    const Server& server = ServerOf(req);
+    NodeId folder = 0;
+    if (!NodeOf(server, parent, folder) || !server.tree.Node(folder).folder) {
+        fuse_reply_err(req, ENOTDIR);
+        return;
+    }
+    fuse_entry_param entry{};
+    // A name that is not there stays not there: ino 0 lets the kernel
+    // remember that, as it remembers names that are.
+    entry.entry_timeout = CacheSeconds;
+    if (const auto found = server.tree.Find(folder, name)) {
+        entry.ino = InodeOf(*found);
+        entry.attr = StatOf(server, *found);
+        entry.attr_timeout = CacheSeconds;
+    }
+    fuse_reply_entry(req, &entry);
+}
+
+void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+    const Server& server = ServerOf(req);
+    NodeId id = 0;
+    if (!NodeOf(server, ino, id)) {
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    const struct stat st = StatOf(server, id);
+    fuse_reply_attr(req, &st, CacheSeconds);
+}
+
+void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    const Server& server = ServerOf(req);
+    NodeId id = 0;
+    if (!NodeOf(server, ino, id)) {
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    if (server.tree.Node(id).folder) {
+        fuse_reply_err(req, EISDIR);
+        return;
+    }
+    if ((fi->flags & O_ACCMODE) != O_RDONLY) {
+        fuse_reply_err(req, EROFS);
+        return;
+    }
+    // The data never change, so pages read once serve every later open.
+    // An entry the archive ends inside goes uncached and unaligned: the
+    // page cache would fill the missing bytes of a short read with zeros,
+    // so its reads reach the server as made, and end in EIO where the
+    // archive ends.
+    const bool cut = server.source.CutShort(server.tree.Node(id));
+    fi->keep_cache = !cut;
+    fi->direct_io = cut;
+    fuse_reply_open(req, fi);
+}
+
+void Read(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset, fuse_file_info*) {
+    Server& server = ServerOf(req);
+    NodeId id = 0;
+    if (!NodeOf(server, ino, id) || server.tree.Node(id).folder || offset < 0) {
+        fuse_reply_err(req, EINVAL);
+        return;
+    }
+    thread_local std::vector<std::uint8_t> buffer;
+    if (buffer.size() < size) buffer.resize(size);
+    const auto read = server.source.Read(server.tree.Node(id), static_cast<std::uint64_t>(offset),
+                                         std::span(buffer).first(size));
+    if (read.error != 0)
+        fuse_reply_err(req, read.error);
+    else
+        fuse_reply_buf(req, reinterpret_cast<const char*>(buffer.data()), read.size);
+}
+
+void OpenDir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    const Server& server = ServerOf(req);
+    NodeId id = 0;
+    if (!NodeOf(server, ino, id)) {
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    if (!server.tree.Node(id).folder) {
+        fuse_reply_err(req, ENOTDIR);
+        return;
+    }
+    fi->cache_readdir = 1;
+    fi->keep_cache = 1;
+    fuse_reply_open(req, fi);
+}
+
+// Entry k of a folder's listing: "." and ".." first, then the children in
+// their sorted order; the offset handed back with entry k is k + 1.
+void ReadDir(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset, fuse_file_info*) {
+    const Server& server = ServerOf(req);
+    NodeId id = 0;
+    if (!NodeOf(server, ino, id) || !server.tree.Node(id).folder || offset < 0) {
+        fuse_reply_err(req, ENOTDIR);
+        return;
+    }
+    const auto children = server.tree.Children(id);
+    std::vector<char> out(size);
+    std::size_t used = 0;
+    for (auto k = static_cast<std::size_t>(offset); k < children.size() + 2; ++k) {
+        const NodeId node = k == 0 ? id : k == 1 ? server.tree.Node(id).parent : children[k - 2];
+        const char* name = k == 0 ? "." : k == 1 ? ".." : server.tree.Name(node).data();
+        struct stat st {};
+        st.st_ino = InodeOf(node);
+        st.st_mode = server.tree.Node(node).folder ? S_IFDIR : S_IFREG;
+        const std::size_t need =
+            fuse_add_direntry(req, out.data() + used, size - used, name, &st, static_cast<off_t>(k + 1));
+        if (need > size - used) break;
+        used += need;
+    }
+    fuse_reply_buf(req, out.data(), used);
+}
+
+void StatFs(fuse_req_t req, fuse_ino_t) {
+    const Server& server = ServerOf(req);
+    struct statvfs st {};
+    st.f_bsize = st.f_frsize = BlockSize;
+    st.f_blocks = (server.tree.FileBytes() + BlockSize - 1) / BlockSize;
+    st.f_files = server.tree.Size();
+    st.f_namemax = 1024;  // what FUSE lets a name be; a converted name may pass 255 bytes
+    st.f_flag = ST_RDONLY;
+    fuse_reply_statfs(req, &st);
+}
+
+// Mount options take commas as separators and backslashes as escapes.
+std::string EscapeOption(const std::string& value) {
+    std::string out;
+    for (const char c : value) {
+        if (c == ',' || c == '\\') out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
+}
+
+// The session, its signal handlers and its mount, undone in reverse order
+// on every way out.
+class Session {
+public:
+    Session(const fuse_lowlevel_ops& ops, Server& server, const std::string& source) {
+        // auto_unmount: a helper takes the mount away if this process dies
+        // without unmounting, so not even a crash leaves a dead mount behind.
+        const std::string options = "ro,default_permissions,auto_unmount,subtype=qvr,fsname=" + EscapeOption(source);
+        fuse_args args = FUSE_ARGS_INIT(0, nullptr);
+        if (fuse_opt_add_arg(&args, "qvr") == 0 && fuse_opt_add_arg(&args, "-o") == 0 &&
+            fuse_opt_add_arg(&args, options.c_str()) == 0)
+            se_ = fuse_session_new(&args, &ops, sizeof ops, &server);
+        fuse_opt_free_args(&args);
+        if (se_ && fuse_set_signal_handlers(se_) == 0) handlers_ = true;
+    }
+    ~Session() {
+        if (mounted_) fuse_session_unmount(se_);
+        if (handlers_) fuse_remove_signal_handlers(se_);
+        if (se_) fuse_session_destroy(se_);
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    bool Ready() const noexcept { return se_ != nullptr && handlers_; }
+    bool Mount(const std::filesystem::path& at) { return mounted_ = fuse_session_mount(se_, at.c_str()) == 0; }
+    fuse_session* Get() const noexcept { return se_; }
+
+private:
+    fuse_session* se_ = nullptr;
+    bool handlers_ = false;
+    bool mounted_ = false;
+};
+
+}  // namespace
+
+int ServeMount(const MountTree& tree, MountSource& source, const ServeOptions& options, Reporter& reporter) {
+    fuse_lowlevel_ops ops{};
+    ops.lookup = Lookup;
+    ops.getattr = GetAttr;
+    ops.open = Open;
+    ops.read = Read;
+    ops.opendir = OpenDir;
+    ops.readdir = ReadDir;
+    ops.statfs = StatFs;
+    Server server{tree, source};
+
+    Session session(ops, server, options.source);
+    if (!session.Ready()) {
+        reporter.Say("cannot start a FUSE session");
+        return ExitSomeFailed;
+    }
+    // libfuse has said why on standard error.
+    if (!session.Mount(options.mountPoint)) {
+        reporter.Say(fmt::format("cannot mount on {}", options.mountPoint.string()));
+        return ExitSomeFailed;
+    }
+    // The parent leaves here once the child has taken over; the mount is
+    // in place by then.
+    if (!options.foreground && fuse_daemonize(0) != 0) {
+        reporter.Say("cannot go into the background; unmounted");
+        return ExitSomeFailed;
+    }
+    fuse_loop_config* config = fuse_loop_cfg_create();
+    const int served = fuse_session_loop_mt(session.Get(), config);
+    fuse_loop_cfg_destroy(config);
+    // A signal that ended the loop (its number) is a way to stop, not a failure.
+    return served >= 0 ? ExitSuccess : ExitSomeFailed;
+}
+
+}  // namespace qvr::cli

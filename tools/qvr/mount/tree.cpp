@@ -1,0 +1,158 @@
+#include "mount/tree.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include <fmt/format.h>
+
+#include "commands/common.h"
+#include "names/placement.h"
+
+namespace qvr::cli {
+
+MountTree::MountTree() { nodes_.push_back(MountNode{.parent = Root, .folder = true}); }
+
+std::string_view MountTree::Name(NodeId id) const {
+    const auto& node = nodes_[id];
+    return std::string_view(names_).substr(node.nameOffset, node.nameLength);
+}
+
+std::span<const NodeId> MountTree::Children(NodeId folder) const {
+    const auto& node = nodes_[folder];
+    return std::span(children_).subspan(node.firstChild, node.childCount);
+}
+
+std::optional<NodeId> MountTree::Find(NodeId folder, std::string_view name) const {
+    const auto children = Children(folder);
+    const auto it = std::lower_bound(children.begin(), children.end(), name,
+                                     [this](NodeId child, std::string_view n) { return Name(child) < n; });
+    if (it == children.end() || Name(*it) != name) return std::nullopt;
+    return *it;
+}
+
+// Adds placed entries one by one, making their folders on the way, and
+// sorts every folder's children once all are in.
+class MountTreeBuilder {
+public:
+    // Room for every entry and its name at once: growing the tables entry
+    // by entry would copy them over and over.
+    MountTreeBuilder(MountTree& tree, const OpenedArchive& opened) : tree_(tree) {
+        tree_.nodes_.reserve(std::size_t{opened.header.entryCount} + 1);
+        tree_.names_.reserve(opened.directory.size());
+    }
+
+    // `parts`: the folders and file name the entry is placed under.
+    void AddFile(std::span<const std::span<const std::uint8_t>> parts, const Entry& entry) {
+        const NodeId folder = FolderFor(parts.first(parts.size() - 1));
+        const NodeId id = AddNode(folder, parts.back(), false);
+        auto& node = tree_.nodes_[id];
+        node.entryIndex = entry.index;
+        node.dataOffset = entry.dataOffset;
+        node.dataSize = entry.dataSize;
+        tree_.fileBytes_ += entry.dataSize;
+    }
+
+    // Children are grouped by folder in one counting pass, then each
+    // folder's are sorted by name (archives mostly list them sorted already).
+    void Finish() {
+        auto& nodes = tree_.nodes_;
+        auto& children = tree_.children_;
+        for (NodeId id = 1; id < nodes.size(); ++id) ++nodes[nodes[id].parent].childCount;
+        std::uint32_t at = 0;
+        for (auto& node : nodes) {
+            node.firstChild = at;
+            at += node.childCount;
+            node.childCount = 0;
+        }
+        children.resize(nodes.size() - 1);
+        for (NodeId id = 1; id < nodes.size(); ++id) {
+            auto& parent = nodes[nodes[id].parent];
+            children[parent.firstChild + parent.childCount++] = id;
+            if (nodes[id].folder) ++parent.subfolders;
+        }
+        const auto byName = [this](NodeId a, NodeId b) { return tree_.Name(a) < tree_.Name(b); };
+        for (const auto& node : nodes) {
+            const auto folder = std::span(children).subspan(node.firstChild, node.childCount);
+            if (!std::is_sorted(folder.begin(), folder.end(), byName)) std::sort(folder.begin(), folder.end(), byName);
+        }
+        tree_.names_.shrink_to_fit();
+        tree_.nodes_.shrink_to_fit();
+        folders_.clear();
+    }
+
+private:
+    NodeId AddNode(NodeId parent, std::span<const std::uint8_t> name, bool folder) {
+        const auto id = static_cast<NodeId>(tree_.nodes_.size());
+        tree_.nodes_.push_back(MountNode{.parent = parent,
+                                         .nameOffset = static_cast<std::uint32_t>(tree_.names_.size()),
+                                         .nameLength = static_cast<std::uint32_t>(name.size()),
+                                         .folder = folder});
+        tree_.names_.append(name.begin(), name.end());
+        tree_.names_.push_back('\0');
+        return id;
+    }
+
+    // The folder of these parts, made (with its parents) when new. Placement
+    // has already made sure that no file stands where a folder goes.
+    NodeId FolderFor(std::span<const std::span<const std::uint8_t>> parts) {
+        if (parts.empty()) return MountTree::Root;
+        std::string key;
+        for (const auto part : parts) {
+            key.push_back('/');
+            key.append(part.begin(), part.end());
+        }
+        if (const auto it = folders_.find(key); it != folders_.end()) return it->second;
+        const NodeId parent = FolderFor(parts.first(parts.size() - 1));
+        const NodeId id = AddNode(parent, parts.back(), true);
+        folders_.emplace(std::move(key), id);
+        return id;
+    }
+
+    MountTree& tree_;
+    std::unordered_map<std::string, NodeId> folders_;  // "/a/b" -> folder node
+};
+
+BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec) {
+    BuiltTree built;
+    MountTreeBuilder builder(built.tree, opened);
+    Placer placer(codec);
+    const std::uint32_t count = opened.header.entryCount;
+    auto cursor = opened.Begin();
+    Entry entry;
+    std::optional<Bytes> converted;
+    for (; built.walked < count && ReadNextEntry(cursor, entry); ++built.walked) {
+        auto leaveOut = [&](std::string reason) {
+            built.leftOut.push_back({entry.index, NameForMessage(entry.NameBytes(), codec), std::move(reason)});
+        };
+        // The name as extraction writes it: converted under an encoding, the
+        // stored bytes otherwise.
+        std::span<const std::uint8_t> text = entry.NameBytes();
+        if (codec.Converts()) {
+            converted = codec.ToUtf8(text);
+            if (!converted) {
+                leaveOut(fmt::format("name is not valid {}", codec.Name()));
+                continue;
+            }
+            text = *converted;
+        }
+        const auto place = placer.Add(entry.index, text);
+        switch (place.outcome) {
+        case Placing::Refused:
+            leaveOut("refused: " + place.reason);
+            break;
+        case Placing::Duplicate:
+            leaveOut(fmt::format("repeats the name of entry {}, which is shown", place.earlier));
+            break;
+        case Placing::Clash:
+            leaveOut(place.reason);
+            break;
+        case Placing::Placed:
+            builder.AddFile(PathComponents(text, codec.TextLead()), entry);
+            break;
+        }
+    }
+    builder.Finish();
+    return built;
+}
+
+}  // namespace qvr::cli

@@ -5,8 +5,9 @@
 #include <fmt/format.h>
 
 #include "commands/gather.h"
-#include "names/selection.h"
 #include "commands/structure.h"
+#include "names/placement.h"
+#include "names/selection.h"
 
 namespace qvr::cli {
 
@@ -153,6 +154,32 @@ bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, 
     if (!ownership.empty()) reporter.Say(ownership);
     return true;
 }
+
+Bytes TextOf(std::span<const std::uint8_t> stored, const NameCodec& codec) {
+    if (codec.Converts())
+        if (auto text = codec.ToUtf8(stored)) return std::move(*text);
+    return Bytes(stored.begin(), stored.end());
+}
+
+bool ChecksPlacement(const std::vector<NewEntry>& entries, const std::vector<bool>& fresh, const NameCodec& codec,
+                     Reporter& reporter) {
+    Placer placer(codec);
+    bool ok = true;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto place = placer.Add(static_cast<std::uint32_t>(i), TextOf(entries[i].name, codec));
+        if (place.outcome != Placing::Clash || !(fresh[i] || fresh[place.earlier])) continue;
+        const auto name = NameForMessage(entries[i].name, codec);
+        if (fresh[i])
+            reporter.Failed(fmt::format("'{}': {}; nothing written", name, place.reason));
+        else
+            reporter.Failed(fmt::format("'{}' and entry {} '{}': one is a file where the other needs a folder; "
+                                        "nothing written",
+                                        NameForMessage(entries[place.earlier].name, codec), i, name));
+        ok = false;
+    }
+    return ok;
+}
+
 
 std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec) {
     std::optional<Bytes> text;

@@ -5,7 +5,7 @@
 
 #include <fmt/format.h>
 
-#include "commands/common.h"
+#include "commands/report.h"
 #include "names/placement.h"
 
 namespace qvr::cli {

@@ -2,7 +2,7 @@
 // they show (UTF-8, else CP932, else bytes), as the viewer does, and add and
 // rename write new names in it.
 #include "commands/commands.h"
-#include "commands/common.h"
+#include "commands/open_archive.h"
 #include "tool_test_support.h"
 
 namespace qvr::tooltest {

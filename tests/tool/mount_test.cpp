@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "commands/commands.h"
-#include "commands/common.h"
+#include "commands/open_archive.h"
 #include "mount/source.h"
 #include "mount/tree.h"
 #include "tool_test_support.h"

@@ -1,14 +1,32 @@
-// The commands, callable without the argument parser (tests use them
-// directly); each returns an ExitStatus.
+// The commands: each one's options, the function that runs it (callable
+// without the argument parser; tests use them directly) and returns an
+// ExitStatus, and the setup that adds it to the parser. Each command's file
+// is named after it (add.cpp holds SetUpAdd and Add).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "commands/exit_status.h"
+// Before result.h: GCC's -Wshadow takes platform.h's CommitStatus::Done,
+// declared after result.h's Done, for a shadowing declaration.
+#include "platform/platform.h"
+#include "result.h"
+
+namespace CLI {
+class App;
+}  // namespace CLI
+
 namespace qvr::cli {
+
+// The words after "--" and what a setup leaves for after parsing
+// (options.h).
+class AfterDashes;
+using Finish = std::function<Done(AfterDashes&)>;
 
 struct CommonOptions {
     bool quiet = false;
@@ -123,20 +141,33 @@ struct UnmountOptions {
     std::filesystem::path mountPoint;
 };
 
+// Each SetUp adds its command's options, positionals and help to
+// `command`, binding them to `options`, and gives what is left for once the
+// line is parsed.
+Finish SetUpList(CLI::App& command, ListOptions& options);
 int List(const ListOptions& options);
+Finish SetUpExtract(CLI::App& command, ExtractOptions& options);
 int Extract(const ExtractOptions& options);
+Finish SetUpCreate(CLI::App& command, CreateOptions& options);
 int Create(const CreateOptions& options);
+Finish SetUpTest(CLI::App& command, TestOptions& options);
 int Test(const TestOptions& options);
+Finish SetUpDiff(CLI::App& command, DiffOptions& options);
 // Exit status 1 when any entry differs from its file (or cannot be compared).
 int Diff(const DiffOptions& options);
 // Add packs as create does (its --overwrite has no meaning here).
+Finish SetUpAdd(CLI::App& command, CreateOptions& options);
 int Add(const CreateOptions& options);
 // Create for add: nullopt, with nothing done or said, when the archive
 // exists (or appears meanwhile), so that add changes it instead.
 std::optional<int> CreateForAdd(const CreateOptions& options);
+Finish SetUpDelete(CLI::App& command, DeleteOptions& options);
 int Delete(const DeleteOptions& options);
+Finish SetUpRename(CLI::App& command, RenameOptions& options);
 int Rename(const RenameOptions& options);
+Finish SetUpMount(CLI::App& command, MountOptions& options);
 int Mount(const MountOptions& options);
+Finish SetUpUnmount(CLI::App& command, UnmountOptions& options);
 int Unmount(const UnmountOptions& options);
 
 // What a command line asks for: the command (its full name) and its options,

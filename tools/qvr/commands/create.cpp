@@ -3,10 +3,14 @@
 // out before writing a byte (so every limit is checked up front), then
 // streams header, directory and data into a temporary file renamed into
 // place, or to standard output.
+#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
-#include "commands/common.h"
+#include "commands/open_archive.h"
+#include "commands/options.h"
+#include "commands/progress.h"
+#include "commands/report.h"
 #include "commands/gather.h"
 
 namespace qvr::cli {
@@ -176,6 +180,36 @@ int CreateArchive(const CreateOptions& given, bool forAdd) {
 }
 
 }  // namespace
+
+Finish SetUpCreate(CLI::App& command, CreateOptions& options) {
+    command.add_option("ARCHIVE", options.archive, "The archive to write ('-': standard output)");
+    Finish inputs = AddInputs(command, options);
+    command.add_flag("--overwrite", options.overwrite, "Replace ARCHIVE if it exists");
+    AddCommon(command, options.common);
+    command.footer(R"(Examples:
+  qvr create data.qvr readme.txt sound     readme.txt and sound\... entries
+  qvr create data.qvr -C tree .            the contents of tree/, without tree\
+  qvr create data.qvr -C tree sub -C /usr/share/doc bash
+                                           tree/sub as sub\..., and bash\...
+  qvr create --encoding CP932 data.qvr -C tree .
+  qvr create - tree | ssh host 'cat > tree.qvr'
+  find tree -name '*.txt' -print0 | qvr create texts.qvr --null -T -
+  qvr create data.qvr tree --exclude '*.bak' --exclude .git
+
+Names are the paths as given, with backslash separators; folders are walked in
+byte order of their names. Every name must come back out as the path it came
+from, so create refuses, writing nothing and listing every offending path:
+names that extraction refuses (a colon, a component of dots and spaces, a
+device name such as nul.txt or COM1, control bytes, < > " | ? *), a backslash
+inside a file name, names that do not come back unchanged from --encoding,
+two different files stored under one name, a symbolic link loop, a link to
+nothing or a file that cannot be read (unless --ignore-failed-read), more than
+65535 files, a name longer than 255 bytes, or data past the 4 GiB an archive
+can address. Empty folders cannot be stored; each is named. Inputs that are
+not files or folders (a FIFO, a device) are skipped, each named, and so are
+links with -P: the archive is written and the exit status is 1.)");
+    return inputs;
+}
 
 int Create(const CreateOptions& options) { return CreateArchive(options, false); }
 

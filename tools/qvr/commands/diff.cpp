@@ -4,10 +4,15 @@
 #include <algorithm>
 #include <array>
 
+#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
-#include "commands/common.h"
+#include "commands/open_archive.h"
+#include "commands/options.h"
+#include "commands/progress.h"
+#include "commands/report.h"
+#include "names/names.h"
 #include "names/placement.h"
 #include "names/safe_path.h"
 #include "qvr/scramble.h"
@@ -70,6 +75,27 @@ std::string Difference(Sameness sameness, const Entry& entry, std::uint64_t disk
 }
 
 }  // namespace
+
+Finish SetUpDiff(CLI::App& command, DiffOptions& options) {
+    command.add_option("ARCHIVE", options.archive, "The archive ('-': standard input)");
+    AddSelection(command, options.select, "compare", " (default: all)");
+    AddValue(command, "-C,--directory", options.directory, "Where the files are (default: the current folder)");
+    AddCommon(command, options.common);
+    command.footer(R"(Examples:
+  qvr diff data.qvr -C out                 after qvr extract data.qvr -C out
+  qvr diff data.qvr 'sound\*.wav' && echo unchanged
+
+Each entry selected (as extract selects) is compared with the file that
+extract would have written for it under DIR: one line on standard output for
+each that is missing, not a file, of another size or with other content.
+Files on disk that no entry names are not looked at. Exit status 0 when
+nothing differs, 1 when anything does or cannot be compared.)");
+    return [&options](AfterDashes& rest) -> Done {
+        if (auto archive = rest.Archive(options.archive); !archive) return archive;
+        rest.AppendTo(options.select.names);
+        return {};
+    };
+}
 
 int Diff(const DiffOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));

@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "commands/options.h"
 #include "names/safe_path.h"
 #include "names/path_key.h"
 #include "names/selection.h"

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "commands/commands.h"
-#include "commands/common.h"
+#include "commands/open_archive.h"
+#include "commands/report.h"
 
 namespace qvr::cli {
 

@@ -2,11 +2,16 @@
 #include <cstdio>
 #include <vector>
 
+#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "commands/commands.h"
-#include "commands/common.h"
+#include "commands/open_archive.h"
+#include "commands/options.h"
+#include "commands/progress.h"
+#include "commands/report.h"
+#include "names/names.h"
 #include "names/selection.h"
 #include "commands/structure.h"
 
@@ -34,6 +39,30 @@ std::string ListedName(std::span<const std::uint8_t> stored, const NameCodec& co
 std::size_t Digits(std::uint64_t v) { return fmt::formatted_size("{}", v); }
 
 }  // namespace
+
+Finish SetUpList(CLI::App& command, ListOptions& options) {
+    command.add_option("ARCHIVE", options.archive, "The archive ('-': standard input)");
+    AddSelection(command, options.select, "list", "; all when none");
+    AddExcludes(command, options.select.excludes);
+    command.add_flag("-l,--long", options.longFormat, "Index, size and data offset in columns, and a total line");
+    command.add_flag("--json", options.json,
+                     "A JSON array of {index, name, nameHex, size, offset}; names are always valid UTF-8 "
+                     "(bytes that are not become U+FFFD; nameHex keeps the stored bytes)");
+    AddCommon(command, options.common);
+    command.footer(R"(Examples:
+  qvr list data.qvr
+  qvr list -l data.qvr
+  qvr list --json --encoding CP932 data.qvr > names.json
+  qvr list data.qvr --exclude '*.bak' sound
+  curl -s https://example.org/data.qvr | qvr list -l -
+
+Control bytes in names are shown as \xNN escapes when the output is a terminal.)");
+    return [&options](AfterDashes& rest) -> Done {
+        if (auto archive = rest.Archive(options.archive); !archive) return archive;
+        rest.AppendTo(options.select.names);
+        return {};
+    };
+}
 
 int List(const ListOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));

@@ -11,10 +11,13 @@
 #include <fstream>
 #include <vector>
 
+#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
-#include "commands/common.h"
+#include "commands/open_archive.h"
+#include "commands/options.h"
+#include "commands/report.h"
 #include "mount/fuse.h"
 #include "commands/structure.h"
 
@@ -120,6 +123,43 @@ int RemoveMount(const fs::path& path, Reporter& reporter) {
 
 }  // namespace
 
+Finish SetUpMount(CLI::App& command, MountOptions& options) {
+    command.add_option("ARCHIVE", options.archive, "The archive (a file)");
+    command.add_option("DIR", options.mountPoint, "The folder to mount it on");
+    command.add_flag("-f,--foreground", options.foreground,
+                     "Serve in the foreground until unmounted or interrupted (Ctrl-C unmounts); by default qvr "
+                     "returns once the mount is ready and serves in the background");
+    command.add_flag("--nonempty", options.nonempty,
+                     "Mount over a folder that holds files (hidden while mounted); by default refused");
+    AddCommon(command, options.common);
+    command.footer(R"(Examples:
+  qvr mount data.qvr ~/data                 ls ~/data; open its files with
+                                            any program
+  qvr mount --encoding CP932 data.qvr ~/data
+  qvr unmount ~/data
+
+The folder shows exactly what extract would write, where it would write it:
+names are decoded and split into folders as extract does them, names that
+extraction refuses are left out, and of entries that share a path the first
+is shown; each entry left out is named on standard error with its index.
+Files are read-only (0444, folders 0555), owned by whoever mounted, with the
+archive's modification time. Reads come straight from the archive; nothing is
+extracted. Where a damaged archive ends inside an entry's data, reading that
+part fails (EIO). The mount serves the file it opened: replaced by a change
+(qvr add), moved or removed, it is served whole as it was; only a change of
+its size or modification time (a write in place, touch) makes reads fail
+(EIO) until it is mounted again. DIR must be empty (--nonempty allows files)
+and not a mount point already. Exit status 2 and nothing mounted when ARCHIVE
+is not a QVR archive; 1 when the mount fails or DIR is refused.)");
+    return [&options](AfterDashes& rest) -> Done {
+        std::string archive = options.archive.string(), point = options.mountPoint.string();
+        if (auto taken = rest.Exactly({&archive, &point}, "ARCHIVE DIR"); !taken) return taken;
+        options.archive = archive;
+        options.mountPoint = point;
+        return {};
+    };
+}
+
 int Mount(const MountOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));
     if (IsStandardStream(options.archive)) {
@@ -164,6 +204,22 @@ int Mount(const MountOptions& options) {
     }
     malloc_trim(0);
     return ServeMount(built.tree, *source, {mountPoint, archivePath.string(), options.foreground}, reporter);
+}
+
+Finish SetUpUnmount(CLI::App& command, UnmountOptions& options) {
+    command.add_option("DIR", options.mountPoint, "The folder an archive is mounted on");
+    AddQuiet(command, options.common);
+    command.footer(R"(Examples:
+  qvr unmount ~/data
+
+Only qvr's own mounts are taken away (as root directly, otherwise through
+fusermount3). A mount still in use by some program stays; exit status 1.)");
+    return [&options](AfterDashes& rest) -> Done {
+        std::string point = options.mountPoint.string();
+        if (auto taken = rest.Exactly({&point}, "DIR"); !taken) return taken;
+        options.mountPoint = point;
+        return {};
+    };
 }
 
 int Unmount(const UnmountOptions& options) {

@@ -5,8 +5,10 @@
 #include <fmt/format.h>
 
 #include "commands/gather.h"
-#include "names/selection.h"
 #include "commands/structure.h"
+#include "names/names.h"
+#include "names/placement.h"
+#include "names/selection.h"
 
 namespace qvr::cli {
 
@@ -152,6 +154,25 @@ bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, 
     }
     if (!ownership.empty()) reporter.Say(ownership);
     return true;
+}
+
+bool ChecksPlacement(const std::vector<NewEntry>& entries, const std::vector<bool>& fresh, const NameCodec& codec,
+                     Reporter& reporter) {
+    Placer placer(codec);
+    bool ok = true;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto place = placer.Add(static_cast<std::uint32_t>(i), TextOf(entries[i].name, codec));
+        if (place.outcome != Placing::Clash || !(fresh[i] || fresh[place.earlier])) continue;
+        const auto name = NameForMessage(entries[i].name, codec);
+        if (fresh[i])
+            reporter.Failed(fmt::format("'{}': {}; nothing written", name, place.reason));
+        else
+            reporter.Failed(fmt::format("'{}' and entry {} '{}': one is a file where the other needs a folder; "
+                                        "nothing written",
+                                        NameForMessage(entries[place.earlier].name, codec), i, name));
+        ok = false;
+    }
+    return ok;
 }
 
 }  // namespace qvr::cli

@@ -1,4 +1,4 @@
-// Changing an archive: the new archive is written beside the old one and
+// Changing an archive (add, delete and rename): the new archive is written beside the old one and
 // replaces it in one step only when complete, so that a kill, a full disk
 // or a read error leaves the old archive exactly as it was.
 #pragma once
@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "commands/commands.h"
-#include "commands/common.h"
+#include "commands/open_archive.h"
+#include "commands/report.h"
 
 namespace qvr::cli {
 
@@ -51,5 +52,11 @@ std::vector<NewEntry> KeptEntries(const LoadedArchive& old);
 bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, Reporter& reporter,
                     bool echo = false, bool followLinks = true);
 
+// Entries the change makes or renames (`fresh`) must land where extraction
+// can write them beside everything else: no file where another entry needs
+// a folder, or the reverse. Entries already in the archive are not judged.
+// False when any does not (each said).
+bool ChecksPlacement(const std::vector<NewEntry>& entries, const std::vector<bool>& fresh, const NameCodec& codec,
+                     Reporter& reporter);
 
 }  // namespace qvr::cli

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "commands/common.h"
+#include "commands/open_archive.h"
+#include "commands/report.h"
 
 namespace qvr::cli {
 

@@ -1,13 +1,36 @@
 // qvr test: checks the whole structure (structure.h) and every name as
 // extraction would place it, and names every problem with the entry's index.
+#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
-#include "commands/common.h"
+#include "commands/open_archive.h"
+#include "commands/options.h"
+#include "commands/progress.h"
+#include "commands/report.h"
+#include "names/names.h"
 #include "names/placement.h"
 #include "commands/structure.h"
 
 namespace qvr::cli {
+
+Finish SetUpTest(CLI::App& command, TestOptions& options) {
+    command.add_option("ARCHIVE", options.archive, "The archive ('-': standard input)");
+    AddCommon(command, options.common);
+    command.footer(R"(Examples:
+  qvr test data.qvr && echo sound
+
+Checks the header, the directory's extent, that every entry's data lie inside
+the file without overlapping the directory or each other, and that every entry
+would be extracted: names accepted, none repeated, none both a file and a
+folder. Exit status 0 when the archive is sound; whenever extracting it into an
+empty folder would fail, test fails too.)");
+    return [&options](AfterDashes& rest) -> Done {
+        if (auto archive = rest.Archive(options.archive); !archive) return archive;
+        if (!rest.Empty()) return Fail("takes one archive (qvr test --help)");
+        return {};
+    };
+}
 
 int Test(const TestOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));

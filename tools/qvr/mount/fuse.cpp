@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <vector>
 
+#include <fmt/core.h>
+
 #include "mount/fuse.h"
 
 namespace qvr::cli {

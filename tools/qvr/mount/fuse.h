@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "commands/common.h"
+#include "commands/exit_status.h"
+#include "commands/report.h"
 #include "mount/source.h"
 #include "mount/tree.h"
 

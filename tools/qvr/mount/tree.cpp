@@ -5,7 +5,8 @@
 
 #include <fmt/format.h>
 
-#include "commands/common.h"
+#include "commands/report.h"
+#include "names/names.h"
 #include "names/placement.h"
 
 namespace qvr::cli {

@@ -72,7 +72,11 @@ bool NamesDevice(Bytes component) noexcept {
     Bytes base = component.first(static_cast<std::size_t>(
         std::find(component.begin(), component.end(), std::uint8_t{'.'}) - component.begin()));
     while (!base.empty() && base.back() == ' ') base = base.first(base.size() - 1);
-    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    // Device names are three to seven bytes long ("CONOUT$"; "COM" and a
+    // two-byte superscript digit is six): most components are not.
+    if (base.size() < 3 || base.size() > 7) return false;
+    static constexpr std::string_view devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const auto device : devices)
         if (SameLetters(base, device)) return true;
     if (base.size() < 4) return false;
     const Bytes stem = base.first(3);

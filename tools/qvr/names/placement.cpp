@@ -22,17 +22,26 @@ constexpr std::uint32_t HashStep(std::uint32_t hash, char c) {
     return (hash ^ static_cast<std::uint8_t>(c)) * 16777619u;
 }
 
+// Where a hash starts looking in a table of 2^bits slots: FNV's low bits
+// differ little between names that differ in their last characters.
+constexpr std::size_t SlotOf(std::uint32_t hash, std::size_t mask) {
+    return static_cast<std::size_t>((hash * 0x9E3779B1u) >> 7) & mask;
+}
+
 constexpr std::size_t FirstSlots = 1024;
+
+// At most three quarters full.
+constexpr bool Crowded(std::size_t used, std::size_t slots) { return used * 4 > slots * 3; }
 
 }  // namespace
 
 Placer::Placer(const NameCodec& codec, std::size_t expectedNames) : codec_(codec) {
     // Room for each name's file and about one new folder for every second
-    // name, at most half full: most archives never grow the table.
+    // name: most archives never grow the table.
     std::size_t slots = FirstSlots;
-    while (slots < expectedNames * 3) slots *= 2;
+    while (Crowded(expectedNames * 3 / 2, slots)) slots *= 2;
     slots_.resize(slots);
-    keys_.reserve(expectedNames * 24);
+    keys_.reserve(expectedNames * 64);  // only what is used is ever touched
 }
 
 // The name's key (path_key.h) appended to keys_, folded where the system
@@ -62,25 +71,25 @@ bool Placer::KeyOf(std::span<const std::uint8_t> name) {
 
 // The placed path whose key is the first `length` bytes of the key being
 // placed (at the end of keys_), or null.
-Placer::Slot* Placer::Find(std::uint32_t hash, std::size_t length) {
+const Placer::Slot* Placer::Find(std::uint32_t hash, std::size_t length) const {
     const std::size_t mask = slots_.size() - 1;
     const std::string_view key = std::string_view(keys_).substr(keys_.size() - cuts_.back(), length);
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-        Slot& slot = slots_[i];
+    for (std::size_t i = SlotOf(hash, mask);; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
         if (slot.length == 0) return nullptr;
-        if (slot.hash == hash && slot.length == length &&
-            std::string_view(keys_).substr(slot.offset, slot.length) == key)
+        if (slot.hash == hash && (slot.length & ~FolderBit) == length &&
+            std::string_view(keys_).substr(slot.offset, length) == key)
             return &slot;
     }
 }
 
 void Placer::Insert(std::uint32_t hash, std::size_t length, std::uint32_t entry, bool folder) {
-    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    if (Crowded(used_ + 1, slots_.size())) Grow();
     const std::size_t mask = slots_.size() - 1;
-    std::size_t i = hash & mask;
+    std::size_t i = SlotOf(hash, mask);
     while (slots_[i].length != 0) i = (i + 1) & mask;
-    slots_[i] = Slot{hash, static_cast<std::uint32_t>(keys_.size() - cuts_.back()), static_cast<std::uint32_t>(length),
-                     entry, folder};
+    slots_[i] = Slot{hash, static_cast<std::uint32_t>(keys_.size() - cuts_.back()),
+                     static_cast<std::uint32_t>(length) | (folder ? FolderBit : 0), entry};
     ++used_;
 }
 
@@ -90,7 +99,7 @@ void Placer::Grow() {
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& slot : old) {
         if (slot.length == 0) continue;
-        std::size_t i = slot.hash & mask;
+        std::size_t i = SlotOf(slot.hash, mask);
         while (slots_[i].length != 0) i = (i + 1) & mask;
         slots_[i] = slot;
     }
@@ -121,7 +130,7 @@ Place Placer::Add(std::uint32_t index, std::span<const std::uint8_t> name) {
     };
     const std::size_t length = cuts_.back();
     if (const Slot* same = Find(hashes_.back(), length)) {
-        if (!same->folder) return drop({Placing::Duplicate, same->entry, {}});
+        if (!(same->length & FolderBit)) return drop({Placing::Duplicate, same->entry, {}});
         return drop({Placing::Clash, same->entry, fmt::format("entry {} needs this path as a folder", same->entry)});
     }
     // Every folder on the way must not be a file already placed. A folder
@@ -133,7 +142,7 @@ Place Placer::Add(std::uint32_t index, std::span<const std::uint8_t> name) {
             --known;
             continue;
         }
-        if (folder->folder) break;
+        if (folder->length & FolderBit) break;
         return drop({Placing::Clash, folder->entry,
                      fmt::format("entry {} is a file where this name needs the folder '{}'", folder->entry,
                                  FolderText(name, known))});

@@ -41,15 +41,16 @@ public:
     Place Add(std::uint32_t index, std::span<const std::uint8_t> name);
 
 private:
+    // Sixteen bytes, so that a table for 65535 names stays near the cache.
     struct Slot {
         std::uint32_t hash = 0;
         std::uint32_t offset = 0;  // into keys_
-        std::uint32_t length = 0;  // 0: the slot is free (no path is empty)
+        std::uint32_t length = 0;  // of the key, with FolderBit; 0: the slot is free (no key is empty)
         std::uint32_t entry = 0;   // the file, or the first entry inside the folder
-        bool folder = false;
     };
+    static constexpr std::uint32_t FolderBit = 0x80000000u;
     bool KeyOf(std::span<const std::uint8_t> name);
-    Slot* Find(std::uint32_t hash, std::size_t length);
+    const Slot* Find(std::uint32_t hash, std::size_t length) const;
     void Insert(std::uint32_t hash, std::size_t length, std::uint32_t entry, bool folder);
     void Grow();
     std::string FolderText(std::span<const std::uint8_t> name, std::size_t folders) const;

@@ -159,10 +159,9 @@ private:
     }
 
     void AddFile(const fs::path& file, const std::vector<fs::path>& prefix) {
-        std::string error;
-        auto in = InputFile::OpenToPack(file, !options_.noFollow, error);
+        auto in = InputFile::OpenToPack(file, !options_.noFollow);
         if (!in) {
-            Unreadable(file, error);
+            Unreadable(file, in.error());
             return;
         }
         if (self_ && in->Identity() == *self_) {
@@ -250,10 +249,9 @@ std::optional<std::vector<fs::path>> ArgumentPrefix(const fs::path& argument, bo
 
 bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStream, Reporter& reporter) {
     const auto& source = in.source;
-    std::string error;
-    auto file = InputFile::OpenToPack(source, followLinks, error);
+    auto file = InputFile::OpenToPack(source, followLinks);
     if (!file) {
-        reporter.Failed(fmt::format("{}: {}", source.string(), error));
+        reporter.Failed(fmt::format("{}: {}", source.string(), file.error()));
         return false;
     }
     if (file->Identity() != in.identity) {
@@ -265,10 +263,10 @@ bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStrea
         reporter.Failed(fmt::format("{}: shrank while being packed", source.string()));
         return false;
     }
-    const std::uint64_t copied = CopyMasked(*file, 0, in.size, to, toIsStream, error);
-    if (copied != in.size) {
+    const auto copied = CopyMasked(*file, 0, in.size, to, toIsStream);
+    if (!copied || *copied != in.size) {
         reporter.Failed(fmt::format("{}: {}", source.string(),
-                                    error.empty() ? "shorter than its size said" : "cannot copy: " + error));
+                                    copied ? "shorter than its size said" : "cannot copy: " + copied.error()));
         return false;
     }
     if (file->CurrentSize() != in.size)

@@ -254,7 +254,8 @@ Result<TempOutput> Folder::CreateTemp() const { return CreateNamedTemp(); }
 
 TempPlace Folder::PlaceOf(const std::string& name) const {
     TempPlace place;
-    const auto& w = TempPath(path_, name).native();
+    const auto full = TempPath(path_, name);
+    const auto& w = full.native();
     if (w.size() < std::size(place.path)) std::wmemcpy(place.path, w.c_str(), w.size() + 1);
     return place;
 }

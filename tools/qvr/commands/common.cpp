@@ -91,10 +91,8 @@ std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, cons
 }
 
 std::string NameForMessage(std::span<const std::uint8_t> stored, const NameCodec& codec) {
-    const auto text = codec.ToUtf8(stored);
-    const auto& bytes = text ? *text : Bytes(stored.begin(), stored.end());
     // Messages may end up in logs as well as on terminals: always escaped.
-    return DisplayName(bytes, true);
+    return DisplayName(TextOf(stored, codec), true);
 }
 
 std::string HumanBytes(double bytes) {

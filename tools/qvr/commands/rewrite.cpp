@@ -154,14 +154,4 @@ bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, 
     return true;
 }
 
-std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec) {
-    std::optional<Bytes> text;
-    if (codec.Converts()) text = codec.ToUtf8(storedName);
-    return LandingKeyOfText(text ? std::span<const std::uint8_t>(*text) : storedName, codec);
-}
-
-std::string LandingKeyOfText(std::span<const std::uint8_t> text, const NameCodec& codec) {
-    return FileKey(NormalisedName(text, false, CharactersOf(codec)));
-}
-
 }  // namespace qvr::cli

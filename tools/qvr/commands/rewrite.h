@@ -51,12 +51,5 @@ std::vector<NewEntry> KeptEntries(const LoadedArchive& old);
 bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, Reporter& reporter,
                     bool echo = false, bool followLinks = true);
 
-// Where a name lands on extraction, as text to compare: converted when the
-// codec converts, separators made one, empty and "." parts dropped, and
-// A-Z folded: names that differ only in case are one file on Windows.
-std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec);
-// The same for a name already as text (a command-line argument made
-// comparable by ArgumentsFor).
-std::string LandingKeyOfText(std::span<const std::uint8_t> text, const NameCodec& codec);
 
 }  // namespace qvr::cli

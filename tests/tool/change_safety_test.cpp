@@ -30,13 +30,19 @@ protected:
         return ChangeTarget::Open(p, wait, breakLinks, nullptr);
     }
     // Writes `text` as the replacement and puts it in place.
-    static CommitStatus Replace(ChangeTarget& target, const std::string& text, std::string& error) {
-        auto temp = target.CreateReplacement(error);
-        EXPECT_TRUE(temp) << error;
-        if (!temp) return CommitStatus::Failed;
+    static std::optional<CommitStatus> Replace(ChangeTarget& target, const std::string& text, std::string& error) {
+        auto temp = target.CreateReplacement();
+        EXPECT_TRUE(temp) << (temp ? "" : temp.error());
+        if (!temp) return std::nullopt;
         EXPECT_EQ(target.KeepOwnership(*temp), "");
-        EXPECT_TRUE(cli::WriteAll(temp->Handle(), B(text), error)) << error;
-        return target.Replace(*temp, error);
+        EXPECT_TRUE(cli::WriteAll(temp->Handle(), B(text)));
+        return StatusOf(target.Replace(*temp), error);
+    }
+    // The status, or nullopt with `error` said.
+    static std::optional<CommitStatus> StatusOf(const cli::Result<CommitStatus>& result, std::string& error) {
+        if (result) return *result;
+        error = result.error();
+        return std::nullopt;
     }
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
@@ -81,7 +87,7 @@ TEST_F(ChangeSafety, WhatIsRefusedAndWhy) {
     auto opened = Open(dir / "link.qvr");
     ASSERT_TRUE(opened.target) << opened.error;
     std::string error;
-    EXPECT_EQ(Replace(*opened.target, "new archive", error), CommitStatus::Done) << error;
+    EXPECT_EQ(Replace(*opened.target, "new archive", error), CommitStatus::Placed) << error;
     EXPECT_TRUE(fs::is_symlink(dir / "link.qvr"));
     EXPECT_EQ(ReadFile(lone), B("new archive"));
 }
@@ -118,11 +124,11 @@ TEST_F(ChangeSafety, ANameTakenAwayMeanwhileIsNeverWrittenThrough) {
         auto opened = Open(archive);
         ASSERT_TRUE(opened.target) << opened.error;
         std::string error;
-        auto temp = opened.target->CreateReplacement(error);
-        ASSERT_TRUE(temp) << error;
-        ASSERT_TRUE(cli::WriteAll(temp->Handle(), B("changed archive"), error));
+        auto temp = opened.target->CreateReplacement();
+        ASSERT_TRUE(temp) << temp.error();
+        ASSERT_TRUE(cli::WriteAll(temp->Handle(), B("changed archive")));
         row.swap(archive);
-        EXPECT_EQ(opened.target->Replace(*temp, error), CommitStatus::Changed) << row.what;
+        EXPECT_EQ(StatusOf(opened.target->Replace(*temp), error), CommitStatus::Changed) << row.what;
         EXPECT_EQ(ReadFile(victim), B("not to be touched")) << row.what;
         EXPECT_NE(ReadFile(archive), B("changed archive")) << row.what;
         EXPECT_TRUE(Leftovers(dir).empty()) << row.what;
@@ -144,10 +150,10 @@ TEST_F(ChangeSafety, OneWriterAtATime) {
     std::optional<ChangeTarget::Opened> second;
     std::thread waiter([&] { second.emplace(Open(archive, true)); });
     std::string error;
-    EXPECT_EQ(Replace(*first.target, "after the first change", error), CommitStatus::Done) << error;
+    EXPECT_EQ(Replace(*first.target, "after the first change", error), CommitStatus::Placed) << error;
     waiter.join();
     ASSERT_TRUE(second && second->target) << (second ? second->error : "");
-    EXPECT_EQ(Replace(*second->target, "after the second change", error), CommitStatus::Done) << error;
+    EXPECT_EQ(Replace(*second->target, "after the second change", error), CommitStatus::Placed) << error;
     EXPECT_EQ(ReadFile(archive), B("after the second change"));
 }
 
@@ -163,7 +169,7 @@ TEST_F(ChangeSafety, TheNewArchiveKeepsOwnerGroupAndMode) {
         auto opened = Open(archive);
         ASSERT_TRUE(opened.target) << opened.error;
         std::string error;
-        ASSERT_EQ(Replace(*opened.target, "changed", error), CommitStatus::Done) << error;
+        ASSERT_EQ(Replace(*opened.target, "changed", error), CommitStatus::Placed) << error;
         struct stat st {};
         ASSERT_EQ(stat(archive.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode) << std::oct << mode;
@@ -176,26 +182,26 @@ TEST_F(ChangeSafety, TheNewArchiveKeepsOwnerGroupAndMode) {
 // process killed outright leaves nothing behind.
 TEST_F(ChangeSafety, AnUnfinishedOutputHasNoName) {
     std::string error;
-    auto folder = cli::Folder::OpenRoot(dir, false, error);
-    ASSERT_TRUE(folder) << error;
+    auto folder = cli::Folder::OpenRoot(dir, false);
+    ASSERT_TRUE(folder) << folder.error();
     const mode_t mask = umask(022);
-    auto temp = folder->CreateTemp(error);
-    ASSERT_TRUE(temp) << error;
-    ASSERT_TRUE(cli::WriteAll(temp->Handle(), B("entry data"), error));
+    auto temp = folder->CreateTemp();
+    ASSERT_TRUE(temp) << temp.error();
+    ASSERT_TRUE(cli::WriteAll(temp->Handle(), B("entry data")));
     EXPECT_TRUE(Names().empty());
-    EXPECT_EQ(temp->Commit("out.txt", false, error), CommitStatus::Done) << error;
+    EXPECT_EQ(StatusOf(temp->Commit("out.txt", false), error), CommitStatus::Placed) << error;
     EXPECT_EQ(Names(), std::vector<std::string>{"out.txt"});
     EXPECT_EQ(fs::status(dir / "out.txt").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     // Not replacing: an existing name is kept, and nothing is left.
-    auto again = folder->CreateTemp(error);
-    ASSERT_TRUE(again) << error;
-    EXPECT_EQ(again->Commit("out.txt", false, error), CommitStatus::Exists);
+    auto again = folder->CreateTemp();
+    ASSERT_TRUE(again) << again.error();
+    EXPECT_EQ(StatusOf(again->Commit("out.txt", false), error), CommitStatus::Exists);
     // Replacing works through a name of its own, gone afterwards.
-    auto replacing = folder->CreateTemp(error);
-    ASSERT_TRUE(replacing) << error;
-    ASSERT_TRUE(cli::WriteAll(replacing->Handle(), B("new data"), error));
-    EXPECT_EQ(replacing->Commit("out.txt", true, error), CommitStatus::Done) << error;
+    auto replacing = folder->CreateTemp();
+    ASSERT_TRUE(replacing) << replacing.error();
+    ASSERT_TRUE(cli::WriteAll(replacing->Handle(), B("new data")));
+    EXPECT_EQ(StatusOf(replacing->Commit("out.txt", true), error), CommitStatus::Placed) << error;
     EXPECT_EQ(Names(), std::vector<std::string>{"out.txt"});
     EXPECT_EQ(ReadFile(dir / "out.txt"), B("new data"));
     umask(mask);

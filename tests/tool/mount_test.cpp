@@ -78,8 +78,8 @@ protected:
         WriteFile(dir / "a.qvr", image);
         built = cli::BuildMountTree(Opened(image), NameCodec::PassThrough());
         std::string error;
-        auto file = cli::InputFile::Open(dir / "a.qvr", error);
-        ASSERT_TRUE(file) << error;
+        auto file = cli::InputFile::Open(dir / "a.qvr");
+        ASSERT_TRUE(file) << (file ? "" : file.error());
         source = MountSource::Take(std::move(*file), error);
         ASSERT_TRUE(source) << error;
     }

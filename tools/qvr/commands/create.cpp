@@ -69,17 +69,18 @@ std::optional<int> PrepareDestination(const CreateOptions& options, Reporter& re
         reporter.Say("not a file name");
         return ExitBadUsage;
     }
-    destination.folder = Folder::OpenRoot(folderPath, false, error);
-    if (!destination.folder) {
-        reporter.Say(fmt::format("cannot open folder {}: {}", folderPath.string(), error));
+    auto folder = Folder::OpenRoot(folderPath, false);
+    if (!folder) {
+        reporter.Say(fmt::format("cannot open folder {}: {}", folderPath.string(), folder.error()));
         return ExitBadUsage;
     }
+    destination.folder.emplace(std::move(*folder));
     if (destination.folder->Probe(destination.leaf) != NodeKind::Missing) {
         if (!options.overwrite) {
             reporter.Say("exists; kept (--overwrite replaces it)");
             return ExitBadUsage;
         }
-        if (auto existing = InputFile::Open(options.archive, error)) self = existing->Identity();
+        if (auto existing = InputFile::Open(options.archive)) self = existing->Identity();
     }
     return std::nullopt;
 }
@@ -87,9 +88,8 @@ std::optional<int> PrepareDestination(const CreateOptions& options, Reporter& re
 // Header and directory, then every file's data; false when it failed (said).
 bool WriteArchiveData(const std::vector<Input>& inputs, const ArchiveLayout& layout, Destination& destination,
                       Progress& progress, Reporter& reporter, const NameCodec* echo, bool followLinks) {
-    std::string error;
-    if (!WriteAll(destination.Handle(), layout.headAndDirectory, error)) {
-        reporter.Failed("cannot write: " + error);
+    if (const auto written = WriteAll(destination.Handle(), layout.headAndDirectory); !written) {
+        reporter.Failed("cannot write: " + written.error());
         return false;
     }
     const bool stream = !destination.temp.has_value();
@@ -138,12 +138,11 @@ int CreateArchive(const CreateOptions& given, bool forAdd) {
         return ExitSomeFailed;
     }
 
-    std::string error;
     if (destination.folder) {
         InstallInterruptCleanup();
-        auto temp = destination.folder->CreateTemp(error);
+        auto temp = destination.folder->CreateTemp();
         if (!temp) {
-            reporter.Failed(error);
+            reporter.Failed(temp.error());
             return ExitSomeFailed;
         }
         destination.temp.emplace(std::move(*temp));
@@ -161,17 +160,21 @@ int CreateArchive(const CreateOptions& given, bool forAdd) {
     if (destination.temp) {
         // Durable: an archive replaced by --overwrite must not be lost to a
         // power cut, and a new one should be there once qvr has said so.
-        switch (destination.temp->Commit(destination.leaf, CommitRules{options.overwrite, true, std::nullopt},
-                                         error)) {
-        case CommitStatus::Done:
+        const auto committed =
+            destination.temp->Commit(destination.leaf, CommitRules{options.overwrite, true, std::nullopt});
+        if (!committed) {
+            reporter.Failed("cannot put in place: " + committed.error());
+            return ExitSomeFailed;
+        }
+        switch (*committed) {
+        case CommitStatus::Placed:
             break;
         case CommitStatus::Exists:
             if (forAdd) return ArchiveExists;
             reporter.Failed("appeared while packing; kept (--overwrite replaces it)");
             return ExitSomeFailed;
         case CommitStatus::Changed:
-        case CommitStatus::Failed:
-            reporter.Failed("cannot put in place: " + error);
+            reporter.Failed(std::string("cannot put in place: ") + NameChangedText);
             return ExitSomeFailed;
         }
     }

@@ -47,8 +47,7 @@ Sameness Compare(InputFile& archive, const Entry& entry, const fs::path& path, s
     const auto status = fs::status(path, ec);
     if (!fs::exists(status)) return Sameness::Missing;
     if (!fs::is_regular_file(status)) return Sameness::NotAFile;
-    std::string error;
-    auto file = InputFile::Open(path, error);
+    auto file = InputFile::Open(path);
     if (!file) return Sameness::Unreadable;
     diskSize = file->Size();
     if (diskSize != entry.dataSize) return Sameness::Size;

@@ -63,9 +63,14 @@ public:
             for (auto& f : open_) f.reset();
             held_ = 1;
         }
-        slot = root_.Descend(relative, error);
-        if (!slot) --held_;
-        return slot ? &*slot : nullptr;
+        auto reached = root_.Descend(relative);
+        if (!reached) {
+            --held_;
+            error = reached.error();
+            return nullptr;
+        }
+        slot.emplace(std::move(*reached));
+        return &*slot;
     }
 
 private:
@@ -114,19 +119,24 @@ void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
     }
     // No look before writing: the rename refuses an existing name on its
     // own (atomically), and a fresh folder, the common case, has none.
-    auto temp = folder->CreateTemp(error);
+    auto temp = folder->CreateTemp();
     if (!temp) {
-        reporter.EntryFailed(job.index, name(job), error);
+        reporter.EntryFailed(job.index, name(job), temp.error());
         return;
     }
-    const std::uint64_t copied = CopyMasked(archive, job.offset, job.size, temp->Handle(), false, error);
-    if (copied != job.size) {
+    const auto copied = CopyMasked(archive, job.offset, job.size, temp->Handle(), false);
+    if (!copied || *copied != job.size) {
         reporter.EntryFailed(job.index, name(job),
-                             error.empty() ? "the archive ends inside its data; skipped" : "cannot write: " + error);
+                             copied ? "the archive ends inside its data; skipped" : "cannot write: " + copied.error());
         return;
     }
-    switch (temp->Commit(job.leaf, run.overwrite, error)) {
-    case CommitStatus::Done:
+    const auto committed = temp->Commit(job.leaf, run.overwrite);
+    if (!committed) {
+        reporter.EntryFailed(job.index, name(job), "cannot put in place: " + committed.error());
+        return;
+    }
+    switch (*committed) {
+    case CommitStatus::Placed:
         if (run.verbose) Echo(name(job), false);
         run.written.fetch_add(1, std::memory_order_relaxed);
         run.writtenBytes.fetch_add(job.size, std::memory_order_relaxed);
@@ -142,8 +152,7 @@ void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
         }
         break;
     case CommitStatus::Changed:
-    case CommitStatus::Failed:
-        reporter.EntryFailed(job.index, name(job), "cannot put in place: " + error);
+        reporter.EntryFailed(job.index, name(job), std::string("cannot put in place: ") + NameChangedText);
         break;
     }
 }
@@ -255,18 +264,17 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
 // Writes the selected entries' bytes one after another to standard output.
 void ExtractToStdout(const InputFile& archive, const Plan& plan, const Namer& namer, Reporter& reporter,
                      Progress& progress, bool verbose) {
-    std::string error;
     for (const auto& job : plan.jobs) {
         if (!FitsInArchive(archive, job)) {
             reporter.EntryFailed(job.index, namer(job), TruncatedText(archive, job));
             continue;
         }
         if (verbose) Echo(namer(job), true);
-        const std::uint64_t copied = CopyMasked(archive, job.offset, job.size, StandardOutput(), true, error);
-        if (copied != job.size) {
+        const auto copied = CopyMasked(archive, job.offset, job.size, StandardOutput(), true);
+        if (!copied || *copied != job.size) {
             reporter.EntryFailed(job.index, namer(job),
-                                 error.empty() ? "the archive ends inside its data" : "cannot write: " + error);
-            if (!error.empty()) break;  // standard output is gone
+                                 copied ? "the archive ends inside its data" : "cannot write: " + copied.error());
+            if (!copied) break;  // standard output is gone
         }
         progress.Add(1, job.size);
         progress.Tick();
@@ -348,9 +356,9 @@ int Extract(const ExtractOptions& options) {
     }
 
     if (plan.jobs.empty()) return reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;
-    const auto root = Folder::OpenRoot(options.target, true, error);
+    const auto root = Folder::OpenRoot(options.target, true);
     if (!root) {
-        reporter.Failed(fmt::format("cannot open target folder {}: {}", options.target.string(), error));
+        reporter.Failed(fmt::format("cannot open target folder {}: {}", options.target.string(), root.error()));
         return ExitSomeFailed;
     }
     InstallInterruptCleanup();

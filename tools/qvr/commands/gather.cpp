@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <unordered_map>
 
 #include <fmt/format.h>
@@ -56,6 +57,20 @@ StoredName StoredNameFor(const std::vector<fs::path>& components, const NameCode
 
 namespace {
 
+// The type a folder's listing gave for a name, not through a link: no call
+// to the system where the file system says it. Nullopt where it did not.
+std::optional<fs::file_status> ListedStatus(const fs::directory_entry& entry) {
+    std::error_code ec;
+    if (entry.is_symlink(ec)) return fs::file_status(fs::file_type::symlink);
+    if (ec) return std::nullopt;
+    if (entry.is_directory(ec)) return fs::file_status(fs::file_type::directory);
+    if (ec) return std::nullopt;
+    // What is neither is left out below whatever it is.
+    const bool regular = entry.is_regular_file(ec);
+    if (ec) return std::nullopt;
+    return fs::file_status(regular ? fs::file_type::regular : fs::file_type::unknown);
+}
+
 class Gatherer {
 public:
     Gatherer(const NameCodec& codec, const CreateOptions& options, Reporter& reporter, std::optional<Identity> self)
@@ -87,10 +102,13 @@ private:
 
     // Links to files and to folders are followed, as zip does by default;
     // with --no-follow every link is left out, with a word about each.
-    void Visit(const fs::path& path, const std::vector<fs::path>& prefix) {
+    // `listed`: what the folder's listing said the name is, which spares
+    // asking the system again by its whole path.
+    void Visit(const fs::path& path, const std::vector<fs::path>& prefix,
+               std::optional<fs::file_status> listed = std::nullopt) {
         if (Excluded(prefix)) return;
         std::error_code ec;
-        const auto own = fs::symlink_status(path, ec);
+        const auto own = listed ? *listed : fs::symlink_status(path, ec);
         if (ec) {
             Unreadable(path, ec.message());
             return;
@@ -125,9 +143,9 @@ private:
             ancestors_.emplace_back(*identity, folder);
         }
         std::error_code ec;
-        std::vector<fs::path> children;
+        std::vector<fs::directory_entry> children;
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-            children.push_back(it->path());
+            children.push_back(*it);
         if (ec) {
             Unreadable(folder, ec.message());
             children.clear();
@@ -137,21 +155,21 @@ private:
                                           folder.string()));
         }
         // Byte order of the names: the same archive from the same tree, on any machine.
-        std::sort(children.begin(), children.end(),
-                  [](const auto& a, const auto& b) { return a.filename().native() < b.filename().native(); });
+        std::sort(children.begin(), children.end(), [](const auto& a, const auto& b) {
+            return a.path().filename().native() < b.path().filename().native();
+        });
         for (const auto& child : children) {
             auto childPrefix = prefix;
-            childPrefix.push_back(child.filename());
-            Visit(child, childPrefix);
+            childPrefix.push_back(child.path().filename());
+            Visit(child.path(), childPrefix, ListedStatus(child));
         }
         if (identity) ancestors_.pop_back();
     }
 
     void AddFile(const fs::path& file, const std::vector<fs::path>& prefix) {
-        std::string error;
-        auto in = InputFile::OpenToPack(file, !options_.noFollow, error);
+        auto in = InputFile::OpenToPack(file, !options_.noFollow);
         if (!in) {
-            Unreadable(file, error);
+            Unreadable(file, in.error());
             return;
         }
         if (self_ && in->Identity() == *self_) {
@@ -239,10 +257,9 @@ std::optional<std::vector<fs::path>> ArgumentPrefix(const fs::path& argument, bo
 
 bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStream, Reporter& reporter) {
     const auto& source = in.source;
-    std::string error;
-    auto file = InputFile::OpenToPack(source, followLinks, error);
+    auto file = InputFile::OpenToPack(source, followLinks);
     if (!file) {
-        reporter.Failed(fmt::format("{}: {}", source.string(), error));
+        reporter.Failed(fmt::format("{}: {}", source.string(), file.error()));
         return false;
     }
     if (file->Identity() != in.identity) {
@@ -254,10 +271,10 @@ bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStrea
         reporter.Failed(fmt::format("{}: shrank while being packed", source.string()));
         return false;
     }
-    const std::uint64_t copied = CopyMasked(*file, 0, in.size, to, toIsStream, error);
-    if (copied != in.size) {
+    const auto copied = CopyMasked(*file, 0, in.size, to, toIsStream);
+    if (!copied || *copied != in.size) {
         reporter.Failed(fmt::format("{}: {}", source.string(),
-                                    error.empty() ? "shorter than its size said" : "cannot copy: " + error));
+                                    copied ? "shorter than its size said" : "cannot copy: " + copied.error()));
         return false;
     }
     if (file->CurrentSize() != in.size)

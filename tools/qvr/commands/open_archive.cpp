@@ -36,11 +36,11 @@ std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, cons
         reporter.Say(error);
         return std::nullopt;
     }
-    auto file = opened       ? std::move(opened)
-                : path == "-" ? InputFile::SpoolStandardInput(error)
-                              : InputFile::Open(path, error);
+    auto file = opened       ? Result<InputFile>(std::move(*opened))
+                : path == "-" ? InputFile::SpoolStandardInput()
+                              : InputFile::Open(path);
     if (!file) {
-        reporter.Say((path == "-" ? "cannot read standard input: " : "cannot open: ") + error);
+        reporter.Say((path == "-" ? "cannot read standard input: " : "cannot open: ") + file.error());
         return std::nullopt;
     }
     LoadedArchive loaded{std::move(*codec), std::move(*file), {}};

@@ -32,13 +32,12 @@ std::optional<ChangingArchive> LoadForChange(const fs::path& archive, const Comm
         reporter.Failed(opened.error);
         return std::nullopt;
     }
-    std::string error;
-    auto file = opened.target->Read(error);
+    auto file = opened.target->Read();
     if (!file) {
-        reporter.Say("cannot read: " + error);
+        reporter.Say("cannot read: " + file.error());
         return std::nullopt;
     }
-    auto loaded = LoadArchive(archive, common.encoding, reporter, TalkOf(common.quiet, false), std::move(file));
+    auto loaded = LoadArchive(archive, common.encoding, reporter, TalkOf(common.quiet, false), std::move(*file));
     if (!loaded) return std::nullopt;
     const auto problems = StructureProblems(*loaded);
     if (!problems.empty()) {
@@ -70,9 +69,8 @@ namespace {
 // of entries costs one call however many there are.
 bool WriteEntries(const LoadedArchive& old, const std::vector<NewEntry>& entries, const ArchiveLayout& layout,
                   NativeHandle to, Reporter& reporter, bool echo, bool followLinks) {
-    std::string error;
-    if (!WriteAll(to, layout.headAndDirectory, error)) {
-        reporter.Failed("cannot write: " + error);
+    if (const auto written = WriteAll(to, layout.headAndDirectory); !written) {
+        reporter.Failed("cannot write: " + written.error());
         return false;
     }
     std::uint64_t runStart = 0;
@@ -84,9 +82,9 @@ bool WriteEntries(const LoadedArchive& old, const std::vector<NewEntry>& entries
     auto flush = [&] {
         while (runSize > 0) {
             const std::uint64_t piece = std::min(runSize, Piece);
-            const std::uint64_t copied = CopyStored(old.file, runStart, piece, to, error);
-            if (copied != piece) {
-                reporter.Failed(error.empty() ? "the archive ended while it was copied" : "cannot copy: " + error);
+            const auto copied = CopyStored(old.file, runStart, piece, to);
+            if (!copied || *copied != piece) {
+                reporter.Failed(copied ? "the archive ended while it was copied" : "cannot copy: " + copied.error());
                 return false;
             }
             StartWriteOut(to);
@@ -126,11 +124,10 @@ bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, 
         reporter.Failed(planned.error + "; nothing written");
         return false;
     }
-    std::string error;
     InstallInterruptCleanup();
-    auto temp = old.target.CreateReplacement(error);
+    auto temp = old.target.CreateReplacement();
     if (!temp) {
-        reporter.Failed(error + "; not changed");
+        reporter.Failed(temp.error() + "; not changed");
         return false;
     }
     const std::string ownership = old.target.KeepOwnership(*temp);
@@ -142,14 +139,17 @@ bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, 
         return false;
     }
     PauseAtForTests("written");
-    switch (old.target.Replace(*temp, error)) {
-    case CommitStatus::Done:
+    const auto replaced = old.target.Replace(*temp);
+    if (!replaced) {
+        reporter.Failed("cannot put the changed archive in place: " + replaced.error() + "; not changed");
+        return false;
+    }
+    switch (*replaced) {
+    case CommitStatus::Placed:
         break;
     case CommitStatus::Changed:
+    case CommitStatus::Exists:  // only when not replacing, which a change always is
         reporter.Failed("changed while it was being changed; nothing written");
-        return false;
-    default:
-        reporter.Failed("cannot put the changed archive in place: " + error + "; not changed");
         return false;
     }
     if (!ownership.empty()) reporter.Say(ownership);

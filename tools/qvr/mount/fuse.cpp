@@ -5,12 +5,16 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <new>
 #include <vector>
 
 #include <fmt/core.h>
 
 #include "mount/fuse.h"
+#include "qvr/scramble.h"
 
 namespace qvr::cli {
 namespace {
@@ -19,6 +23,8 @@ namespace {
 // and attributes for as long as it likes.
 constexpr double CacheSeconds = 86400.0;
 constexpr unsigned long BlockSize = 4096;
+// Reads as large as the kernel will send: fewer round trips for big files.
+constexpr unsigned LargestRead = 1u << 20;
 
 struct Server {
     const MountTree& tree;
@@ -113,11 +119,54 @@ void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     fuse_reply_open(req, fi);
 }
 
+void Init(void*, fuse_conn_info* conn) {
+    conn->max_read = LargestRead;  // as the mount option says; libfuse checks the two agree
+    conn->max_readahead = LargestRead;
+    conn->max_write = LargestRead;
+    // Bytes stored as they are go from the archive to the kernel without
+    // passing through this process, where libfuse can splice.
+    if (conn->capable & FUSE_CAP_SPLICE_WRITE) conn->want |= FUSE_CAP_SPLICE_WRITE;
+}
+
+// Replies with the entry's bytes from `offset`: the scrambled head (if the
+// read starts in it) descrambled in memory, the rest as it lies in the
+// archive file, for the kernel to take straight from there. False when
+// the head could not be read; nothing is sent then.
+bool ReplyFromArchive(fuse_req_t req, Server& server, const MountNode& file, std::size_t size, std::uint64_t offset) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size, file.dataSize - offset));
+    std::array<std::uint8_t, ScrambledContentSize> head{};
+    const std::size_t headSize = offset < head.size() ? std::min(want, head.size() - offset) : 0;
+    if (headSize > 0 && server.source.Read(file, offset, std::span(head).first(headSize)).size != headSize)
+        return false;
+    // A vector of two buffers, laid out as libfuse expects (one is declared).
+    alignas(fuse_bufvec) unsigned char storage[sizeof(fuse_bufvec) + sizeof(fuse_buf)] = {};
+    auto* data = new (storage) fuse_bufvec(FUSE_BUFVEC_INIT(headSize));
+    data->buf[0].mem = head.data();
+    fuse_buf& rest = data->buf[headSize > 0 ? 1 : 0];
+    data->count = headSize > 0 ? 2 : 1;
+    rest.size = want - headSize;
+    rest.flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK | FUSE_BUF_FD_RETRY);
+    rest.fd = server.source.Handle();
+    rest.pos = static_cast<off_t>(std::uint64_t{file.dataOffset} + offset + headSize);
+    fuse_reply_data(req, data, FUSE_BUF_SPLICE_MOVE);
+    return true;
+}
+
 void Read(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset, fuse_file_info*) {
     Server& server = ServerOf(req);
     NodeId id = 0;
     if (!NodeOf(server, ino, id) || server.tree.Node(id).folder || offset < 0) {
         fuse_reply_err(req, EINVAL);
+        return;
+    }
+    const MountNode& file = server.tree.Node(id);
+    const auto at = static_cast<std::uint64_t>(offset);
+    // An entry the archive ends inside is read through memory, where a
+    // short read is seen; past its end there is nothing to send.
+    if (!server.source.CutShort(file) && at < file.dataSize) {
+        // The bytes leave with the reply, so the archive is checked just
+        // before; a change fails every read from then on.
+        if (!server.source.Unchanged() || !ReplyFromArchive(req, server, file, size, at)) fuse_reply_err(req, EIO);
         return;
     }
     thread_local std::vector<std::uint8_t> buffer;
@@ -200,7 +249,8 @@ public:
     Session(const fuse_lowlevel_ops& ops, Server& server, const std::string& source) {
         // auto_unmount: a helper takes the mount away if this process dies
         // without unmounting, so not even a crash leaves a dead mount behind.
-        const std::string options = "ro,default_permissions,auto_unmount,subtype=qvr,fsname=" + EscapeOption(source);
+        const std::string options = "ro,default_permissions,auto_unmount,max_read=" + std::to_string(LargestRead) +
+                                    ",subtype=qvr,fsname=" + EscapeOption(source);
         fuse_args args = FUSE_ARGS_INIT(0, nullptr);
         if (fuse_opt_add_arg(&args, "qvr") == 0 && fuse_opt_add_arg(&args, "-o") == 0 &&
             fuse_opt_add_arg(&args, options.c_str()) == 0)
@@ -230,6 +280,7 @@ private:
 
 int ServeMount(const MountTree& tree, MountSource& source, const ServeOptions& options, Reporter& reporter) {
     fuse_lowlevel_ops ops{};
+    ops.init = Init;
     ops.lookup = Lookup;
     ops.getattr = GetAttr;
     ops.open = Open;

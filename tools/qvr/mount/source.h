@@ -47,6 +47,9 @@ public:
     // under the old directory.
     bool Unchanged() const;
 
+    // The archive file, for replies the kernel reads from it directly.
+    int Handle() const noexcept { return file_.Handle(); }
+
     // The archive's modification time when mounted: every node shows it.
     const struct timespec& ModificationTime() const noexcept { return mounted_.st_mtim; }
 

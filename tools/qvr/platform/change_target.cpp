@@ -30,23 +30,27 @@ ChangeTarget::Opened ChangeTarget::Open(const fs::path& archive, bool wait, bool
         return out;
     }
     const fs::path leaf = target.filename();
-    auto folder = Folder::OpenRoot(target.has_parent_path() ? target.parent_path() : fs::path("."), false, out.error);
+    auto folder = Folder::OpenRoot(target.has_parent_path() ? target.parent_path() : fs::path("."), false);
     if (!folder) {
-        out.error = "cannot open its folder: " + out.error;
+        out.error = "cannot open its folder: " + folder.error();
         return out;
     }
     bool waited = false;
     // A change that finished while this one waited has put a new file under
     // the name: the lock on the old one is worth nothing, so take the new one.
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        auto candidate = OpenCandidate(*folder, leaf, out.refusal, out.error);
-        if (!candidate) return out;
-        if (!Lock(candidate->file, false, out.error)) {
-            if (!out.error.empty()) {
-                out.refusal = Refusal::Failed;
-                out.error = "cannot lock it: " + out.error;
-                return out;
-            }
+        auto candidate = OpenCandidate(*folder, leaf, out.refusal);
+        if (!candidate) {
+            out.error = candidate.error();
+            return out;
+        }
+        const auto locked = Lock(candidate->file, false);
+        if (!locked) {
+            out.refusal = Refusal::Failed;
+            out.error = "cannot lock it: " + locked.error();
+            return out;
+        }
+        if (!*locked) {
             if (!wait) {
                 out.refusal = Refusal::Busy;
                 out.error = "another qvr is changing it (--no-wait); not changed";
@@ -54,9 +58,9 @@ ChangeTarget::Opened ChangeTarget::Open(const fs::path& archive, bool wait, bool
             }
             if (!waited && onWait) onWait();
             waited = true;
-            if (!Lock(candidate->file, true, out.error)) {
+            if (const auto waitedFor = Lock(candidate->file, true); !waitedFor) {
                 out.refusal = Refusal::Failed;
-                out.error = "cannot lock it: " + out.error;
+                out.error = "cannot lock it: " + waitedFor.error();
                 return out;
             }
         }
@@ -81,8 +85,8 @@ ChangeTarget::Opened ChangeTarget::Open(const fs::path& archive, bool wait, bool
     return out;
 }
 
-std::optional<TempOutput> ChangeTarget::CreateReplacement(std::string& error) const {
-    return folder_->CreateTemp(error);
+Result<TempOutput> ChangeTarget::CreateReplacement() const {
+    return folder_->CreateTemp();
 }
 
 }  // namespace qvr::cli

@@ -23,56 +23,55 @@ FileIdentity IdentityOf(const struct stat& st) {
 
 // Opens the file for writing, which is what is refused on a read-only or
 // immutable archive, as the change would be; the lock is taken on it.
-int OpenInFolder(int dir, const fs::path& leaf, ChangeTarget::Refusal& refusal, std::string& error) {
-    const int fd = openat(dir, leaf.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) return fd;
+Result<File> OpenInFolder(int dir, const fs::path& leaf, ChangeTarget::Refusal& refusal) {
+    File file(openat(dir, leaf.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.Valid()) return file;
     const int why = errno;
     struct stat st {};
     const bool exists = fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (why == EACCES || why == EPERM || why == EROFS || why == ETXTBSY) {
         refusal = ChangeTarget::Refusal::NotWritable;
-        error = why == EPERM ? "it may not be written (immutable or append-only); not changed"
-                             : fmt::format("it may not be written ({}); not changed", std::strerror(why));
-    } else if (why == ELOOP || (exists && S_ISLNK(st.st_mode))) {
-        refusal = ChangeTarget::Refusal::NotAFile;
-        error = "it became a symbolic link while being opened; not changed";
-    } else if (why == EISDIR || (exists && !S_ISREG(st.st_mode))) {
-        refusal = ChangeTarget::Refusal::NotAFile;
-        error = "not a file";
-    } else {
-        refusal = ChangeTarget::Refusal::Failed;
-        error = "cannot open: " + std::string(std::strerror(why));
+        return Fail(why == EPERM ? "it may not be written (immutable or append-only); not changed"
+                                 : fmt::format("it may not be written ({}); not changed", std::strerror(why)));
     }
-    return -1;
+    if (why == ELOOP || (exists && S_ISLNK(st.st_mode))) {
+        refusal = ChangeTarget::Refusal::NotAFile;
+        return Fail("it became a symbolic link while being opened; not changed");
+    }
+    if (why == EISDIR || (exists && !S_ISREG(st.st_mode))) {
+        refusal = ChangeTarget::Refusal::NotAFile;
+        return Fail("not a file");
+    }
+    refusal = ChangeTarget::Refusal::Failed;
+    return Fail("cannot open: " + std::string(std::strerror(why)));
 }
 
 }  // namespace
 
-std::optional<ChangeTarget::Candidate> ChangeTarget::OpenCandidate(const Folder& folder, const fs::path& leaf,
-                                                                  Refusal& refusal, std::string& error) {
-    File file(OpenInFolder(folder.handle_->Get(), leaf, refusal, error));
-    if (!file.Valid()) return std::nullopt;
+Result<ChangeTarget::Candidate> ChangeTarget::OpenCandidate(const Folder& folder, const fs::path& leaf,
+                                                           Refusal& refusal) {
+    auto opened = OpenInFolder(folder.handle_->Get(), leaf, refusal);
+    if (!opened) return opened.failure();
+    File file = std::move(*opened);
     struct stat st {};
     if (fstat(file.Get(), &st) != 0) {
         refusal = Refusal::Failed;
-        error = LastSystemError();
-        return std::nullopt;
+        return Fail(LastSystemError());
     }
     if (!S_ISREG(st.st_mode)) {
         refusal = Refusal::NotAFile;
-        error = "not a file";
-        return std::nullopt;
+        return Fail("not a file");
     }
     return Candidate{std::move(file), IdentityOf(st)};
 }
 
-bool ChangeTarget::Lock(const File& file, bool wait, std::string& error) {
+Result<bool> ChangeTarget::Lock(const File& file, bool wait) {
     int r;
     while ((r = flock(file.Get(), LOCK_EX | (wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) {
     }
     if (r == 0) return true;
-    error = errno == EWOULDBLOCK && !wait ? std::string() : LastSystemError();
-    return false;
+    if (errno == EWOULDBLOCK && !wait) return false;
+    return Fail(LastSystemError());
 }
 
 std::uint64_t ChangeTarget::NameCount(const File& file) {
@@ -80,16 +79,13 @@ std::uint64_t ChangeTarget::NameCount(const File& file) {
     return fstat(file.Get(), &st) == 0 ? static_cast<std::uint64_t>(st.st_nlink) : 1;
 }
 
-std::optional<InputFile> ChangeTarget::Read(std::string& error) const {
+Result<InputFile> ChangeTarget::Read() const {
     File copy(fcntl(file_.Get(), F_DUPFD_CLOEXEC, 0));
-    if (!copy.Valid()) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
+    if (!copy.Valid()) return Fail(LastSystemError());
     // Opened without blocking (a FIFO swapped in must not hang the open);
     // reads from here on should wait as usual.
     fcntl(copy.Get(), F_SETFL, fcntl(copy.Get(), F_GETFL) & ~O_NONBLOCK);
-    return InputFile::Adopt(std::move(copy), error);
+    return InputFile::Adopt(std::move(copy));
 }
 
 std::string ChangeTarget::KeepOwnership(TempOutput& replacement) const {
@@ -120,8 +116,8 @@ std::string ChangeTarget::KeepOwnership(TempOutput& replacement) const {
     return said;
 }
 
-CommitStatus ChangeTarget::Replace(TempOutput& replacement, std::string& error) {
-    const auto status = replacement.Commit(leaf_, CommitRules{true, true, identity_}, error);
+Result<CommitStatus> ChangeTarget::Replace(TempOutput& replacement) {
+    auto status = replacement.Commit(leaf_, CommitRules{true, true, identity_});
     // The lock goes with the old file, only once the new one has its name.
     file_ = File();
     return status;

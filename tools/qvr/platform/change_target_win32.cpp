@@ -25,14 +25,13 @@ constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
 
 }  // namespace
 
-std::optional<ChangeTarget::Candidate> ChangeTarget::OpenCandidate(const Folder& folder, const fs::path& leaf,
-                                                                  Refusal& refusal, std::string& error) {
+Result<ChangeTarget::Candidate> ChangeTarget::OpenCandidate(const Folder& folder, const fs::path& leaf,
+                                                           Refusal& refusal) {
     const fs::path full = folder.Path() / leaf;
     const DWORD attrs = GetFileAttributesW(full.c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
         refusal = Refusal::NotWritable;
-        error = "it is read-only; not changed";
-        return std::nullopt;
+        return Fail("it is read-only; not changed");
     }
     File file(CreateFileW(full.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -41,32 +40,29 @@ std::optional<ChangeTarget::Candidate> ChangeTarget::OpenCandidate(const Folder&
         refusal = why == ERROR_ACCESS_DENIED || why == ERROR_WRITE_PROTECT ? Refusal::NotWritable
                   : why == ERROR_SHARING_VIOLATION                      ? Refusal::Busy
                                                                          : Refusal::Failed;
-        error = refusal == Refusal::NotWritable ? "it may not be written; not changed"
-                                                : "cannot open: " + LastSystemError();
-        return std::nullopt;
+        return Fail(refusal == Refusal::NotWritable ? std::string("it may not be written; not changed")
+                                                    : "cannot open: " + LastSystemError());
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(file.Get(), &info)) {
         refusal = Refusal::Failed;
-        error = LastSystemError();
-        return std::nullopt;
+        return Fail(LastSystemError());
     }
     if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
         refusal = Refusal::NotAFile;
-        error = "not a file";
-        return std::nullopt;
+        return Fail("not a file");
     }
     return Candidate{std::move(file), IdentityOf(info)};
 }
 
-bool ChangeTarget::Lock(const File& file, bool wait, std::string& error) {
+Result<bool> ChangeTarget::Lock(const File& file, bool wait) {
     OVERLAPPED at{};
     at.OffsetHigh = LockOffsetHigh;
     if (LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0, &at))
         return true;
     const DWORD why = GetLastError();
-    error = why == ERROR_LOCK_VIOLATION && !wait ? std::string() : LastSystemError();
-    return false;
+    if (why == ERROR_LOCK_VIOLATION && !wait) return false;
+    return Fail(LastSystemError());
 }
 
 std::uint64_t ChangeTarget::NameCount(const File& file) {
@@ -74,23 +70,21 @@ std::uint64_t ChangeTarget::NameCount(const File& file) {
     return GetFileInformationByHandle(file.Get(), &info) ? info.nNumberOfLinks : 1;
 }
 
-std::optional<InputFile> ChangeTarget::Read(std::string& error) const {
+Result<InputFile> ChangeTarget::Read() const {
     HANDLE copy = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), file_.Get(), GetCurrentProcess(), &copy, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS)) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
-    return InputFile::Adopt(File(copy), error);
+                         DUPLICATE_SAME_ACCESS))
+        return Fail(LastSystemError());
+    return InputFile::Adopt(File(copy));
 }
 
 // The new file takes the folder's inherited permissions, as every file
 // made there does; there are no owner bits to carry over.
 std::string ChangeTarget::KeepOwnership(TempOutput&) const { return {}; }
 
-CommitStatus ChangeTarget::Replace(TempOutput& replacement, std::string& error) {
+Result<CommitStatus> ChangeTarget::Replace(TempOutput& replacement) {
     file_ = File();
-    return replacement.Commit(leaf_, CommitRules{true, true, identity_}, error);
+    return replacement.Commit(leaf_, CommitRules{true, true, identity_});
 }
 
 }  // namespace qvr::cli

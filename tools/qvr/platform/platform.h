@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "qvr/open.h"
+#include "result.h"
 
 namespace qvr::cli {
 
@@ -54,20 +55,19 @@ private:
 // A file opened for reading, as the archive core's byte source.
 class InputFile final : public ByteSource {
 public:
-    static std::optional<InputFile> Open(const std::filesystem::path& path, std::string& error);
+    static Result<InputFile> Open(const std::filesystem::path& path);
     // A file to pack: never blocks (a FIFO put in a file's place cannot stop
     // the run), and without `followLinks` a link as the last step is
     // refused ("is a symbolic link").
-    static std::optional<InputFile> OpenToPack(const std::filesystem::path& path, bool followLinks,
-                                               std::string& error);
+    static Result<InputFile> OpenToPack(const std::filesystem::path& path, bool followLinks);
     // Its size as the system says it now (a file being written grows).
     std::optional<std::uint64_t> CurrentSize() const noexcept;
     // Takes an open file (its size and identity read from it).
-    static std::optional<InputFile> Adopt(File file, std::string& error);
+    static Result<InputFile> Adopt(File file);
     // Standard input: used in place when it is a file, otherwise copied
     // into a temporary file that is gone when closed (entries are read at
     // their offsets, which a pipe cannot give). Refuses a terminal.
-    static std::optional<InputFile> SpoolStandardInput(std::string& error);
+    static Result<InputFile> SpoolStandardInput();
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override;
     std::uint64_t Size() const noexcept { return size_; }
     // Size() is 0 for what is not a regular file (a device, a pipe): unknown.
@@ -84,24 +84,21 @@ private:
     std::pair<std::uint64_t, std::uint64_t> identity_{};
 };
 
-// Writes all of `bytes`; false with a message on failure.
-bool WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes, std::string& error);
+// Writes all of `bytes`.
+Done WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes);
 
 // Copies `size` bytes of `from` starting at `offset` to the current end of
 // `to`, XORing the first 50 with the content mask (which both scrambles and
 // descrambles). `toIsStream` says the target is not a regular file. Returns
-// the bytes written; fewer than `size` with an empty `error` means the
-// source ended early.
-std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
-                         bool toIsStream, std::string& error);
+// the bytes written; fewer than `size` means the source ended early.
+Result<std::uint64_t> CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
+                                 bool toIsStream);
 
 // Copies `size` bytes of `from` starting at `offset` to the current end of
 // `to`, a regular file, exactly as they are (an entry's stored data moved
 // from one archive into another); by the kernel where it can. Returns the
-// bytes written; fewer than `size` with an empty `error` means the source
-// ended early.
-std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
-                         std::string& error);
+// bytes written; fewer than `size` means the source ended early.
+Result<std::uint64_t> CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to);
 
 // Starts writing the file's changed pages to the disk without waiting for
 // them (a later sync then has less to wait for); nothing where the system
@@ -114,31 +111,43 @@ NativeHandle StandardOutput() noexcept;
 enum class NodeKind { Missing, File, Folder, Link, Other };
 
 class TempOutput;
+struct TempPlace;
 
 // A folder opened so that nothing beneath it is reached through a symbolic
 // link: every descent refuses a link.
 class Folder {
 public:
     // The target folder itself; the user chose it, so a link to it is fine.
-    static std::optional<Folder> OpenRoot(const std::filesystem::path& path, bool create, std::string& error);
+    static Result<Folder> OpenRoot(const std::filesystem::path& path, bool create);
     // The folder `relative` beneath this one, created as needed.
-    std::optional<Folder> Descend(const std::filesystem::path& relative, std::string& error) const;
+    Result<Folder> Descend(const std::filesystem::path& relative) const;
     NodeKind Probe(const std::filesystem::path& leaf) const;
     // What the name leads to (not through a link): its identity, if any.
     std::optional<std::pair<std::uint64_t, std::uint64_t>> IdentityOf(const std::filesystem::path& leaf) const;
-    std::optional<TempOutput> CreateTemp(std::string& error) const;
+    Result<TempOutput> CreateTemp() const;
     std::filesystem::path Path() const { return path_; }
 
 private:
     friend class TempOutput;
+    // A ".qvr-PID-N.part" file, registered for removal on interrupt (shared.cpp).
+    Result<TempOutput> CreateNamedTemp() const;
+    // Per system: where `name` lies in this folder, for the registry.
+    TempPlace PlaceOf(const std::string& name) const;
+    // Per system: creates `name` here, new and private; `taken` when the
+    // name exists already.
+    File CreateNew(const std::string& name, bool& taken) const;
     friend class ChangeTarget;
     std::shared_ptr<const File> handle_;  // POSIX: the open folder; Windows: unused
     std::filesystem::path path_;          // for messages, and on Windows for every operation
 };
 
-// Done; Exists: the name was taken and not to be replaced; Changed: the
-// name no longer leads to the file that was to be replaced; Failed.
-enum class CommitStatus { Done, Exists, Changed, Failed };
+// Placed: the output has its name; Exists: the name was taken and not to
+// be replaced; Changed: the name no longer leads to the file that was to be
+// replaced. A failure is the Result's.
+enum class CommitStatus { Placed, Exists, Changed };
+
+// Why a Changed commit did not happen, in words.
+inline constexpr const char* NameChangedText = "the name leads to another file now";
 
 using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
 
@@ -168,18 +177,22 @@ public:
     NativeHandle Handle() const noexcept { return file_.Get(); }
     // Closes the file and renames it to `leaf`; with `overwrite` false an
     // existing file of that name is kept and the status is Exists.
-    CommitStatus Commit(const std::filesystem::path& leaf, bool overwrite, std::string& error) {
-        return Commit(leaf, CommitRules{overwrite, false, std::nullopt}, error);
+    Result<CommitStatus> Commit(const std::filesystem::path& leaf, bool overwrite) {
+        return Commit(leaf, CommitRules{overwrite, false, std::nullopt});
     }
-    CommitStatus Commit(const std::filesystem::path& leaf, const CommitRules& rules, std::string& error);
+    Result<CommitStatus> Commit(const std::filesystem::path& leaf, const CommitRules& rules);
     void Discard() noexcept;
 
 private:
     friend class Folder;
     friend class ChangeTarget;
     TempOutput(Folder folder, File file, std::string name, int slot) noexcept;
+    // Per system: removes the file by its temporary name, if it has one.
+    void RemoveName() noexcept;
+    // Done with: nothing to remove any more.
+    void Settle() noexcept;
     // Gives the anonymous file the name `name_` (registered for removal).
-    bool LinkTemporaryName(std::string& error);
+    Done LinkTemporaryName();
     Folder folder_;
     File file_;
     std::string name_;  // empty while the file has no name
@@ -213,15 +226,15 @@ public:
     ~ChangeTarget();
 
     // The archive as loaded, to be read (a second handle on the locked file).
-    std::optional<InputFile> Read(std::string& error) const;
+    Result<InputFile> Read() const;
     // A private new file beside the archive for the changed archive.
-    std::optional<TempOutput> CreateReplacement(std::string& error) const;
+    Result<TempOutput> CreateReplacement() const;
     // Gives `replacement` the archive's owner, group and permission bits.
     // What could not be kept, said as a sentence; empty when all was.
     std::string KeepOwnership(TempOutput& replacement) const;
     // Puts `replacement` in the archive's place: durably, and only while the
     // name still leads to the file that was loaded (otherwise Changed).
-    CommitStatus Replace(TempOutput& replacement, std::string& error);
+    Result<CommitStatus> Replace(TempOutput& replacement);
 
 private:
     ChangeTarget() = default;
@@ -233,11 +246,11 @@ private:
     };
     // Opens `leaf` in `folder` for writing (what a read-only archive
     // refuses), never through a link; a regular file only.
-    static std::optional<Candidate> OpenCandidate(const Folder& folder, const std::filesystem::path& leaf,
-                                                  Refusal& refusal, std::string& error);
-    // Takes the change lock on `file`. False with `error` empty: another
+    static Result<Candidate> OpenCandidate(const Folder& folder, const std::filesystem::path& leaf,
+                                           Refusal& refusal);
+    // Takes the change lock on `file`: true when held, false when another
     // change holds it (only when not waiting).
-    static bool Lock(const File& file, bool wait, std::string& error);
+    static Result<bool> Lock(const File& file, bool wait);
     static std::uint64_t NameCount(const File& file);  // hard links, this name included
     std::optional<Folder> folder_;
     std::filesystem::path leaf_;

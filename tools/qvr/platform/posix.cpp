@@ -20,6 +20,7 @@
 
 #include "names/names.h"
 #include "platform/platform.h"
+#include "platform/temp_registry.h"
 #include "qvr/scramble.h"
 
 namespace qvr::cli {
@@ -31,41 +32,14 @@ constexpr int NoHandle = -1;
 constexpr std::size_t SmallCopy = std::size_t{64} << 10;
 constexpr std::size_t CopyBuffer = std::size_t{1} << 20;
 
-// Temporary outputs open at this moment, for the interrupt handler. A slot is
-// claimed with a compare-exchange; the handler reads only plain bytes.
-struct TempSlot {
-    std::atomic<int> state{0};  // 0 free, 1 filling, 2 live
-    int folder = -1;
-    char name[64] = {};
-};
-// Enough for every extraction thread and the main thread at once.
-constexpr int SlotCount = 128;
-std::array<TempSlot, SlotCount> tempSlots;
-
-int ClaimSlot(int folder, const std::string& name) {
-    if (name.size() >= sizeof(TempSlot::name)) return -1;
-    for (int i = 0; i < SlotCount; ++i) {
-        auto& s = tempSlots[static_cast<std::size_t>(i)];
-        int expected = 0;
-        if (s.state.compare_exchange_strong(expected, 1)) {
-            s.folder = folder;
-            std::memcpy(s.name, name.c_str(), name.size() + 1);
-            s.state.store(2);
-            return i;
-        }
-    }
-    return -1;
-}
-
-void FreeSlot(int slot) {
-    if (slot >= 0) tempSlots[static_cast<std::size_t>(slot)].state.store(0);
-}
-
 extern "C" void OnInterrupt(int sig) {
-    for (auto& s : tempSlots)
-        if (s.state.load() == 2) unlinkat(s.folder, s.name, 0);
+    RemoveRegisteredTemporaries();
     signal(sig, SIG_DFL);
     raise(sig);
+}
+
+FileIdentity IdentityOfStat(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 bool ReadExactly(int fd, std::uint64_t offset, std::span<std::uint8_t> into, std::size_t& got) {
@@ -79,19 +53,12 @@ bool ReadExactly(int fd, std::uint64_t offset, std::span<std::uint8_t> into, std
     return true;
 }
 
-std::vector<std::uint8_t>& ThreadBuffer(std::size_t size) {
-    thread_local std::vector<std::uint8_t> buffer;
-    if (buffer.size() < size) buffer.resize(size);
-    return buffer;
-}
-
 void ApplyMask(std::span<std::uint8_t> bytes) { DescrambleContent(bytes); }
 
 // Copies bytes as they are, by the kernel where it can (copy_file_range
 // between files, sendfile to a stream), else through memory. Returns the
-// bytes written; fewer with an empty `error`: the source ended early.
-std::uint64_t CopyBytes(int src, std::uint64_t offset, std::uint64_t size, int to, bool toIsStream,
-                        std::string& error) {
+// bytes written; fewer: the source ended early.
+Result<std::uint64_t> CopyBytes(int src, std::uint64_t offset, std::uint64_t size, int to, bool toIsStream) {
     std::uint64_t done = 0;
     off_t at = static_cast<off_t>(offset);
     while (done < size) {
@@ -101,10 +68,7 @@ std::uint64_t CopyBytes(int src, std::uint64_t offset, std::uint64_t size, int t
         if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
                       errno == EBADF))
             break;  // not between these two: copy through memory
-        if (r < 0) {
-            error = std::strerror(errno);
-            return done;
-        }
+        if (r < 0) return Fail(std::strerror(errno));
         if (r == 0) return done;  // the source ends early
         done += static_cast<std::uint64_t>(r);
     }
@@ -117,11 +81,8 @@ std::uint64_t CopyBytes(int src, std::uint64_t offset, std::uint64_t size, int t
     while (done < size) {
         const auto chunk = std::span(buffer).first(
             static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
-        if (!ReadExactly(src, offset + done, chunk, got)) {
-            error = std::strerror(errno);
-            return done;
-        }
-        if (!WriteAll(to, chunk.first(got), error)) return done;
+        if (!ReadExactly(src, offset + done, chunk, got)) return Fail(std::strerror(errno));
+        if (auto written = WriteAll(to, chunk.first(got)); !written) return written.failure();
         done += got;
         if (got < chunk.size()) return done;
     }
@@ -147,24 +108,18 @@ File::~File() {
 }
 bool File::Valid() const noexcept { return h_ != NoHandle; }
 
-std::optional<InputFile> InputFile::Open(const std::filesystem::path& path, std::string& error) {
+Result<InputFile> InputFile::Open(const std::filesystem::path& path) {
     File f(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!f.Valid()) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
-    return Adopt(std::move(f), error);
+    if (!f.Valid()) return Fail(LastSystemError());
+    return Adopt(std::move(f));
 }
 
-std::optional<InputFile> InputFile::OpenToPack(const std::filesystem::path& path, bool followLinks,
-                                               std::string& error) {
+Result<InputFile> InputFile::OpenToPack(const std::filesystem::path& path, bool followLinks) {
     File f(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW)));
-    if (!f.Valid()) {
-        error = errno == ELOOP && !followLinks ? std::string("is a symbolic link") : LastSystemError();
-        return std::nullopt;
-    }
+    if (!f.Valid())
+        return Fail(errno == ELOOP && !followLinks ? std::string("is a symbolic link") : LastSystemError());
     fcntl(f.Get(), F_SETFL, fcntl(f.Get(), F_GETFL) & ~O_NONBLOCK);
-    return Adopt(std::move(f), error);
+    return Adopt(std::move(f));
 }
 
 std::optional<std::uint64_t> InputFile::CurrentSize() const noexcept {
@@ -173,43 +128,28 @@ std::optional<std::uint64_t> InputFile::CurrentSize() const noexcept {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::optional<InputFile> InputFile::Adopt(File f, std::string& error) {
+Result<InputFile> InputFile::Adopt(File f) {
     struct stat st {};
-    if (fstat(f.Get(), &st) != 0) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        error = "is a folder";
-        return std::nullopt;
-    }
+    if (fstat(f.Get(), &st) != 0) return Fail(LastSystemError());
+    if (S_ISDIR(st.st_mode)) return Fail("is a folder");
     InputFile in;
     in.file_ = std::move(f);
     in.size_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
-    in.identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    in.identity_ = IdentityOfStat(st);
     return in;
 }
 
-std::optional<InputFile> InputFile::SpoolStandardInput(std::string& error) {
-    if (isatty(STDIN_FILENO) == 1) {
-        error = "it is a terminal; give an archive's name, or send one through a pipe";
-        return std::nullopt;
-    }
+Result<InputFile> InputFile::SpoolStandardInput() {
+    if (isatty(STDIN_FILENO) == 1) return Fail("it is a terminal; give an archive's name, or send one through a pipe");
     struct stat st {};
-    if (fstat(STDIN_FILENO, &st) != 0) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
+    if (fstat(STDIN_FILENO, &st) != 0) return Fail(LastSystemError());
     InputFile in;
     if (S_ISREG(st.st_mode)) {
         // A redirected file is read in place, at its own offsets.
         in.file_ = File(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
-        if (!in.file_.Valid()) {
-            error = LastSystemError();
-            return std::nullopt;
-        }
+        if (!in.file_.Valid()) return Fail(LastSystemError());
         in.size_ = static_cast<std::uint64_t>(st.st_size);
-        in.identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        in.identity_ = IdentityOfStat(st);
         return in;
     }
     const char* tmp = std::getenv("TMPDIR");
@@ -221,34 +161,23 @@ std::optional<InputFile> InputFile::SpoolStandardInput(std::string& error) {
         spool = File(mkostemp(templ.data(), O_CLOEXEC));
         if (spool.Valid()) unlink(templ.c_str());
     }
-    if (!spool.Valid()) {
-        error = "cannot make a temporary file in " + folder + ": " + LastSystemError();
-        return std::nullopt;
-    }
-    auto& buffer = ThreadBuffer(CopyBuffer);
-    std::uint64_t total = 0;
-    for (;;) {
-        const ssize_t r = read(STDIN_FILENO, buffer.data(), buffer.size());
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) {
-            error = LastSystemError();
-            return std::nullopt;
-        }
-        if (r == 0) break;
-        if (!WriteAll(spool.Get(), std::span(buffer).first(static_cast<std::size_t>(r)), error)) {
-            error = "cannot keep it in a temporary file: " + error;
-            return std::nullopt;
-        }
-        total += static_cast<std::uint64_t>(r);
-    }
-    if (fstat(spool.Get(), &st) != 0) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
+    if (!spool.Valid()) return Fail("cannot make a temporary file in " + folder + ": " + LastSystemError());
+    const auto total = SpoolStandardInputTo(spool.Get());
+    if (!total) return total.failure();
+    if (fstat(spool.Get(), &st) != 0) return Fail(LastSystemError());
     in.file_ = std::move(spool);
-    in.size_ = total;
-    in.identity_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    in.size_ = *total;
+    in.identity_ = IdentityOfStat(st);
     return in;
+}
+
+Result<std::size_t> ReadStandardInput(std::span<std::uint8_t> into) {
+    for (;;) {
+        const ssize_t r = read(STDIN_FILENO, into.data(), into.size());
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return Fail(LastSystemError());
+        return static_cast<std::size_t>(r);
+    }
 }
 
 std::size_t InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) {
@@ -257,84 +186,69 @@ std::size_t InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into
     return got;
 }
 
-bool WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes, std::string& error) {
+Done WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const ssize_t w = write(to, bytes.data(), bytes.size());
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            error = LastSystemError();
-            return false;
-        }
+        if (w <= 0) return Fail(LastSystemError());
         bytes = bytes.subspan(static_cast<std::size_t>(w));
     }
-    return true;
+    return {};
 }
 
-std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
-                         bool toIsStream, std::string& error) {
+Result<std::uint64_t> CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
+                                 bool toIsStream) {
     const int src = from.Handle();
     // Small entries: one read, one write.
     if (size <= SmallCopy) {
         auto& buffer = ThreadBuffer(SmallCopy);
         const auto chunk = std::span(buffer).first(static_cast<std::size_t>(size));
         std::size_t got = 0;
-        if (!ReadExactly(src, offset, chunk, got)) {
-            error = LastSystemError();
-            return 0;
-        }
-        if (got < chunk.size()) return 0;  // the source ends early: write nothing
+        if (!ReadExactly(src, offset, chunk, got)) return Fail(LastSystemError());
+        if (got < chunk.size()) return std::uint64_t{0};  // the source ends early: write nothing
         ApplyMask(chunk);
-        return WriteAll(to, chunk, error) ? size : 0;
+        if (auto written = WriteAll(to, chunk); !written) return written.failure();
+        return size;
     }
 
     // The scrambled head goes through memory; the rest is copied by the kernel.
     std::array<std::uint8_t, ScrambledContentSize> head{};
     std::size_t got = 0;
-    if (!ReadExactly(src, offset, head, got)) {
-        error = LastSystemError();
-        return 0;
-    }
-    if (got < head.size()) return 0;
+    if (!ReadExactly(src, offset, head, got)) return Fail(LastSystemError());
+    if (got < head.size()) return std::uint64_t{0};
     ApplyMask(head);
-    if (!WriteAll(to, head, error)) return 0;
+    if (auto written = WriteAll(to, head); !written) return written.failure();
 
-    return head.size() + CopyBytes(src, offset + head.size(), size - head.size(), to, toIsStream, error);
+    const auto rest = CopyBytes(src, offset + head.size(), size - head.size(), to, toIsStream);
+    if (!rest) return rest;
+    return head.size() + *rest;
 }
 
-std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
-                         std::string& error) {
-    return CopyBytes(from.Handle(), offset, size, to, false, error);
+Result<std::uint64_t> CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to) {
+    return CopyBytes(from.Handle(), offset, size, to, false);
 }
 
 void StartWriteOut(NativeHandle file) noexcept { sync_file_range(file, 0, 0, SYNC_FILE_RANGE_WRITE); }
 
 NativeHandle StandardOutput() noexcept { return STDOUT_FILENO; }
 
-std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create, std::string& error) {
+Result<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create) {
     std::error_code ec;
-    if (create && (std::filesystem::create_directories(path, ec), ec)) {
-        error = ec.message();
-        return std::nullopt;
-    }
+    if (create && (std::filesystem::create_directories(path, ec), ec)) return Fail(ec.message());
     File f(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!f.Valid()) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
+    if (!f.Valid()) return Fail(LastSystemError());
     Folder folder;
     folder.handle_ = std::make_shared<const File>(std::move(f));
     folder.path_ = path;
     return folder;
 }
 
-std::optional<Folder> Folder::Descend(const std::filesystem::path& relative, std::string& error) const {
+Result<Folder> Folder::Descend(const std::filesystem::path& relative) const {
     Folder at = *this;
     for (const auto& part : relative) {
         const int parent = at.handle_->Get();
-        if (mkdirat(parent, part.c_str(), 0777) != 0 && errno != EEXIST) {
-            error = "cannot create folder " + (at.path_ / part).string() + ": " + LastSystemError();
-            return std::nullopt;
-        }
+        if (mkdirat(parent, part.c_str(), 0777) != 0 && errno != EEXIST)
+            return Fail("cannot create folder " + (at.path_ / part).string() + ": " + LastSystemError());
         File f(openat(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!f.Valid()) {
             const std::string why = LastSystemError();
@@ -342,10 +256,9 @@ std::optional<Folder> Folder::Descend(const std::filesystem::path& relative, std
             const bool isLink = fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
             const bool isOther = !isLink && fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                                  !S_ISDIR(st.st_mode);
-            error = (at.path_ / part).string() + (isLink    ? ": is a symbolic link; not followed"
-                                                  : isOther ? ": exists and is not a folder"
-                                                            : ": " + why);
-            return std::nullopt;
+            return Fail((at.path_ / part).string() + (isLink    ? ": is a symbolic link; not followed"
+                                                      : isOther ? ": exists and is not a folder"
+                                                                : ": " + why));
         }
         Folder next;
         next.handle_ = std::make_shared<const File>(std::move(f));
@@ -373,15 +286,6 @@ const mode_t processUmask = [] {
     umask(mask);
     return mask;
 }();
-
-std::string TemporaryName() {
-    static std::atomic<unsigned> counter{0};
-    // Asked once: extracting many small files makes a name per file.
-    static const long pid = static_cast<long>(getpid());
-    char name[64];
-    std::snprintf(name, sizeof name, ".qvr-%ld-%u.part", pid, counter.fetch_add(1));
-    return name;
-}
 
 // Gives an anonymous (O_TMPFILE) file a name in `dir`; fails with EEXIST
 // when the name is taken, never replacing it.
@@ -446,64 +350,48 @@ std::optional<FileIdentity> Folder::IdentityOf(const std::filesystem::path& leaf
     return FileIdentity{st.st_dev, st.st_ino};
 }
 
-std::optional<TempOutput> Folder::CreateTemp(std::string& error) const {
+Result<TempOutput> Folder::CreateTemp() const {
     const int dir = handle_->Get();
     // No name, so nobody else can open it and a kill leaves nothing. 0600
     // until it is complete; the final bits are given as it takes its name.
     File anonymous(openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     if (anonymous.Valid()) return TempOutput(*this, std::move(anonymous), std::string(), -1);
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
-        error = "cannot create a file in " + path_.string() + ": " + LastSystemError();
-        return std::nullopt;
-    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
+        return Fail("cannot create a file in " + path_.string() + ": " + LastSystemError());
     RemoveStaleTemporaries(dir);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = TemporaryName();
-        // The name is registered for removal before the file exists, so a
-        // signal between the two cannot leave it behind.
-        const int slot = ClaimSlot(dir, name);
-        File f(openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (f.Valid()) {
-            // Held for its life: a later run removes only unlocked leftovers.
-            flock(f.Get(), LOCK_EX | LOCK_NB);
-            return TempOutput(*this, std::move(f), name, slot);
-        }
-        const int openError = errno;
-        FreeSlot(slot);
-        errno = openError;
-        if (errno != EEXIST) break;
-    }
-    error = "cannot create a file in " + path_.string() + ": " + LastSystemError();
-    return std::nullopt;
+    return CreateNamedTemp();
 }
 
-TempOutput::TempOutput(Folder folder, File file, std::string name, int slot) noexcept
-    : folder_(std::move(folder)), file_(std::move(file)), name_(std::move(name)), slot_(slot) {}
-
-TempOutput::TempOutput(TempOutput&& other) noexcept
-    : folder_(std::move(other.folder_)), file_(std::move(other.file_)), name_(std::move(other.name_)),
-      slot_(other.slot_), open_(other.open_), mode_(other.mode_) {
-    other.open_ = false;
-    other.slot_ = -1;
+TempPlace Folder::PlaceOf(const std::string& name) const {
+    TempPlace place;
+    if (name.size() >= sizeof place.name) return place;
+    place.folder = handle_->Get();
+    std::memcpy(place.name, name.c_str(), name.size() + 1);
+    return place;
 }
 
-TempOutput::~TempOutput() { Discard(); }
+File Folder::CreateNew(const std::string& name, bool& taken) const {
+    File f(openat(handle_->Get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    taken = !f.Valid() && errno == EEXIST;
+    // Held for its life: a later run removes only unlocked leftovers.
+    if (f.Valid()) flock(f.Get(), LOCK_EX | LOCK_NB);
+    return f;
+}
 
-void TempOutput::Discard() noexcept {
-    if (!open_) return;
-    open_ = false;
-    file_ = File();
+void RemoveTemporary(const TempPlace& place) noexcept { unlinkat(place.folder, place.name, 0); }
+
+long ProcessId() noexcept { return static_cast<long>(getpid()); }
+
+void TempOutput::RemoveName() noexcept {
     if (!name_.empty()) unlinkat(folder_.handle_->Get(), name_.c_str(), 0);
-    FreeSlot(slot_);
-    slot_ = -1;
 }
 
-bool TempOutput::LinkTemporaryName(std::string& error) {
+Done TempOutput::LinkTemporaryName() {
     const int dir = folder_.handle_->Get();
     for (int attempt = 0; attempt < 100; ++attempt) {
         name_ = TemporaryName();
-        slot_ = ClaimSlot(dir, name_);
-        if (LinkAnonymous(file_.Get(), dir, name_.c_str())) return true;
+        slot_ = ClaimSlot(folder_.PlaceOf(name_));
+        if (LinkAnonymous(file_.Get(), dir, name_.c_str())) return {};
         const int why = errno;
         FreeSlot(slot_);
         slot_ = -1;
@@ -511,29 +399,32 @@ bool TempOutput::LinkTemporaryName(std::string& error) {
         errno = why;
         if (why != EEXIST) break;
     }
-    error = LastSystemError();
-    return false;
+    return Fail(LastSystemError());
 }
 
-CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, const CommitRules& rules, std::string& error) {
+Result<CommitStatus> TempOutput::Commit(const std::filesystem::path& leaf, const CommitRules& rules) {
     const int dir = folder_.handle_->Get();
-    auto failed = [&](CommitStatus status) {
-        error = status == CommitStatus::Changed ? std::string("the name leads to another file now") : LastSystemError();
+    // Exists and Changed are outcomes; anything else is the system's error.
+    auto failed = [&](std::optional<CommitStatus> status) -> Result<CommitStatus> {
+        Failure why{LastSystemError()};
         Discard();
-        return status;
+        if (status) return *status;
+        return why;
     };
     const auto mode = mode_.value_or(0666 & ~processUmask);
-    if (fchmod(file_.Get(), static_cast<mode_t>(mode)) != 0) return failed(CommitStatus::Failed);
-    if (rules.durable && fsync(file_.Get()) != 0) return failed(CommitStatus::Failed);
+    if (fchmod(file_.Get(), static_cast<mode_t>(mode)) != 0) return failed(std::nullopt);
+    if (rules.durable && fsync(file_.Get()) != 0) return failed(std::nullopt);
     if (name_.empty() && !rules.overwrite) {
         // Linking refuses an existing name by itself, atomically.
         if (!LinkAnonymous(file_.Get(), dir, leaf.c_str()))
-            return failed(errno == EEXIST ? CommitStatus::Exists : CommitStatus::Failed);
+            return failed(errno == EEXIST ? std::optional(CommitStatus::Exists) : std::nullopt);
     } else {
         // Replacing takes a rename, which needs a name to rename from.
-        if (name_.empty() && !LinkTemporaryName(error)) {
-            Discard();
-            return CommitStatus::Failed;
+        if (name_.empty()) {
+            if (auto linked = LinkTemporaryName(); !linked) {
+                Discard();
+                return linked.failure();
+            }
         }
         if (rules.replaces && folder_.IdentityOf(leaf) != rules.replaces) return failed(CommitStatus::Changed);
         int r = 0;
@@ -548,18 +439,14 @@ CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, const CommitR
                 if (r == 0) unlinkat(dir, name_.c_str(), 0);
             }
         }
-        if (r != 0) return failed(errno == EEXIST ? CommitStatus::Exists : CommitStatus::Failed);
+        if (r != 0) return failed(errno == EEXIST ? std::optional(CommitStatus::Exists) : std::nullopt);
     }
-    open_ = false;
-    FreeSlot(slot_);
-    slot_ = -1;
+    Settle();
     file_ = File();
     // The new name itself must survive a power cut too.
-    if (rules.durable && fsync(dir) != 0) {
-        error = "written, but its folder could not be synced: " + LastSystemError();
-        return CommitStatus::Failed;
-    }
-    return CommitStatus::Done;
+    if (rules.durable && fsync(dir) != 0)
+        return Fail("written, but its folder could not be synced: " + LastSystemError());
+    return CommitStatus::Placed;
 }
 
 void InstallInterruptCleanup() {
@@ -569,7 +456,7 @@ void InstallInterruptCleanup() {
 std::optional<std::pair<std::uint64_t, std::uint64_t>> NodeIdentity(const std::filesystem::path& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return std::nullopt;
-    return std::pair{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return IdentityOfStat(st);
 }
 
 // Linux names and command lines are taken as UTF-8 (names in another

@@ -12,6 +12,7 @@
 
 #include "names/names.h"
 #include "platform/platform.h"
+#include "platform/temp_registry.h"
 #include "qvr/scramble.h"
 
 namespace qvr::cli {
@@ -19,42 +20,13 @@ namespace {
 
 constexpr std::size_t CopyBuffer = std::size_t{1} << 20;
 
-struct TempSlot {
-    std::atomic<int> state{0};  // 0 free, 1 filling, 2 live
-    wchar_t path[1024] = {};
-};
-// Enough for every extraction thread and the main thread at once.
-constexpr int SlotCount = 128;
-std::array<TempSlot, SlotCount> tempSlots;
-
-int ClaimSlot(const std::filesystem::path& path) {
-    const auto& w = path.native();
-    if (w.size() >= std::size(TempSlot{}.path)) return -1;
-    for (int i = 0; i < SlotCount; ++i) {
-        auto& s = tempSlots[static_cast<std::size_t>(i)];
-        int expected = 0;
-        if (s.state.compare_exchange_strong(expected, 1)) {
-            std::wmemcpy(s.path, w.c_str(), w.size() + 1);
-            s.state.store(2);
-            return i;
-        }
-    }
-    return -1;
-}
-
-void FreeSlot(int slot) {
-    if (slot >= 0) tempSlots[static_cast<std::size_t>(slot)].state.store(0);
-}
-
 BOOL WINAPI OnConsoleEvent(DWORD) {
-    for (auto& s : tempSlots)
-        if (s.state.load() == 2) DeleteFileW(s.path);
+    RemoveRegisteredTemporaries();
     return FALSE;  // let the default handler end the process
 }
 
-std::vector<std::uint8_t>& ThreadBuffer() {
-    thread_local std::vector<std::uint8_t> buffer(CopyBuffer);
-    return buffer;
+FileIdentity IdentityOfInfo(const BY_HANDLE_FILE_INFORMATION& info) {
+    return {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
 std::filesystem::path TempPath(const std::filesystem::path& folder, const std::string& name) {
@@ -91,31 +63,22 @@ File::~File() {
 }
 bool File::Valid() const noexcept { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
 
-std::optional<InputFile> InputFile::Open(const std::filesystem::path& path, std::string& error) {
+Result<InputFile> InputFile::Open(const std::filesystem::path& path) {
     File f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f.Valid()) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
-    return Adopt(std::move(f), error);
+    if (!f.Valid()) return Fail(LastSystemError());
+    return Adopt(std::move(f));
 }
 
-std::optional<InputFile> InputFile::OpenToPack(const std::filesystem::path& path, bool followLinks,
-                                               std::string& error) {
+Result<InputFile> InputFile::OpenToPack(const std::filesystem::path& path, bool followLinks) {
     File f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                        followLinks ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!f.Valid()) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
+    if (!f.Valid()) return Fail(LastSystemError());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!followLinks && GetFileInformationByHandle(f.Get(), &info) &&
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        error = "is a symbolic link";
-        return std::nullopt;
-    }
-    return Adopt(std::move(f), error);
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return Fail("is a symbolic link");
+    return Adopt(std::move(f));
 }
 
 std::optional<std::uint64_t> InputFile::CurrentSize() const noexcept {
@@ -124,30 +87,21 @@ std::optional<std::uint64_t> InputFile::CurrentSize() const noexcept {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-std::optional<InputFile> InputFile::Adopt(File f, std::string& error) {
+Result<InputFile> InputFile::Adopt(File f) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(f.Get(), &info)) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        error = "is a folder";
-        return std::nullopt;
-    }
+    if (!GetFileInformationByHandle(f.Get(), &info)) return Fail(LastSystemError());
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return Fail("is a folder");
     InputFile in;
     in.file_ = std::move(f);
     in.size_ = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-    in.identity_ = {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    in.identity_ = IdentityOfInfo(info);
     return in;
 }
 
-std::optional<InputFile> InputFile::SpoolStandardInput(std::string& error) {
+Result<InputFile> InputFile::SpoolStandardInput() {
     const HANDLE stdIn = GetStdHandle(STD_INPUT_HANDLE);
     const DWORD type = GetFileType(stdIn);
-    if (type == FILE_TYPE_CHAR) {
-        error = "it is a console; give an archive's name, or send one through a pipe";
-        return std::nullopt;
-    }
+    if (type == FILE_TYPE_CHAR) return Fail("it is a console; give an archive's name, or send one through a pipe");
     InputFile in;
     BY_HANDLE_FILE_INFORMATION info{};
     if (type == FILE_TYPE_DISK) {
@@ -156,53 +110,39 @@ std::optional<InputFile> InputFile::SpoolStandardInput(std::string& error) {
         if (!DuplicateHandle(GetCurrentProcess(), stdIn, GetCurrentProcess(), &copy, 0, FALSE,
                              DUPLICATE_SAME_ACCESS) ||
             !GetFileInformationByHandle(copy, &info)) {
-            error = LastSystemError();
+            Failure why{LastSystemError()};
             if (copy) CloseHandle(copy);
-            return std::nullopt;
+            return why;
         }
         in.file_ = File(copy);
         in.size_ = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-        in.identity_ = {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+        in.identity_ = IdentityOfInfo(info);
         return in;
     }
     wchar_t folder[MAX_PATH + 1] = {};
     wchar_t name[MAX_PATH + 1] = {};
-    if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"qvr", 0, name)) {
-        error = "cannot make a temporary file: " + LastSystemError();
-        return std::nullopt;
-    }
+    if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"qvr", 0, name))
+        return Fail("cannot make a temporary file: " + LastSystemError());
     // Deleted when closed, whatever ends the run.
     File spool(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_TEMPORARY, nullptr));
     DeleteFileW(name);
-    if (!spool.Valid()) {
-        error = "cannot make a temporary file: " + LastSystemError();
-        return std::nullopt;
-    }
-    auto& buffer = ThreadBuffer();
-    std::uint64_t total = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(stdIn, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-            if (GetLastError() == ERROR_BROKEN_PIPE) break;  // the writer has finished
-            error = LastSystemError();
-            return std::nullopt;
-        }
-        if (got == 0) break;
-        if (!WriteAll(spool.Get(), std::span(buffer).first(got), error)) {
-            error = "cannot keep it in a temporary file: " + error;
-            return std::nullopt;
-        }
-        total += got;
-    }
-    if (!GetFileInformationByHandle(spool.Get(), &info)) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
+    if (!spool.Valid()) return Fail("cannot make a temporary file: " + LastSystemError());
+    const auto total = SpoolStandardInputTo(spool.Get());
+    if (!total) return total.failure();
+    if (!GetFileInformationByHandle(spool.Get(), &info)) return Fail(LastSystemError());
     in.file_ = std::move(spool);
-    in.size_ = total;
-    in.identity_ = {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    in.size_ = *total;
+    in.identity_ = IdentityOfInfo(info);
     return in;
+}
+
+Result<std::size_t> ReadStandardInput(std::span<std::uint8_t> into) {
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(into.size(), 1u << 30));
+    if (::ReadFile(GetStdHandle(STD_INPUT_HANDLE), into.data(), want, &got, nullptr)) return std::size_t{got};
+    if (GetLastError() == ERROR_BROKEN_PIPE) return std::size_t{0};  // the writer has finished
+    return Fail(LastSystemError());
 }
 
 std::size_t InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) {
@@ -220,36 +160,33 @@ std::size_t InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into
     return got;
 }
 
-bool WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes, std::string& error) {
+Done WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         DWORD n = 0;
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        if (!WriteFile(to, bytes.data(), want, &n, nullptr) || n == 0) {
-            error = LastSystemError();
-            return false;
-        }
+        if (!WriteFile(to, bytes.data(), want, &n, nullptr) || n == 0) return Fail(LastSystemError());
         bytes = bytes.subspan(n);
     }
-    return true;
+    return {};
 }
 
 namespace {
 
 // Through memory, one buffer at a time; `mask` descrambles the first
 // bytes (they all lie in the first buffer).
-std::uint64_t CopyThroughBuffer(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
-                                bool mask, std::string& error) {
-    auto& buffer = ThreadBuffer();
+Result<std::uint64_t> CopyThroughBuffer(const InputFile& from, std::uint64_t offset, std::uint64_t size,
+                                        NativeHandle to, bool mask) {
+    auto& buffer = ThreadBuffer(CopyBuffer);
     // ReadAt does not change the file; the cast only meets the byte-source interface.
     auto& source = const_cast<InputFile&>(from);
     std::uint64_t done = 0;
     while (done < size) {
         const auto chunk = std::span(buffer).first(static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size())));
         const std::size_t got = source.ReadAt(offset + done, chunk);
-        if (got < chunk.size() && done == 0 && mask) return 0;  // never write part of an entry that is not there
+        if (got < chunk.size() && done == 0 && mask) return std::uint64_t{0};  // never write part of an entry that is not there
         const auto part = chunk.first(got);
         if (done == 0 && mask) DescrambleContent(part);
-        if (!WriteAll(to, part, error)) return done;
+        if (auto written = WriteAll(to, part); !written) return written.failure();
         done += got;
         if (got < chunk.size()) return done;
     }
@@ -258,60 +195,47 @@ std::uint64_t CopyThroughBuffer(const InputFile& from, std::uint64_t offset, std
 
 }  // namespace
 
-std::uint64_t CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to, bool,
-                         std::string& error) {
-    return CopyThroughBuffer(from, offset, size, to, true, error);
+Result<std::uint64_t> CopyMasked(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
+                                 bool) {
+    return CopyThroughBuffer(from, offset, size, to, true);
 }
 
-std::uint64_t CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to,
-                         std::string& error) {
-    return CopyThroughBuffer(from, offset, size, to, false, error);
+Result<std::uint64_t> CopyStored(const InputFile& from, std::uint64_t offset, std::uint64_t size, NativeHandle to) {
+    return CopyThroughBuffer(from, offset, size, to, false);
 }
 
 void StartWriteOut(NativeHandle) noexcept {}
 
 NativeHandle StandardOutput() noexcept { return GetStdHandle(STD_OUTPUT_HANDLE); }
 
-std::optional<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create, std::string& error) {
+Result<Folder> Folder::OpenRoot(const std::filesystem::path& path, bool create) {
     std::error_code ec;
-    if (create && (std::filesystem::create_directories(path, ec), ec)) {
-        error = ec.message();
-        return std::nullopt;
-    }
+    if (create && (std::filesystem::create_directories(path, ec), ec)) return Fail(ec.message());
     const DWORD attrs = GetFileAttributesW(path.c_str());
-    if (attrs == INVALID_FILE_ATTRIBUTES) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
-    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-        error = "not a folder";
-        return std::nullopt;
-    }
+    if (attrs == INVALID_FILE_ATTRIBUTES) return Fail(LastSystemError());
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return Fail("not a folder");
     Folder folder;
     folder.path_ = std::filesystem::absolute(path, ec);
     if (ec) folder.path_ = path;
     return folder;
 }
 
-std::optional<Folder> Folder::Descend(const std::filesystem::path& relative, std::string& error) const {
+Result<Folder> Folder::Descend(const std::filesystem::path& relative) const {
     Folder at = *this;
     for (const auto& part : relative) {
         const auto next = at.path_ / part;
         DWORD attrs = GetFileAttributesW(next.c_str());
         if (attrs == INVALID_FILE_ATTRIBUTES) {
             if (!CreateDirectoryW(next.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-                error = "cannot create folder " + next.string() + ": " + LastSystemError();
-                return std::nullopt;
+                return Fail("cannot create folder " + next.string() + ": " + LastSystemError());
             }
             attrs = GetFileAttributesW(next.c_str());
         }
         if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            error = next.string() + ": is a symbolic link or junction; not followed";
-            return std::nullopt;
+            return Fail(next.string() + ": is a symbolic link or junction; not followed");
         }
         if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-            error = next.string() + ": exists and is not a folder";
-            return std::nullopt;
+            return Fail(next.string() + ": exists and is not a folder");
         }
         at.path_ = next;
     }
@@ -326,73 +250,51 @@ NodeKind Folder::Probe(const std::filesystem::path& leaf) const {
     return NodeKind::File;
 }
 
-std::optional<TempOutput> Folder::CreateTemp(std::string& error) const {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, ".qvr-%lu-%u.part", GetCurrentProcessId(), counter.fetch_add(1));
-        const auto full = TempPath(path_, name);
-        // Registered for removal before it exists: an interrupt between the
-        // two cannot leave it behind.
-        const int slot = ClaimSlot(full);
-        File f(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (f.Valid()) return TempOutput(*this, std::move(f), name, slot);
-        const DWORD openError = GetLastError();
-        FreeSlot(slot);
-        SetLastError(openError);
-        if (openError != ERROR_FILE_EXISTS) break;
-    }
-    error = "cannot create a file in " + path_.string() + ": " + LastSystemError();
-    return std::nullopt;
+Result<TempOutput> Folder::CreateTemp() const { return CreateNamedTemp(); }
+
+TempPlace Folder::PlaceOf(const std::string& name) const {
+    TempPlace place;
+    const auto full = TempPath(path_, name);
+    const auto& w = full.native();
+    if (w.size() < std::size(place.path)) std::wmemcpy(place.path, w.c_str(), w.size() + 1);
+    return place;
 }
 
-TempOutput::TempOutput(Folder folder, File file, std::string name, int slot) noexcept
-    : folder_(std::move(folder)), file_(std::move(file)), name_(std::move(name)), slot_(slot) {}
-
-TempOutput::TempOutput(TempOutput&& other) noexcept
-    : folder_(std::move(other.folder_)), file_(std::move(other.file_)), name_(std::move(other.name_)),
-      slot_(other.slot_), open_(other.open_), mode_(other.mode_) {
-    other.open_ = false;
-    other.slot_ = -1;
+File Folder::CreateNew(const std::string& name, bool& taken) const {
+    File f(CreateFileW(TempPath(path_, name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                       nullptr));
+    taken = !f.Valid() && GetLastError() == ERROR_FILE_EXISTS;
+    return f;
 }
 
-TempOutput::~TempOutput() { Discard(); }
+void RemoveTemporary(const TempPlace& place) noexcept { DeleteFileW(place.path); }
 
-void TempOutput::Discard() noexcept {
-    if (!open_) return;
-    open_ = false;
-    file_ = File();
-    DeleteFileW(TempPath(folder_.path_, name_).c_str());
-    FreeSlot(slot_);
-    slot_ = -1;
-}
+long ProcessId() noexcept { return static_cast<long>(GetCurrentProcessId()); }
+
+void TempOutput::RemoveName() noexcept { DeleteFileW(TempPath(folder_.path_, name_).c_str()); }
 
 // Every temporary file has a name here; there is nothing to link.
-bool TempOutput::LinkTemporaryName(std::string&) { return true; }
+Done TempOutput::LinkTemporaryName() { return {}; }
 
 std::optional<FileIdentity> Folder::IdentityOf(const std::filesystem::path& leaf) const {
     File f(CreateFileW((path_ / leaf).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!f.Valid() || !GetFileInformationByHandle(f.Get(), &info)) return std::nullopt;
-    return FileIdentity{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return IdentityOfInfo(info);
 }
 
-CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, const CommitRules& rules, std::string& error) {
-    if (rules.durable && !FlushFileBuffers(file_.Get())) {
-        error = LastSystemError();
+Result<CommitStatus> TempOutput::Commit(const std::filesystem::path& leaf, const CommitRules& rules) {
+    auto failed = [&] {
+        Failure why{LastSystemError()};
         Discard();
-        return CommitStatus::Failed;
-    }
-    if (!CloseHandle(file_.Release())) {
-        error = LastSystemError();
-        Discard();
-        return CommitStatus::Failed;
-    }
+        return why;
+    };
+    if (rules.durable && !FlushFileBuffers(file_.Get())) return failed();
+    if (!CloseHandle(file_.Release())) return failed();
     const auto from = TempPath(folder_.path_, name_);
     const auto to = folder_.path_ / leaf;
     if (rules.replaces && folder_.IdentityOf(leaf) != rules.replaces) {
-        error = "the name leads to another file now";
         Discard();
         return CommitStatus::Changed;
     }
@@ -400,14 +302,12 @@ CommitStatus TempOutput::Commit(const std::filesystem::path& leaf, const CommitR
     if (rules.durable) flags |= MOVEFILE_WRITE_THROUGH;
     if (!MoveFileExW(from.c_str(), to.c_str(), flags)) {
         const DWORD why = GetLastError();
-        error = LastSystemError();
-        Discard();
-        return why == ERROR_ALREADY_EXISTS || why == ERROR_FILE_EXISTS ? CommitStatus::Exists : CommitStatus::Failed;
+        Failure failure = failed();
+        if (why == ERROR_ALREADY_EXISTS || why == ERROR_FILE_EXISTS) return CommitStatus::Exists;
+        return failure;
     }
-    open_ = false;
-    FreeSlot(slot_);
-    slot_ = -1;
-    return CommitStatus::Done;
+    Settle();
+    return CommitStatus::Placed;
 }
 
 void InstallInterruptCleanup() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
@@ -418,8 +318,7 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> NodeIdentity(const std::f
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!f.Valid() || !GetFileInformationByHandle(f.Get(), &info)) return std::nullopt;
-    return std::pair<std::uint64_t, std::uint64_t>{
-        info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return IdentityOfInfo(info);
 }
 
 // The command line and stored names are both in the ANSI code page here.

@@ -20,6 +20,21 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/qvrConfigVersion.cm
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qvrConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/qvrConfigVersion.cmake
         DESTINATION ${QVR_CMAKE_PACKAGE_DIR} COMPONENT dev)
 
+# qvr_install_output(VARIABLE WHAT DESTINATION COMPONENT): installs the file
+# that VARIABLE names, which another preset makes; the package promises it,
+# so installing or packaging without it fails and says what to build.
+function(qvr_install_output variable what destination component)
+    set(file "${${variable}}")
+    install(CODE "
+        if(NOT EXISTS \"${file}\" OR \"${file}\" STREQUAL \"\")
+            message(FATAL_ERROR \"The package carries ${what}, but ${variable} ('${file}') names no file: \"
+                                \"build the preset that makes it first, or reconfigure with -D${variable}=FILE\")
+        endif()" COMPONENT ${component})
+    if(NOT file STREQUAL "")
+        install(FILES ${file} DESTINATION ${destination} COMPONENT ${component})
+    endif()
+endfunction()
+
 set(CPACK_PACKAGE_NAME qvr)
 set(CPACK_PACKAGE_VENDOR "qvr developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -42,21 +57,21 @@ if(WIN32)
         if(TARGET axqvr_plugin)
             install(TARGETS axqvr_plugin RUNTIME DESTINATION . COMPONENT plugin)
         endif()
-        # The 64-bit plug-in comes from the win64 preset's build tree.
-        set(QVR_WIN64_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/win64 CACHE PATH
-            "win64 build tree whose AXQVR.SPI goes into the Windows zip as x64/AXQVR.SPI")
-        install(FILES ${QVR_WIN64_BUILD_DIR}/plugin/AXQVR.SPI DESTINATION x64 COMPONENT plugin OPTIONAL)
+        # The 64-bit plug-in comes from the win64 preset's build.
+        set(QVR_WIN64_PLUGIN "" CACHE FILEPATH
+            "The 64-bit AXQVR.SPI (the win64 preset's plugin/AXQVR.SPI) that the Windows zip carries in x64/")
+        qvr_install_output(QVR_WIN64_PLUGIN "the 64-bit plug-in (win64 preset)" x64 plugin)
     else()
         set(CPACK_SYSTEM_NAME win64)
         if(TARGET axqvr_plugin)
             install(TARGETS axqvr_plugin RUNTIME DESTINATION x64 COMPONENT plugin)
         endif()
     endif()
-    install(FILES ${QVR_VIEWER_HTML} DESTINATION . COMPONENT viewer OPTIONAL)
+    qvr_install_output(QVR_VIEWER_HTML "the browser viewer (web preset)" . viewer)
     set(CPACK_COMPONENTS_ALL tool plugin doc viewer)
 else()
     install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT doc)
-    install(FILES ${QVR_VIEWER_HTML} DESTINATION ${CMAKE_INSTALL_DATADIR}/qvr COMPONENT viewer OPTIONAL)
+    qvr_install_output(QVR_VIEWER_HTML "the browser viewer (web preset)" ${CMAKE_INSTALL_DATADIR}/qvr viewer)
     set(CPACK_GENERATOR TGZ DEB)
     set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
     set(CPACK_COMPONENTS_ALL tool doc dev viewer)

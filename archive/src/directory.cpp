@@ -149,4 +149,9 @@ bool SkipEntries(DirectoryCursor& cursor, std::uint32_t count) noexcept {
     return whole;
 }
 
+std::string WhereDirectoryEnds(const DirectoryWalk& walk) {
+    if (walk.Complete()) return {};
+    return "the directory ends inside entry " + std::to_string(walk.walked);
+}
+
 }  // namespace qvr

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "qvr/ascii.h"
 namespace qvr {
 namespace {
 
@@ -49,11 +50,9 @@ NameRefusal CheckCharacters(Bytes name, const LeadBytes& lead) noexcept {
     return whole ? NameRefusal::None : NameRefusal::BrokenCharacter;
 }
 
-std::uint8_t Upper(std::uint8_t b) noexcept { return (b >= 'a' && b <= 'z') ? static_cast<std::uint8_t>(b - 0x20) : b; }
-
 bool SameLetters(Bytes a, std::string_view b) noexcept {
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](std::uint8_t x, char y) { return Upper(x) == Upper(static_cast<std::uint8_t>(y)); });
+           std::equal(a.begin(), a.end(), b.begin(), [](std::uint8_t x, char y) { return AsciiUpper(x) == AsciiUpper(static_cast<std::uint8_t>(y)); });
 }
 
 // The superscript digits 1, 2 and 3 make port names too: as single bytes of
@@ -73,7 +72,11 @@ bool NamesDevice(Bytes component) noexcept {
     Bytes base = component.first(static_cast<std::size_t>(
         std::find(component.begin(), component.end(), std::uint8_t{'.'}) - component.begin()));
     while (!base.empty() && base.back() == ' ') base = base.first(base.size() - 1);
-    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    // Device names are three to seven bytes long ("CONOUT$"; "COM" and a
+    // two-byte superscript digit is six): most components are not.
+    if (base.size() < 3 || base.size() > 7) return false;
+    static constexpr std::string_view devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const auto device : devices)
         if (SameLetters(base, device)) return true;
     if (base.size() < 4) return false;
     const Bytes stem = base.first(3);

@@ -13,43 +13,58 @@ constexpr std::uint64_t Max32 = 0xFFFFFFFFu;
 
 std::string Describe(std::size_t index) { return "entry " + std::to_string(index); }
 
+std::string Describe(const LayoutCheck& check) {
+    switch (check.refusal) {
+    case LayoutRefusal::None: return {};
+    case LayoutRefusal::TooManyEntries:
+        return std::to_string(check.value) + " entries: an archive holds at most " + std::to_string(MaxEntryCount);
+    case LayoutRefusal::NameTooLong:
+        return Describe(check.entry) + ": name is " + std::to_string(check.value) + " bytes long; at most " +
+               std::to_string(MaxNameLength) + " fit";
+    case LayoutRefusal::DataTooLarge:
+        return Describe(check.entry) + ": " + std::to_string(check.value) +
+               " bytes of data; an entry holds at most 4 GiB - 1";
+    case LayoutRefusal::DataPastAddressable:
+        return Describe(check.entry) + ": its data would start at byte " + std::to_string(check.value) +
+               ", past the 4 GiB that an archive's offsets can address";
+    }
+    return "refused layout";
+}
+
+std::uint64_t DirectorySize(std::span<const EntrySpec> entries) noexcept {
+    std::uint64_t size = 0;
+    for (const auto& entry : entries) size += EntrySize(entry.name.size());
+    return size;
+}
+
 }  // namespace
+
+LayoutCheck CheckLayout(std::span<const EntrySpec> entries) noexcept {
+    if (entries.size() > MaxEntryCount) return {LayoutRefusal::TooManyEntries, 0, entries.size()};
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].name.size() > MaxNameLength) return {LayoutRefusal::NameTooLong, i, entries[i].name.size()};
+    std::uint64_t offset = HeaderSize + DirectorySize(entries);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (offset > Max32) return {LayoutRefusal::DataPastAddressable, i, offset};
+        if (entries[i].size > Max32) return {LayoutRefusal::DataTooLarge, i, entries[i].size};
+        offset += entries[i].size;
+    }
+    return {};
+}
 
 LayoutResult PlanArchive(std::span<const EntrySpec> entries) {
     LayoutResult result;
-    if (entries.size() > MaxEntryCount) {
-        result.error = std::to_string(entries.size()) + " entries: an archive holds at most " +
-                       std::to_string(MaxEntryCount);
+    if (const auto check = CheckLayout(entries); !check.ok()) {
+        result.error = Describe(check);
         return result;
     }
-
-    std::uint64_t directorySize = 0;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].name.size() > MaxNameLength) {
-            result.error = Describe(i) + ": name is " + std::to_string(entries[i].name.size()) +
-                           " bytes long; at most " + std::to_string(MaxNameLength) + " fit";
-            return result;
-        }
-        if (entries[i].size > Max32) {
-            result.error = Describe(i) + ": " + std::to_string(entries[i].size) +
-                           " bytes of data; an entry holds at most 4 GiB - 1";
-            return result;
-        }
-        directorySize += EntrySize(entries[i].name.size());
-    }
-
+    const std::uint64_t directorySize = DirectorySize(entries);
     ArchiveLayout& layout = result.layout;
     layout.dataOffsets.reserve(entries.size());
     std::uint64_t offset = HeaderSize + directorySize;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (offset > Max32) {
-            result.error = Describe(i) + ": its data would start at byte " + std::to_string(offset) +
-                           ", past the 4 GiB that an archive's offsets can address";
-            result.layout = {};
-            return result;
-        }
+    for (const auto& entry : entries) {
         layout.dataOffsets.push_back(static_cast<std::uint32_t>(offset));
-        offset += entries[i].size;
+        offset += entry.size;
     }
     layout.totalSize = offset;
 

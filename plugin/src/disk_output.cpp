@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "entry_name.h"
+#include "qvr/ascii.h"
 
 namespace axqvr {
 namespace {
@@ -20,10 +21,8 @@ constexpr unsigned TemporaryNameAttempts = 16;
 
 using Path = std::array<char, MAX_PATH>;
 
-char Lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-
 bool SameLetters(std::string_view a, std::string_view b) noexcept {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) { return Lower(x) == Lower(y); });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) { return qvr::AsciiLower(x) == qvr::AsciiLower(y); });
 }
 
 void AppendHex(std::uint32_t value, char*& out) noexcept {

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "plugin.h"
+#include "qvr/ascii.h"
 #include "qvr/format.h"
 #include "qvr/scramble.h"
 
@@ -37,8 +38,8 @@ bool NamesEqual(const char* recordName, const char* wanted, bool ignoreCase) noe
     // Only A-Z fold, whatever the locale: names are bytes, and a lead or
     // trail byte of a double-byte character folds like any other.
     const auto fold = [ignoreCase](char c) {
-        const auto b = static_cast<unsigned char>(c);
-        return (ignoreCase && b >= 'A' && b <= 'Z') ? static_cast<unsigned char>(b + 0x20) : b;
+        const auto b = static_cast<std::uint8_t>(c);
+        return ignoreCase ? qvr::AsciiLower(b) : b;
     };
     for (std::size_t i = 0;; ++i) {
         if (fold(recordName[i]) != fold(wanted[i])) return false;

@@ -179,5 +179,17 @@ TEST(Directory, LongSkipsAgreeWithSkippingOneByOne) {
     }
 }
 
+TEST(Directory, AWalkSaysWhereTheDirectoryEnds) {
+    const DirectoryWalk whole{3, 3};
+    EXPECT_TRUE(whole.Complete());
+    EXPECT_EQ(whole.Unread(), 0u);
+    EXPECT_EQ(WhereDirectoryEnds(whole), "");
+    const DirectoryWalk cut{7, 5};
+    EXPECT_FALSE(cut.Complete());
+    EXPECT_EQ(cut.Unread(), 2u);
+    EXPECT_EQ(WhereDirectoryEnds(cut), "the directory ends inside entry 5");
+    EXPECT_EQ(WhereDirectoryEnds(DirectoryWalk{1, 0}), "the directory ends inside entry 0");
+}
+
 }  // namespace
 }  // namespace qvr

@@ -97,5 +97,32 @@ TEST(Writer, RefusesSizesAndOffsetsPast32Bits) {
     EXPECT_EQ(fits.layout.dataOffsets[1], 0xFFFF'FFFFu);
 }
 
+// The limits in the order every writer reports them: the count, then any
+// name, then sizes and offsets in directory order.
+TEST(Writer, CheckLayoutNamesTheFirstLimitPassed) {
+    const auto name = Bytes("n");
+    const std::vector<std::uint8_t> longName(MaxNameLength + 1, 'x');
+    const auto check = [](const std::vector<EntrySpec>& specs) { return CheckLayout(specs); };
+    const std::vector<EntrySpec> tooMany(MaxEntryCount + 1);
+    EXPECT_EQ(check(tooMany).refusal, LayoutRefusal::TooManyEntries);
+    EXPECT_EQ(check(tooMany).value, MaxEntryCount + 1);
+
+    const auto named = check({{name, 0x1'0000'0000ull}, {longName, 0}});
+    EXPECT_EQ(named.refusal, LayoutRefusal::NameTooLong);
+    EXPECT_EQ(named.entry, 1u);
+    EXPECT_EQ(named.value, MaxNameLength + 1);
+
+    const auto large = check({{name, 1}, {name, 0x1'0000'0000ull}});
+    EXPECT_EQ(large.refusal, LayoutRefusal::DataTooLarge);
+    EXPECT_EQ(large.entry, 1u);
+
+    const auto past = check({{name, 0xFFFF'FFFFull}, {name, 1}});
+    EXPECT_EQ(past.refusal, LayoutRefusal::DataPastAddressable);
+    EXPECT_EQ(past.entry, 1u);
+    EXPECT_EQ(past.value, HeaderSize + 2 * EntrySize(1) + 0xFFFF'FFFFull);
+
+    EXPECT_TRUE(check({{name, 0xFFFF'FFFFull - (HeaderSize + 2 * EntrySize(1))}, {name, 5}}).ok());
+}
+
 }  // namespace
 }  // namespace qvr

@@ -205,6 +205,9 @@ async function hostileNames({ page }, origin) {
     assert.ok(told.length >= 14, JSON.stringify(told));
     for (const line of told) assert.ok(note.includes(line), `${line} not in ${JSON.stringify(note)}`);
     assert.match(await page.textContent('#status'), /left out, as qvr extract leaves them/);
+    // Names kept as stored that look otherwise are told with their escapes.
+    for (const n of ['evil\\xE2\\x80\\xAEgnp.exe', 'invoice_\\xE2\\x80\\xAEfdp.scr'])
+        assert.ok(note.some((l) => l.endsWith(`'${n}': written under its stored name, which holds characters that change how it looks`)), `${n} in ${JSON.stringify(note)}`);
 
     // A selection of refused names alone makes no empty .zip.
     await choose(page, 'CON.txt');

@@ -10,8 +10,8 @@
 
 #include <windows.h>
 
+#include "entry_name.h"
 #include "plugin_library.h"
-#include "qvr/entry_name.h"
 
 namespace qvrhost {
 namespace {
@@ -185,15 +185,6 @@ int Find(const PluginLibrary& plugin, const Source& source, const std::string& n
     return 0;
 }
 
-// Entry names come from the archive: the host writes only below DIR, and
-// only names that the archive rule accepts, read in the ANSI code page.
-bool IsPlainRelativeName(const char* name) {
-    CPINFO info{};
-    const auto lead = GetCPInfo(CP_ACP, &info) ? qvr::LeadBytes::FromRangePairs(info.LeadByte) : qvr::LeadBytes{};
-    const std::span bytes(reinterpret_cast<const std::uint8_t*>(name), std::strlen(name));
-    return qvr::CheckEntryName(bytes, lead) == qvr::NameRefusal::None;
-}
-
 bool WriteBlockToFile(const std::string& path, HLOCAL block, std::uint32_t size) {
     const void* data = size == 0 ? nullptr : LocalLock(block);
     if (size != 0 && data == nullptr) return false;
@@ -250,7 +241,9 @@ int Extract(const PluginLibrary& plugin, const Options& o, const Source& source,
             continue;
         }
         if (!o.pluginWrites) {
-            if (!IsPlainRelativeName(name)) {
+            // Names come from the archive: only those the plug-in's own
+            // disk output would write, and only below DIR.
+            if (!axqvr::IsSafeEntryName(name)) {
                 std::fprintf(stderr, "qvrhost: %s: not written, not a safe file name below %s\n", name, dir.c_str());
                 status = 1;
                 continue;

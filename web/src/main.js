@@ -5,7 +5,7 @@ import { buildTree, viewRows, components, typeOf } from './tree.js';
 import { EntryList } from './list.js';
 import { showPreview, formatSize, sniff, SniffSize } from './preview.js';
 import { Gallery } from './gallery.js';
-import { saveBlob, fileName, planSave, noteLines, zipBlob, writeToFolder } from './save.js';
+import { saveBlob, fileName, planSave, noteLines, disguisedLines, zipBlob, writeToFolder } from './save.js';
 import { urlSource } from './source.js';
 import { describeFindings } from './problems.js';
 
@@ -447,8 +447,12 @@ async function save(indexes, base, name, { toFolder = false } = {}) {
         return;
     }
     const stored = `${chosen.length} ${chosen.length === 1 ? 'entry' : 'entries'}`;
-    setStatus(`${where}: ${stored}` + (left.length ? `; ${left.length} left out, as qvr extract leaves them (listed below).` : '.'), left.length ? 'warning' : 'info');
-    showNote(left.length ? leftOut : '', lines);
+    const disguised = disguisedLines(chosen, nameOf);
+    setStatus(`${where}: ${stored}` + (left.length ? `; ${left.length} left out, as qvr extract leaves them (listed below).` : '.')
+        + (disguised.length ? ` ${disguised.length} written under names that look otherwise (listed below).` : ''),
+        left.length || disguised.length ? 'warning' : 'info');
+    const summary = [left.length ? leftOut : '', disguised.length ? `${disguised.length} with names that look otherwise` : ''].filter(Boolean).join('; ');
+    showNote(summary, [...lines, ...disguised]);
     document.body.dataset.saved = String(Number(document.body.dataset.saved) + 1 || 1);
 }
 

@@ -40,6 +40,11 @@ export function hex(bytes) {
 const Invisible = /[\u0000-\u001f\u007f-\u009f\u061c\u200b-\u200f\u2028-\u202e\u2060-\u2069\ufeff]/gu;
 const utf8 = new TextEncoder();
 
+// Whether a name holds any such character.
+export function looksOtherwise(name) {
+    return name.search(Invisible) >= 0;
+}
+
 // A name as it may be shown or saved: each such character becomes visible
 // \xNN escapes of its UTF-8 bytes, as `qvr list` writes control bytes to a terminal.
 export function escapeName(name) {

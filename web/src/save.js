@@ -4,7 +4,7 @@
 // left out, the first entry of each path wins, and a file never stands
 // where a folder must (planSave); what is left out is told in qvr test's words.
 import { ZipWriter } from './zip.js';
-import { escapeName } from './names.js';
+import { escapeName, looksOtherwise } from './names.js';
 
 export function saveBlob(blob, name) {
     const url = URL.createObjectURL(blob);
@@ -66,6 +66,15 @@ export function planSave(indexes, { parts, refusal, describe, base = [] }) {
 // The left-out entries as lines of a note: "entry 3 'CON.txt': ...".
 export function noteLines(left, nameOf) {
     return left.map(({ index, reason }) => `entry ${index} '${escapeName(nameOf(index))}': ${reason}`);
+}
+
+// The written entries whose names look other than they are (a bidi override
+// turns "gnp.exe" round): they keep their stored names, as qvr extract
+// writes them, and the note shows each with its escapes so the reader sees
+// what the file manager may not.
+export function disguisedLines(chosen, nameOf) {
+    return chosen.filter(([i]) => looksOtherwise(nameOf(i)))
+        .map(([i]) => `entry ${i} '${escapeName(nameOf(i))}': written under its stored name, which holds characters that change how it looks`);
 }
 
 // Yields [path, data] for `chosen` in order, reading neighbours together

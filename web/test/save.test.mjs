@@ -1,6 +1,6 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { planSave, noteLines } from '../src/save.js';
+import { planSave, noteLines, disguisedLines } from '../src/save.js';
 import { components } from '../src/tree.js';
 
 // Names with the refusal the archive library would give (0: none); the rule itself is not here.
@@ -38,4 +38,12 @@ test('paths start below the base, which keeps a saved folder as the top one', ()
 
 test('the note names each entry with its escaped name', () => {
     assert.deepEqual(noteLines([{ index: 4, reason: 'why' }], () => 'bell\u0007.txt'), ["entry 4 'bell\\x07.txt': why"]);
+});
+
+test('written names that look otherwise are told with their escapes; plain ones are not', () => {
+    const names = ['evil\u202egnp.exe', 'plain.txt', 'a\u200b/b.txt', 'rlm\u200f.txt'];
+    const lines = disguisedLines(names.map((n, i) => [i, n]), (i) => names[i]);
+    assert.deepEqual(lines.map((l) => l.split(':')[0]), [
+        "entry 0 'evil\\xE2\\x80\\xAEgnp.exe'", "entry 2 'a\\xE2\\x80\\x8B/b.txt'", "entry 3 'rlm\\xE2\\x80\\x8F.txt'"]);
+    assert.ok(lines.every((l) => l.endsWith('written under its stored name, which holds characters that change how it looks')));
 });

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "qvr/format.h"
 
@@ -63,5 +64,20 @@ bool SkipEntry(DirectoryCursor& cursor) noexcept;
 // entry would run past the directory's end; the cursor then stands on it,
 // as after the SkipEntry calls that succeeded.
 bool SkipEntries(DirectoryCursor& cursor, std::uint32_t count) noexcept;
+
+// How far a walk of the whole directory got: every entry the header counts,
+// or those before the entry that runs past the directory's end.
+struct DirectoryWalk {
+    std::uint32_t count = 0;   // entries the header counts
+    std::uint32_t walked = 0;  // entries read whole, in order
+
+    bool Complete() const noexcept { return walked >= count; }
+    // Entries from the one the directory ends inside to the last.
+    std::uint32_t Unread() const noexcept { return Complete() ? 0 : count - walked; }
+};
+
+// "the directory ends inside entry N" for a walk that stopped short; empty
+// for a complete one.
+std::string WhereDirectoryEnds(const DirectoryWalk& walk);
 
 }  // namespace qvr

@@ -31,8 +31,29 @@ struct LayoutResult {
     bool ok() const noexcept { return error.empty(); }
 };
 
-// Refuses more than 65535 entries, a name longer than 255 bytes, and any
-// size or data offset that does not fit 32 bits.
+// Which of the format's limits a set of entries goes past.
+enum class LayoutRefusal {
+    None,
+    TooManyEntries,      // more than MaxEntryCount
+    NameTooLong,         // a name longer than MaxNameLength
+    DataTooLarge,        // an entry's size does not fit 32 bits
+    DataPastAddressable, // an entry's data would start past what 32-bit offsets reach
+};
+
+struct LayoutCheck {
+    LayoutRefusal refusal = LayoutRefusal::None;
+    std::size_t entry = 0;  // the first entry past a limit
+    std::uint64_t value = 0;  // its name length, size or data offset
+    bool ok() const noexcept { return refusal == LayoutRefusal::None; }
+};
+
+// The format's limits, checked once for every writer: the count, then
+// every name, then each entry's size and where its data would start, in
+// directory order.
+LayoutCheck CheckLayout(std::span<const EntrySpec> entries) noexcept;
+
+// Refuses what CheckLayout refuses: more than 65535 entries, a name longer
+// than 255 bytes, and any size or data offset that does not fit 32 bits.
 LayoutResult PlanArchive(std::span<const EntrySpec> entries);
 
 // A whole entry in memory.

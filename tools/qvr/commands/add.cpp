@@ -11,6 +11,7 @@
 #include "commands/options.h"
 #include "commands/progress.h"
 #include "commands/rewrite.h"
+#include "names/path_key.h"
 
 namespace qvr::cli {
 namespace {

@@ -17,32 +17,29 @@ namespace qvr::cli {
 namespace {
 
 namespace fs = std::filesystem;
-// Checks the limits with the offending file named; the writer's layout
-// check stays the final word.
-bool CheckLimits(const std::vector<Input>& inputs, Reporter& reporter) {
-    if (inputs.size() > MaxEntryCount) {
+// The format's limits (CheckLayout), told with the offending file named;
+// the writer's layout stays the final word.
+bool CheckLimits(const std::vector<Input>& inputs, std::span<const EntrySpec> specs, Reporter& reporter) {
+    const LayoutCheck check = CheckLayout(specs);
+    const auto source = [&] { return inputs[check.entry].source.string(); };
+    switch (check.refusal) {
+    case LayoutRefusal::None:
+        return true;
+    case LayoutRefusal::TooManyEntries:
         reporter.Failed(fmt::format("{} files: an archive holds at most {} entries; nothing written", inputs.size(),
                                     MaxEntryCount));
         return false;
+    case LayoutRefusal::NameTooLong:
+        reporter.Failed(fmt::format("{}: its name is {} bytes long, and at most {} fit; nothing written", source(),
+                                    check.value, MaxNameLength));
+        return false;
+    case LayoutRefusal::DataTooLarge:
+    case LayoutRefusal::DataPastAddressable:
+        reporter.Failed(fmt::format("{}: its data would lie past the 4 GiB an archive can address; nothing written",
+                                    source()));
+        return false;
     }
-    std::uint64_t offset = HeaderSize;
-    for (const auto& in : inputs) {
-        if (in.name.size() > MaxNameLength) {
-            reporter.Failed(fmt::format("{}: its name is {} bytes long, and at most {} fit; nothing written",
-                                        in.source.string(), in.name.size(), MaxNameLength));
-            return false;
-        }
-        offset += EntrySize(in.name.size());
-    }
-    for (const auto& in : inputs) {
-        if (offset > 0xFFFFFFFFu || in.size > 0xFFFFFFFFu) {
-            reporter.Failed(fmt::format("{}: its data would lie past the 4 GiB an archive can address; nothing written",
-                                        in.source.string()));
-            return false;
-        }
-        offset += in.size;
-    }
-    return true;
+    return false;
 }
 
 // Where the archive goes: a temporary file in the archive's folder, renamed
@@ -127,8 +124,6 @@ int CreateArchive(const CreateOptions& given, bool forAdd) {
     if (const auto status = GatherInputs(options, *codec, reporter, self, gathered)) return *status;
     PauseAtForTests("gathered");
     auto& inputs = gathered.inputs;
-    if (!CheckLimits(inputs, reporter)) return ExitSomeFailed;
-
     std::vector<EntrySpec> specs;
     specs.reserve(inputs.size());
     std::uint64_t totalBytes = 0;
@@ -136,6 +131,7 @@ int CreateArchive(const CreateOptions& given, bool forAdd) {
         specs.push_back({in.name, in.size});
         totalBytes += in.size;
     }
+    if (!CheckLimits(inputs, specs, reporter)) return ExitSomeFailed;
     const LayoutResult planned = PlanArchive(specs);
     if (!planned.ok()) {
         reporter.Failed(planned.error + "; nothing written");

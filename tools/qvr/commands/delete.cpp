@@ -6,6 +6,7 @@
 #include "commands/commands.h"
 #include "commands/options.h"
 #include "commands/rewrite.h"
+#include "names/names.h"
 #include "names/selection.h"
 
 namespace qvr::cli {

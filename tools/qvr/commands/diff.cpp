@@ -12,7 +12,9 @@
 #include "commands/options.h"
 #include "commands/progress.h"
 #include "commands/report.h"
+#include "names/names.h"
 #include "names/placement.h"
+#include "names/safe_path.h"
 #include "qvr/scramble.h"
 #include "names/selection.h"
 
@@ -102,21 +104,15 @@ int Diff(const DiffOptions& options) {
     const NameCodec& codec = loaded->codec;
     const auto& opened = loaded->opened;
     EntryFilter selection(options.select, codec);
-    Bytes converted;
-    auto textOf = [&](const Entry& entry) -> std::span<const std::uint8_t> {
-        if (!codec.Converts()) return entry.NameBytes();
-        auto text = codec.ToUtf8(entry.NameBytes());
-        if (!text) return entry.NameBytes();
-        converted = std::move(*text);
-        return converted;
-    };
+    NameText names(codec);
+    auto textOf = [&](const Entry& entry) { return names.Of(entry.NameBytes()); };
     Entry entry;
     std::vector<bool> may(opened.header.entryCount, true);
     std::uint32_t readable = 0;
     for (auto cursor = opened.Begin(); readable < opened.header.entryCount && ReadNextEntry(cursor, entry); ++readable)
         if (selection.NeedsNames()) may[readable] = selection.MaySelect(entry.index, textOf(entry));
 
-    Placer placer(codec);
+    Placer placer(codec, opened.header.entryCount);
     std::uint64_t differ = 0;
     std::string out;
     auto cursor = opened.Begin();
@@ -124,7 +120,7 @@ int Diff(const DiffOptions& options) {
         const auto name = textOf(entry);
         if (!may[i] || !selection.Selects(entry.index, name)) continue;
         const auto label = NameForMessage(entry.NameBytes(), codec);
-        if (codec.Converts() && !codec.ToUtf8(entry.NameBytes())) {
+        if (!names.Valid()) {
             reporter.EntryFailed(entry.index, label, "name is not valid " + codec.Name() + "; not compared");
             continue;
         }
@@ -137,7 +133,7 @@ int Diff(const DiffOptions& options) {
         }
         if (place.outcome != Placing::Placed) continue;
         std::uint64_t diskSize = 0;
-        const auto sameness = Compare(loaded->file, entry, options.directory / place.relative, diskSize);
+        const auto sameness = Compare(loaded->file, entry, options.directory / *SafeRelativePath(name, codec), diskSize);
         if (sameness == Sameness::Unreadable)
             reporter.EntryFailed(entry.index, label, "its file cannot be read; not compared");
         else if (sameness == Sameness::ArchiveCut)
@@ -150,8 +146,8 @@ int Diff(const DiffOptions& options) {
     std::fputs(out.c_str(), stdout);
     std::fflush(stdout);
     for (const auto& miss : selection.Misses()) reporter.Failed(miss);
-    if (readable < opened.header.entryCount)
-        reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; the rest are not compared", readable));
+    if (const DirectoryWalk walk{opened.header.entryCount, readable}; !walk.Complete())
+        reporter.Failed(fmt::format("damaged: {}; the rest are not compared", WhereDirectoryEnds(walk)));
     if (!options.common.quiet && StderrIsTerminal() && differ == 0 && !reporter.AnyFailed())
         reporter.Say("no differences");
     return differ > 0 || reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;

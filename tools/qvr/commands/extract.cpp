@@ -14,7 +14,9 @@
 #include "commands/options.h"
 #include "commands/progress.h"
 #include "commands/report.h"
+#include "names/names.h"
 #include "names/placement.h"
+#include "names/safe_path.h"
 #include "names/selection.h"
 
 namespace qvr::cli {
@@ -157,23 +159,18 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
     // The name that selection and placement see: converted when an
     // encoding is given, the stored bytes otherwise (or when they do not
     // convert, so that they can still be selected and reported).
-    Bytes converted;
-    auto nameOf = [&](const Entry& entry, bool& valid) -> std::span<const std::uint8_t> {
-        valid = true;
-        if (!codec.Converts()) return entry.NameBytes();
-        auto text = codec.ToUtf8(entry.NameBytes());
-        valid = text.has_value();
-        if (!valid) return entry.NameBytes();
-        converted = std::move(*text);
-        return converted;
+    NameText names(codec);
+    auto nameOf = [&](const Entry& entry, bool& valid) {
+        const auto text = names.Of(entry.NameBytes());
+        valid = names.Valid();
+        return text;
     };
 
     Plan plan;
     plan.folders.emplace_back();
     std::unordered_map<std::string, std::uint32_t> folderIds;
-    Placer placer(codec);
-    std::uint64_t duplicates = 0;
-    std::string firstDuplicate;
+    Placer placer(codec, count);
+    PlacementReport placement(PlacementWords::Extract);
     bool valid = true;
     // Choose, check and place one entry, read from directory offset `where`.
     auto consider = [&](const Entry& entry, std::uint32_t where) {
@@ -201,30 +198,24 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
                 stripped.insert(stripped.end(), parts[p].begin(), parts[p].end());
             }
         }
-        auto place = placer.Add(entry.index, options.stripComponents > 0 ? std::span<const std::uint8_t>(stripped) : name);
-        switch (place.outcome) {
-        case Placing::Refused:
-            reporter.EntryFailed(entry.index, DisplayName(name, true), "refused: " + place.reason);
+        const auto placed = options.stripComponents > 0 ? std::span<const std::uint8_t>(stripped) : name;
+        const auto place = placer.Add(entry.index, placed);
+        if (place.outcome != Placing::Placed) {
+            const auto label = DisplayName(name, true);
+            if (const auto problem = placement.Problem(entry.index, label, place); !problem.empty())
+                reporter.EntryFailed(entry.index, label, problem);
             return;
-        case Placing::Duplicate:
-            if (duplicates++ == 0)
-                firstDuplicate = fmt::format("entry {} '{}' repeats entry {}", entry.index, DisplayName(name, true),
-                                             place.earlier);
-            return;
-        case Placing::Clash:
-            reporter.EntryFailed(entry.index, DisplayName(name, true), place.reason + "; skipped");
-            return;
-        case Placing::Placed:
-            break;
         }
-        const auto parent = place.relative.parent_path();
+        // Placement took the name, so the name rule does: it has a path.
+        const auto relative = *SafeRelativePath(placed, codec);
+        const auto parent = relative.parent_path();
         if (!parent.empty()) {
             const auto [it, added] =
                 folderIds.try_emplace(FolderKey(parent), static_cast<std::uint32_t>(plan.folders.size()));
             if (added) plan.folders.push_back(parent);
             job.folder = it->second;
         }
-        job.leaf = place.relative.filename();
+        job.leaf = relative.filename();
         plan.bytes += job.size;
         plan.jobs.push_back(std::move(job));
     };
@@ -253,15 +244,10 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
             consider(entry, where);
         }
     }
-    if (walked < count)
-        reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; the {} from there on "
-                                    "cannot be read",
-                                    walked, Count(count - walked, "entry", "entries")));
-    if (duplicates > 0)
-        reporter.Failed(fmt::format("{} the name of an earlier entry ({}); the first entry of each name was "
-                                    "extracted",
-                                    duplicates == 1 ? "1 entry repeats" : fmt::format("{} entries repeat", duplicates),
-                                    firstDuplicate));
+    if (const DirectoryWalk walk{count, walked}; !walk.Complete())
+        reporter.Failed(fmt::format("damaged: {}; the {} from there on cannot be read", WhereDirectoryEnds(walk),
+                                    Count(walk.Unread(), "entry", "entries")));
+    if (const auto repeats = placement.Repeats(); !repeats.empty()) reporter.Failed(repeats);
     for (const auto& miss : selection.Misses()) reporter.Failed(miss);
     return plan;
 }

@@ -10,24 +10,12 @@
 
 #include "commands/options.h"
 #include "names/safe_path.h"
+#include "names/path_key.h"
 #include "names/selection.h"
 
 namespace qvr::cli {
 
 namespace fs = std::filesystem;
-
-std::string FileKey(std::span<const std::uint8_t> name, const LeadBytes& lead) {
-    std::string key(name.begin(), name.end());
-    // Folded on every system: whatever made the archive, its readers run on
-    // Windows, where these names are one file. Only where a character
-    // starts: a trail byte in A-Z is part of another character.
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        const auto b = static_cast<std::uint8_t>(key[i]);
-        if (lead.IsLead(b)) ++i;
-        else if (b >= 'A' && b <= 'Z') key[i] = static_cast<char>(b + 0x20);
-    }
-    return key;
-}
 
 StoredName StoredNameFor(const std::vector<fs::path>& components, const NameCodec& codec,
                          const std::string& encoding) {
@@ -210,7 +198,7 @@ void DropRepeatsAndRefuseCollisions(std::vector<Input>& inputs, const LeadBytes&
     std::vector<bool> keep(inputs.size(), true);
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (inputs[i].name.empty()) continue;
-        const auto [it, added] = first.try_emplace(FileKey(inputs[i].name, lead), i);
+        const auto [it, added] = first.try_emplace(PathKey(inputs[i].name, lead, true), i);
         if (added) continue;
         const Input& earlier = inputs[it->second];
         keep[i] = false;

@@ -65,9 +65,4 @@ std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& c
 // command ends with exit status 1, as the archive is not what is on disk).
 bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStream, Reporter& reporter);
 
-// The key under which two names are one file where they are extracted:
-// Windows folds case. `lead`: the bytes that start two-byte characters in
-// `name` (none for UTF-8 text).
-std::string FileKey(std::span<const std::uint8_t> name, const LeadBytes& lead = LeadBytes{});
-
 }  // namespace qvr::cli

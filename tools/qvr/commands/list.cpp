@@ -11,6 +11,7 @@
 #include "commands/options.h"
 #include "commands/progress.h"
 #include "commands/report.h"
+#include "names/names.h"
 #include "names/selection.h"
 #include "commands/structure.h"
 
@@ -125,14 +126,8 @@ int List(const ListOptions& options) {
 
     // Selection sees names as extraction does: converted when an encoding is given.
     EntryFilter selection(options.select, *codec);
-    Bytes converted;
-    auto selectionName = [&](std::span<const std::uint8_t> stored) -> std::span<const std::uint8_t> {
-        if (!codec->Converts()) return stored;
-        auto text = codec->ToUtf8(stored);
-        if (!text) return stored;
-        converted = std::move(*text);
-        return converted;
-    };
+    NameText names(*codec);
+    auto selectionName = [&](std::span<const std::uint8_t> stored) { return names.Of(stored); };
     Entry entry;
     // Every name is offered before the first is chosen; the entries no
     // argument can choose are not looked at again.
@@ -173,9 +168,8 @@ int List(const ListOptions& options) {
     std::fflush(stdout);
 
     for (const auto& miss : selection.Misses()) reporter.Failed(miss);
-    if (readable < count)
-        reporter.Failed(fmt::format("damaged: the directory ends inside entry {}; {} of {} entries listed", readable,
-                                    readable, count));
+    if (const DirectoryWalk walk{count, readable}; !walk.Complete())
+        reporter.Failed(fmt::format("damaged: {}; {} of {} entries listed", WhereDirectoryEnds(walk), readable, count));
     // Listed all the same, as the viewer does, but never as if whole.
     if (const auto warning = PastEndWarning(*loaded); !warning.empty()) reporter.Failed(warning);
     return reporter.AnyFailed() ? ExitSomeFailed : ExitSuccess;

@@ -38,10 +38,9 @@ void ReportLeftOut(const BuiltTree& built, const OpenedArchive& opened, bool qui
     else if (!built.leftOut.empty())
         reporter.Say(fmt::format("{} not shown (without -q each is named)",
                                  Count(built.leftOut.size(), "entry", "entries")));
-    const std::uint32_t count = opened.header.entryCount;
-    if (built.walked < count)
-        reporter.Say(fmt::format("damaged: the directory ends inside entry {}; the {} from there on are not shown",
-                                 built.walked, Count(count - built.walked, "entry", "entries")));
+    if (const DirectoryWalk walk{opened.header.entryCount, built.walked}; !walk.Complete())
+        reporter.Say(fmt::format("damaged: {}; the {} from there on are not shown", WhereDirectoryEnds(walk),
+                                 Count(walk.Unread(), "entry", "entries")));
 }
 
 // /proc/self/mountinfo writes space, tab, newline and backslash in paths as

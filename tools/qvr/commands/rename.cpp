@@ -9,6 +9,8 @@
 #include "commands/gather.h"
 #include "commands/options.h"
 #include "commands/rewrite.h"
+#include "names/names.h"
+#include "names/path_key.h"
 #include "names/selection.h"
 
 namespace qvr::cli {
@@ -47,30 +49,17 @@ struct Renaming {
     std::vector<fs::path> parts;
 };
 
-// The entry named OLD (the first of that name), or else the folder OLD:
-// every entry under it, each keeping what follows OLD in its name. OLD
-// ending in a separator names only a folder.
+// RenameTargets (selection.h), each with NEW and what follows OLD in its
+// name as folders below NEW.
 std::vector<Renaming> PlanRenaming(const std::vector<NewEntry>& entries, const std::string& from,
                                    const std::vector<fs::path>& to, const NameCodec& codec) {
-    const auto fromArgument = ArgumentsFor({from}, codec).front();
-    const Bytes fromText(fromArgument.begin(), fromArgument.end());
-    const auto fromKey = LandingKeyOfText(fromText, codec);
-    const auto fromParts = SplitEntryName(fromText, codec.TextLead());
-    const bool folderOnly = fromParts.size() > 1 && fromParts.back().empty();
-    for (std::size_t e = 0; e < entries.size() && !folderOnly; ++e)
-        if (LandingKey(entries[e].name, codec) == fromKey) return {{e, to}};
+    std::vector<std::span<const std::uint8_t>> names;
+    names.reserve(entries.size());
+    for (const auto& entry : entries) names.push_back(entry.name);
     std::vector<Renaming> plan;
-    if (fromKey.empty()) return plan;
-    const auto characters = CharactersOf(codec);
-    for (std::size_t e = 0; e < entries.size(); ++e) {
-        // The key is the normalised text with case folded, byte for byte,
-        // so what follows OLD in the key follows it in the text too.
-        const auto text = NormalisedName(TextOf(entries[e].name, codec), false, characters);
-        const auto key = LandingKeyOfText(text, codec);
-        if (key.size() <= fromKey.size() || !key.starts_with(fromKey) || key[fromKey.size()] != '\\') continue;
-        Renaming renaming{e, to};
-        const std::span<const std::uint8_t> rest = std::span(text).subspan(fromKey.size() + 1);
-        for (const auto part : PathComponents(rest, codec.TextLead()))
+    for (const auto& target : RenameTargets(names, from, codec)) {
+        Renaming renaming{target.entry, to};
+        for (const auto part : PathComponents(target.rest, codec.TextLead()))
             if (auto native = codec.NativeComponent(part)) renaming.parts.push_back(std::move(*native));
             else return {};  // cannot happen for text the codec gave; nothing renamed rather than a wrong name
         plan.push_back(std::move(renaming));

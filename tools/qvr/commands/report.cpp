@@ -28,10 +28,8 @@ void Reporter::EntryFailed(std::uint32_t index, const std::string& name, const s
 }
 
 std::string NameForMessage(std::span<const std::uint8_t> stored, const NameCodec& codec) {
-    const auto text = codec.ToUtf8(stored);
-    const auto& bytes = text ? *text : Bytes(stored.begin(), stored.end());
     // Messages may end up in logs as well as on terminals: always escaped.
-    return DisplayName(bytes, true);
+    return DisplayName(TextOf(stored, codec), true);
 }
 
 std::string Count(std::uint64_t n, const char* one, const char* many) {

@@ -6,6 +6,7 @@
 
 #include "commands/gather.h"
 #include "commands/structure.h"
+#include "names/names.h"
 #include "names/placement.h"
 #include "names/selection.h"
 
@@ -155,12 +156,6 @@ bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, 
     return true;
 }
 
-Bytes TextOf(std::span<const std::uint8_t> stored, const NameCodec& codec) {
-    if (codec.Converts())
-        if (auto text = codec.ToUtf8(stored)) return std::move(*text);
-    return Bytes(stored.begin(), stored.end());
-}
-
 bool ChecksPlacement(const std::vector<NewEntry>& entries, const std::vector<bool>& fresh, const NameCodec& codec,
                      Reporter& reporter) {
     Placer placer(codec);
@@ -178,17 +173,6 @@ bool ChecksPlacement(const std::vector<NewEntry>& entries, const std::vector<boo
         ok = false;
     }
     return ok;
-}
-
-
-std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec) {
-    std::optional<Bytes> text;
-    if (codec.Converts()) text = codec.ToUtf8(storedName);
-    return LandingKeyOfText(text ? std::span<const std::uint8_t>(*text) : storedName, codec);
-}
-
-std::string LandingKeyOfText(std::span<const std::uint8_t> text, const NameCodec& codec) {
-    return FileKey(NormalisedName(text, false, CharactersOf(codec)));
 }
 
 }  // namespace qvr::cli

@@ -52,23 +52,11 @@ std::vector<NewEntry> KeptEntries(const LoadedArchive& old);
 bool ReplaceArchive(ChangingArchive& old, const std::vector<NewEntry>& entries, Reporter& reporter,
                     bool echo = false, bool followLinks = true);
 
-// The name that placement and messages see: converted text, or the
-// stored bytes where nothing converts.
-Bytes TextOf(std::span<const std::uint8_t> stored, const NameCodec& codec);
-
 // Entries the change makes or renames (`fresh`) must land where extraction
 // can write them beside everything else: no file where another entry needs
 // a folder, or the reverse. Entries already in the archive are not judged.
 // False when any does not (each said).
 bool ChecksPlacement(const std::vector<NewEntry>& entries, const std::vector<bool>& fresh, const NameCodec& codec,
                      Reporter& reporter);
-
-// Where a name lands on extraction, as text to compare: converted when the
-// codec converts, separators made one, empty and "." parts dropped, and
-// A-Z folded: names that differ only in case are one file on Windows.
-std::string LandingKey(std::span<const std::uint8_t> storedName, const NameCodec& codec);
-// The same for a name already as text (a command-line argument made
-// comparable by ArgumentsFor).
-std::string LandingKeyOfText(std::span<const std::uint8_t> text, const NameCodec& codec);
 
 }  // namespace qvr::cli

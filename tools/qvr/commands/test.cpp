@@ -8,6 +8,7 @@
 #include "commands/options.h"
 #include "commands/progress.h"
 #include "commands/report.h"
+#include "names/names.h"
 #include "names/placement.h"
 #include "commands/structure.h"
 
@@ -41,41 +42,25 @@ int Test(const TestOptions& options) {
 
     for (const auto& problem : StructureProblems(*loaded)) reporter.Failed(problem);
 
-    Placer placer(*codec);
-    std::uint64_t duplicates = 0;
-    std::string firstDuplicate;
+    Placer placer(*codec, count);
+    PlacementReport placement(PlacementWords::Test);
+    NameText names(*codec);
     auto cursor = opened.Begin();
     Entry entry;
     // An entry that runs past the directory's end is reported above.
     for (std::uint32_t walked = 0; walked < count && ReadNextEntry(cursor, entry); ++walked) {
         const auto label = NameForMessage(entry.NameBytes(), *codec);
-        const auto text = codec->ToUtf8(entry.NameBytes());
-        if (!text) {
+        const auto text = names.Of(entry.NameBytes());
+        if (!names.Valid()) {
             reporter.EntryFailed(entry.index, label, "name is not valid " + codec->Name());
             continue;
         }
         // Judged as extraction places names, so that test fails wherever
         // extracting into an empty folder would.
-        const auto place = placer.Add(entry.index, *text);
-        switch (place.outcome) {
-        case Placing::Placed:
-            break;
-        case Placing::Refused:
-            reporter.EntryFailed(entry.index, label, "name would be refused on extraction: " + place.reason);
-            break;
-        case Placing::Duplicate:
-            if (duplicates++ == 0)
-                firstDuplicate = fmt::format("entry {} '{}' repeats entry {}", entry.index, label, place.earlier);
-            break;
-        case Placing::Clash:
-            reporter.EntryFailed(entry.index, label, place.reason + "; extraction would skip it");
-            break;
-        }
+        const auto problem = placement.Problem(entry.index, label, placer.Add(entry.index, text));
+        if (!problem.empty()) reporter.EntryFailed(entry.index, label, problem);
     }
-    if (duplicates > 0)
-        reporter.Failed(fmt::format("{} the name of an earlier entry ({}); extraction keeps the first of each name",
-                                    duplicates == 1 ? "1 entry repeats" : fmt::format("{} entries repeat", duplicates),
-                                    firstDuplicate));
+    if (const auto repeats = placement.Repeats(); !repeats.empty()) reporter.Failed(repeats);
 
     if (reporter.AnyFailed()) {
         if (!options.common.quiet)

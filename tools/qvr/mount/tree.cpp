@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "commands/report.h"
+#include "names/names.h"
 #include "names/placement.h"
 
 namespace qvr::cli {
@@ -115,41 +116,26 @@ private:
 BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec) {
     BuiltTree built;
     MountTreeBuilder builder(built.tree, opened);
-    Placer placer(codec);
     const std::uint32_t count = opened.header.entryCount;
+    Placer placer(codec, count);
+    PlacementReport placement(PlacementWords::Mount);
     auto cursor = opened.Begin();
     Entry entry;
-    std::optional<Bytes> converted;
+    NameText names(codec);
     for (; built.walked < count && ReadNextEntry(cursor, entry); ++built.walked) {
         auto leaveOut = [&](std::string reason) {
             built.leftOut.push_back({entry.index, NameForMessage(entry.NameBytes(), codec), std::move(reason)});
         };
         // The name as extraction writes it: converted under an encoding, the
         // stored bytes otherwise.
-        std::span<const std::uint8_t> text = entry.NameBytes();
-        if (codec.Converts()) {
-            converted = codec.ToUtf8(text);
-            if (!converted) {
-                leaveOut(fmt::format("name is not valid {}", codec.Name()));
-                continue;
-            }
-            text = *converted;
+        const auto text = names.Of(entry.NameBytes());
+        if (!names.Valid()) {
+            leaveOut(fmt::format("name is not valid {}", codec.Name()));
+            continue;
         }
         const auto place = placer.Add(entry.index, text);
-        switch (place.outcome) {
-        case Placing::Refused:
-            leaveOut("refused: " + place.reason);
-            break;
-        case Placing::Duplicate:
-            leaveOut(fmt::format("repeats the name of entry {}, which is shown", place.earlier));
-            break;
-        case Placing::Clash:
-            leaveOut(place.reason);
-            break;
-        case Placing::Placed:
-            builder.AddFile(PathComponents(text, codec.TextLead()), entry);
-            break;
-        }
+        if (place.outcome == Placing::Placed) builder.AddFile(PathComponents(text, codec.TextLead()), entry);
+        else leaveOut(placement.Problem(entry.index, {}, place));
     }
     builder.Finish();
     return built;

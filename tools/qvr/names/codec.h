@@ -68,6 +68,9 @@ public:
     // One folder or file name of text as the file system takes it, or
     // nullopt when it cannot (on Windows: not valid in the text's code page).
     std::optional<std::filesystem::path> NativeComponent(std::span<const std::uint8_t> text) const;
+    // Whether NativeComponent takes `text`, without making the path: for
+    // callers that look at every name of a large directory.
+    bool TakesComponent(std::span<const std::uint8_t> text) const;
     // One folder or file name from the file system as text, or nullopt when
     // the text cannot hold it exactly (on Windows without an encoding: a
     // character outside the ANSI code page).

@@ -10,6 +10,7 @@
 
 #include "names/codec.h"
 #include "names/names.h"
+#include "qvr/ascii.h"
 
 namespace qvr::cli {
 namespace {
@@ -72,7 +73,7 @@ private:
 };
 
 std::string Upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    std::transform(s.begin(), s.end(), s.begin(), [](char c) { return AsciiUpper(c); });
     return s;
 }
 
@@ -155,6 +156,10 @@ void NameCodec::AppendLossyPart(std::string& out, std::span<const std::uint8_t> 
 std::optional<std::filesystem::path> NameCodec::NativeComponent(std::span<const std::uint8_t> text) const {
     return std::filesystem::path(std::string(text.begin(), text.end()));
 }
+
+// Linux takes any bytes but the separator and zero, which the name rule
+// has refused already.
+bool NameCodec::TakesComponent(std::span<const std::uint8_t>) const { return true; }
 
 std::optional<Bytes> NameCodec::ComponentText(const std::filesystem::path& component) const {
     const auto& s = component.native();

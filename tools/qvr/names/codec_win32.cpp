@@ -11,6 +11,7 @@
 
 #include "names/codec.h"
 #include "names/names.h"
+#include "qvr/ascii.h"
 
 namespace qvr::cli {
 namespace {
@@ -18,7 +19,7 @@ namespace {
 constexpr std::string_view ReplacementCharacter = "\xEF\xBF\xBD";
 
 std::string Upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    std::transform(s.begin(), s.end(), s.begin(), [](char c) { return AsciiUpper(c); });
     return s;
 }
 
@@ -46,14 +47,24 @@ UINT CodePageByName(const std::string& encoding) {
 // Some code pages (GB18030, the ISO-2022 ones, and UTF-8 for the best-fit
 // flag) refuse the flags that make conversions strict; for them strictness
 // comes from the round trip alone.
+// How many wide characters `bytes` make (0 when they do not convert), and
+// with which flags.
+int WideLength(UINT codePage, std::span<const std::uint8_t> bytes, DWORD& flags) {
+    const auto* in = reinterpret_cast<const char*>(bytes.data());
+    const int size = static_cast<int>(bytes.size());
+    flags = MB_ERR_INVALID_CHARS;
+    int n = MultiByteToWideChar(codePage, flags, in, size, nullptr, 0);
+    if (n <= 0 && GetLastError() == ERROR_INVALID_FLAGS) n = MultiByteToWideChar(codePage, flags = 0, in, size, nullptr, 0);
+    return n > 0 ? n : 0;
+}
+
 std::optional<std::wstring> Widen(UINT codePage, std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return std::wstring{};
     const auto* in = reinterpret_cast<const char*>(bytes.data());
     const int size = static_cast<int>(bytes.size());
-    DWORD flags = MB_ERR_INVALID_CHARS;
-    int n = MultiByteToWideChar(codePage, flags, in, size, nullptr, 0);
-    if (n <= 0 && GetLastError() == ERROR_INVALID_FLAGS) n = MultiByteToWideChar(codePage, flags = 0, in, size, nullptr, 0);
-    if (n <= 0) return std::nullopt;
+    DWORD flags = 0;
+    const int n = WideLength(codePage, bytes, flags);
+    if (n == 0) return std::nullopt;
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
     if (MultiByteToWideChar(codePage, flags, in, size, wide.data(), n) != n) return std::nullopt;
     return wide;
@@ -167,6 +178,11 @@ std::optional<std::filesystem::path> NameCodec::NativeComponent(std::span<const 
     auto wide = Widen(TextCodePage(*this), text);
     if (!wide) return std::nullopt;
     return std::filesystem::path(std::move(*wide));
+}
+
+bool NameCodec::TakesComponent(std::span<const std::uint8_t> text) const {
+    DWORD flags = 0;
+    return text.empty() || WideLength(TextCodePage(*this), text, flags) > 0;
 }
 
 std::optional<Bytes> NameCodec::ComponentText(const std::filesystem::path& component) const {

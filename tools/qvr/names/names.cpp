@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "qvr/ascii.h"
 #include "qvr/name_encoding.h"
 
 namespace qvr::cli {
@@ -43,7 +44,7 @@ Character CharacterAt(std::span<const std::uint8_t> text, std::size_t at, const 
 
 std::uint32_t Fold(std::uint32_t c, bool ignoreCase) {
     if (c == '/') return '\\';
-    if (ignoreCase && c >= 'A' && c <= 'Z') return c + 0x20;
+    if (ignoreCase && c <= 0x7F) return AsciiLower(static_cast<std::uint8_t>(c));
     return c;
 }
 
@@ -78,6 +79,22 @@ bool MatchSet(std::span<const std::uint8_t> pattern, std::size_t p, std::uint32_
 }
 
 }  // namespace
+
+Bytes TextOf(std::span<const std::uint8_t> stored, const NameCodec& codec) {
+    if (codec.Converts())
+        if (auto text = codec.ToUtf8(stored)) return std::move(*text);
+    return Bytes(stored.begin(), stored.end());
+}
+
+std::span<const std::uint8_t> NameText::Of(std::span<const std::uint8_t> stored) {
+    valid_ = true;
+    if (!codec_.Converts()) return stored;
+    auto text = codec_.ToUtf8(stored);
+    valid_ = text.has_value();
+    if (!valid_) return stored;
+    converted_ = std::move(*text);
+    return converted_;
+}
 
 bool IsValidUtf8(std::span<const std::uint8_t> bytes) { return IsValidUtf8Name(bytes); }
 

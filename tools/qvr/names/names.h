@@ -11,6 +11,27 @@
 
 namespace qvr::cli {
 
+// The name as the tool selects, places and shows it: the text `codec`
+// gives, or the stored bytes where it gives none (no encoding, or bytes not
+// valid in it, which can then still be chosen and named in a message).
+Bytes TextOf(std::span<const std::uint8_t> stored, const NameCodec& codec);
+
+// TextOf for a walk over every name: one buffer, reused, and none at all
+// while names pass through as bytes.
+class NameText {
+public:
+    explicit NameText(const NameCodec& codec) : codec_(codec) {}
+    // Valid until the next call.
+    std::span<const std::uint8_t> Of(std::span<const std::uint8_t> stored);
+    // Whether the last name was valid in the encoding (always, without one).
+    bool Valid() const noexcept { return valid_; }
+
+private:
+    const NameCodec& codec_;
+    Bytes converted_;
+    bool valid_ = true;
+};
+
 bool IsValidUtf8(std::span<const std::uint8_t> bytes);
 
 // Valid UTF-8 for any bytes: invalid sequences become U+FFFD.

@@ -2,57 +2,182 @@
 
 #include <fmt/format.h>
 
+#include "names/path_key.h"
 #include "names/safe_path.h"
 
 namespace qvr::cli {
 namespace {
 
 // Paths as the file system compares them: Windows folds case.
-std::string Key(const std::filesystem::path& path) {
-    std::string key = path.generic_string();
 #ifdef _WIN32
-    for (auto& c : key)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+constexpr bool SystemFoldsCase = true;
+#else
+constexpr bool SystemFoldsCase = false;
 #endif
-    return key;
+
+// FNV-1a, a byte at a time, so that every folder's hash is a step on the
+// way to the whole path's.
+constexpr std::uint32_t HashStart = 2166136261u;
+constexpr std::uint32_t HashStep(std::uint32_t hash, char c) {
+    return (hash ^ static_cast<std::uint8_t>(c)) * 16777619u;
 }
+
+// Where a hash starts looking in a table of 2^bits slots: FNV's low bits
+// differ little between names that differ in their last characters.
+constexpr std::size_t SlotOf(std::uint32_t hash, std::size_t mask) {
+    return static_cast<std::size_t>((hash * 0x9E3779B1u) >> 7) & mask;
+}
+
+constexpr std::size_t FirstSlots = 1024;
+
+// At most three quarters full.
+constexpr bool Crowded(std::size_t used, std::size_t slots) { return used * 4 > slots * 3; }
 
 }  // namespace
 
+Placer::Placer(const NameCodec& codec, std::size_t expectedNames) : codec_(codec) {
+    // Room for each name's file and about one new folder for every second
+    // name: most archives never grow the table.
+    std::size_t slots = FirstSlots;
+    while (Crowded(expectedNames * 3 / 2, slots)) slots *= 2;
+    slots_.resize(slots);
+    keys_.reserve(expectedNames * 64);  // only what is used is ever touched
+}
+
+// The name's key (path_key.h) appended to keys_, folded where the system
+// folds case; cuts_ and hashes_ say where each component ends in it and
+// the hash up to there. False when the file system cannot take a component.
+bool Placer::KeyOf(std::span<const std::uint8_t> name) {
+    const auto& lead = codec_.TextLead();
+    for (std::size_t from = 0;;) {
+        const std::size_t end = ComponentEnd(name, from, lead);
+        const auto component = name.subspan(from, end - from);
+        if (!IsDroppedComponent(component) && !codec_.TakesComponent(component)) return false;
+        if (end == name.size()) break;
+        from = end + 1;
+    }
+    const std::size_t start = keys_.size();
+    cuts_.clear();
+    hashes_.clear();
+    AppendPathKey(keys_, name, lead, SystemFoldsCase, &cuts_);
+    std::uint32_t hash = HashStart;
+    std::size_t at = start;
+    for (const auto cut : cuts_) {
+        for (; at < start + cut; ++at) hash = HashStep(hash, keys_[at]);
+        hashes_.push_back(hash);
+    }
+    return true;
+}
+
+// The placed path whose key is the first `length` bytes of the key being
+// placed (at the end of keys_), or null.
+const Placer::Slot* Placer::Find(std::uint32_t hash, std::size_t length) const {
+    const std::size_t mask = slots_.size() - 1;
+    const std::string_view key = std::string_view(keys_).substr(keys_.size() - cuts_.back(), length);
+    for (std::size_t i = SlotOf(hash, mask);; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.length == 0) return nullptr;
+        if (slot.hash == hash && (slot.length & ~FolderBit) == length &&
+            std::string_view(keys_).substr(slot.offset, length) == key)
+            return &slot;
+    }
+}
+
+void Placer::Insert(std::uint32_t hash, std::size_t length, std::uint32_t entry, bool folder) {
+    if (Crowded(used_ + 1, slots_.size())) Grow();
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = SlotOf(hash, mask);
+    while (slots_[i].length != 0) i = (i + 1) & mask;
+    slots_[i] = Slot{hash, static_cast<std::uint32_t>(keys_.size() - cuts_.back()),
+                     static_cast<std::uint32_t>(length) | (folder ? FolderBit : 0), entry};
+    ++used_;
+}
+
+void Placer::Grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.length == 0) continue;
+        std::size_t i = SlotOf(slot.hash, mask);
+        while (slots_[i].length != 0) i = (i + 1) & mask;
+        slots_[i] = slot;
+    }
+}
+
+// The first `folders` components of `name` joined by '/', as the person
+// wrote them, for a message.
+std::string Placer::FolderText(std::span<const std::uint8_t> name, std::size_t folders) const {
+    std::string text;
+    for (const auto component : PathComponents(name, codec_.TextLead())) {
+        if (folders-- == 0) break;
+        if (!text.empty()) text.push_back('/');
+        text.append(component.begin(), component.end());
+    }
+    return text;
+}
+
 Place Placer::Add(std::uint32_t index, std::span<const std::uint8_t> name) {
-    Place place;
-    auto relative = SafeRelativePath(name, codec_);
-    if (!relative) {
-        place.outcome = Placing::Refused;
-        place.reason = RefusalReason(name, codec_);
-        return place;
+    const std::size_t start = keys_.size();
+    if (CheckEntryName(name, codec_.TextLead()) != NameRefusal::None || !KeyOf(name)) {
+        keys_.resize(start);
+        return {Placing::Refused, 0, RefusalReason(name, codec_)};
     }
-    const std::string key = Key(*relative);
-    if (const auto it = files_.find(key); it != files_.end()) {
-        place.outcome = Placing::Duplicate;
-        place.earlier = it->second;
+    // The key stays in keys_ only when something placed refers to it.
+    auto drop = [&](Place place) {
+        keys_.resize(start);
         return place;
+    };
+    const std::size_t length = cuts_.back();
+    if (const Slot* same = Find(hashes_.back(), length)) {
+        if (!(same->length & FolderBit)) return drop({Placing::Duplicate, same->entry, {}});
+        return drop({Placing::Clash, same->entry, fmt::format("entry {} needs this path as a folder", same->entry)});
     }
-    if (const auto it = folders_.find(key); it != folders_.end()) {
-        place.outcome = Placing::Clash;
-        place.earlier = it->second;
-        place.reason = fmt::format("entry {} needs this path as a folder", it->second);
-        return place;
-    }
-    // Every folder on the way must not be a file already placed.
-    for (auto folder = relative->parent_path(); !folder.empty(); folder = folder.parent_path())
-        if (const auto it = files_.find(Key(folder)); it != files_.end()) {
-            place.outcome = Placing::Clash;
-            place.earlier = it->second;
-            place.reason = fmt::format("entry {} is a file where this name needs the folder '{}'", it->second,
-                                       folder.generic_string());
-            return place;
+    // Every folder on the way must not be a file already placed. A folder
+    // already known has only folders above it.
+    std::size_t known = cuts_.size() - 1;  // folders [known, size - 1) are new
+    while (known > 0) {
+        const Slot* folder = Find(hashes_[known - 1], cuts_[known - 1]);
+        if (folder == nullptr) {
+            --known;
+            continue;
         }
-    for (auto folder = relative->parent_path(); !folder.empty(); folder = folder.parent_path())
-        if (!folders_.try_emplace(Key(folder), index).second) break;  // its parents are known too
-    files_.emplace(key, index);
-    place.relative = std::move(*relative);
-    return place;
+        if (folder->length & FolderBit) break;
+        return drop({Placing::Clash, folder->entry,
+                     fmt::format("entry {} is a file where this name needs the folder '{}'", folder->entry,
+                                 FolderText(name, known))});
+    }
+    for (std::size_t f = known; f + 1 < cuts_.size(); ++f) Insert(hashes_[f], cuts_[f], index, true);
+    Insert(hashes_.back(), length, index, false);
+    return {};
+}
+
+const PlacementWords PlacementWords::Extract{"refused: ", "; skipped", "; the first entry of each name was extracted"};
+const PlacementWords PlacementWords::Test{"name would be refused on extraction: ", "; extraction would skip it",
+                                          "; extraction keeps the first of each name"};
+const PlacementWords PlacementWords::Mount{"refused: ", "", ""};
+
+std::string PlacementReport::Problem(std::uint32_t index, const std::string& label, const Place& place) {
+    switch (place.outcome) {
+    case Placing::Placed:
+        return {};
+    case Placing::Refused:
+        return std::string(words_.refused) + place.reason;
+    case Placing::Clash:
+        return place.reason + std::string(words_.clash);
+    case Placing::Duplicate:
+        if (words_.repeats.empty()) return fmt::format("repeats the name of entry {}, which is shown", place.earlier);
+        if (repeats_++ == 0) firstRepeat_ = fmt::format("entry {} '{}' repeats entry {}", index, label, place.earlier);
+        return {};
+    }
+    return {};
+}
+
+std::string PlacementReport::Repeats() const {
+    if (repeats_ == 0) return {};
+    return fmt::format("{} the name of an earlier entry ({}){}",
+                       repeats_ == 1 ? "1 entry repeats" : fmt::format("{} entries repeat", repeats_), firstRepeat_,
+                       words_.repeats);
 }
 
 }  // namespace qvr::cli

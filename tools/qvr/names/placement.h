@@ -1,20 +1,21 @@
 // Where each entry of an archive lands on extraction, decided in directory
-// order. qvr extract writes by it and qvr test judges by it, so that test
-// fails exactly where an extraction into an empty folder would.
+// order. qvr extract writes by it, qvr test judges by it and qvr mount shows
+// it, so that test fails exactly where an extraction into an empty folder
+// would and a mount shows exactly what extraction writes.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <span>
 #include <string>
-#include <unordered_map>
+#include <string_view>
+#include <vector>
 
 #include "names/codec.h"
 
 namespace qvr::cli {
 
 enum class Placing {
-    Placed,     // written to `relative`
+    Placed,     // written to the path SafeRelativePath gives for the name
     Refused,    // the name rule refuses it: `reason`
     Duplicate,  // entry `earlier` has the same path; the first of each path wins
     Clash,      // entry `earlier` needs this path as a file where this one needs a folder, or the reverse: `reason`
@@ -22,23 +23,74 @@ enum class Placing {
 
 struct Place {
     Placing outcome = Placing::Placed;
-    std::filesystem::path relative;
     std::uint32_t earlier = 0;
-    std::string reason;
+    std::string reason;  // only for Refused and Clash
 };
 
+// Every path placed so far, files and the folders they need, each once. The
+// paths are keys into one buffer of bytes and one open-addressing table, so
+// that placing a name allocates nothing but, now and then, more room: a
+// mount places 65535 names before it shows any.
 class Placer {
 public:
-    // Names are the text `codec` gives (NameCodec::ToUtf8).
-    explicit Placer(const NameCodec& codec = NameCodec::PassThrough()) : codec_(codec) {}
+    // Names are the text `codec` gives (NameCodec::ToUtf8). `expectedNames`:
+    // how many names will come, to size the table once.
+    explicit Placer(const NameCodec& codec = NameCodec::PassThrough(), std::size_t expectedNames = 0);
     // `name` is what the tool writes by: UTF-8 text, or the stored bytes
     // where no encoding converts them.
     Place Add(std::uint32_t index, std::span<const std::uint8_t> name);
 
 private:
+    // Sixteen bytes, so that a table for 65535 names stays near the cache.
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t offset = 0;  // into keys_
+        std::uint32_t length = 0;  // of the key, with FolderBit; 0: the slot is free (no key is empty)
+        std::uint32_t entry = 0;   // the file, or the first entry inside the folder
+    };
+    static constexpr std::uint32_t FolderBit = 0x80000000u;
+    bool KeyOf(std::span<const std::uint8_t> name);
+    const Slot* Find(std::uint32_t hash, std::size_t length) const;
+    void Insert(std::uint32_t hash, std::size_t length, std::uint32_t entry, bool folder);
+    void Grow();
+    std::string FolderText(std::span<const std::uint8_t> name, std::size_t folders) const;
+
     const NameCodec& codec_;
-    std::unordered_map<std::string, std::uint32_t> files_;    // path -> entry written there
-    std::unordered_map<std::string, std::uint32_t> folders_;  // folder -> first entry inside it
+    std::string keys_;                  // every placed path's key, one after another
+    std::vector<Slot> slots_;           // a power of two of them
+    std::size_t used_ = 0;
+    std::vector<std::uint32_t> cuts_;   // the name being placed: where each component ends in its key
+    std::vector<std::uint32_t> hashes_; // ... and the key's hash up to there; the last is the whole key's
+};
+
+// How a command words what placement found. Each command keeps its own
+// words; all of them live here.
+struct PlacementWords {
+    std::string_view refused;  // before the rule's reason
+    std::string_view clash;    // after the clash's reason
+    // After the count of repeated names, told once at the end; empty: each
+    // repeat is told with its entry instead.
+    std::string_view repeats;
+
+    static const PlacementWords Extract;  // what was done
+    static const PlacementWords Test;     // what extraction would do
+    static const PlacementWords Mount;    // what the mount leaves out
+};
+
+// The problems placement finds in one walk, in a command's words.
+class PlacementReport {
+public:
+    explicit PlacementReport(const PlacementWords& words) : words_(words) {}
+    // The problem with entry `index`, named `label` in messages, placed as
+    // `place`; empty when it is placed, or repeats and repeats are told once.
+    std::string Problem(std::uint32_t index, const std::string& label, const Place& place);
+    // "2 entries repeat the name of an earlier entry (...); ...", or empty.
+    std::string Repeats() const;
+
+private:
+    const PlacementWords& words_;
+    std::uint64_t repeats_ = 0;
+    std::string firstRepeat_;
 };
 
 }  // namespace qvr::cli

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <iterator>
 
+#include "names/path_key.h"
 #include "platform/platform.h"
+#include "qvr/ascii.h"
 
 namespace qvr::cli {
 namespace {
@@ -15,7 +17,7 @@ void Normalise(std::span<const std::uint8_t> name, bool ignoreCase, const NameCh
     for (const auto part : PathComponents(name, characters.utf8 ? none : characters.lead)) {
         if (!out.empty()) out.push_back('\\');
         for (const auto b : part)
-            out.push_back(ignoreCase && b >= 'A' && b <= 'Z' ? static_cast<std::uint8_t>(b + 0x20) : b);
+            out.push_back(ignoreCase ? AsciiLower(b) : b);
     }
 }
 
@@ -194,6 +196,29 @@ std::vector<std::string> Selection::Unmatched() const {
     for (const auto& argument : arguments_)
         if (!argument.used) out.push_back(argument.text);
     return out;
+}
+
+std::vector<RenameTarget> RenameTargets(std::span<const std::span<const std::uint8_t>> names, const std::string& from,
+                                        const NameCodec& codec) {
+    const auto fromArgument = ArgumentsFor({from}, codec).front();
+    const Bytes fromText(fromArgument.begin(), fromArgument.end());
+    const auto fromKey = LandingKeyOfText(fromText, codec);
+    const auto fromParts = SplitEntryName(fromText, codec.TextLead());
+    const bool folderOnly = fromParts.size() > 1 && fromParts.back().empty();
+    for (std::size_t e = 0; e < names.size() && !folderOnly; ++e)
+        if (LandingKey(names[e], codec) == fromKey) return {{e, {}}};
+    std::vector<RenameTarget> targets;
+    if (fromKey.empty()) return targets;
+    const auto characters = CharactersOf(codec);
+    for (std::size_t e = 0; e < names.size(); ++e) {
+        // The key is the normalised text with case folded, byte for byte,
+        // so what follows OLD in the key follows it in the text too.
+        const auto text = NormalisedName(TextOf(names[e], codec), false, characters);
+        const auto key = LandingKeyOfText(text, codec);
+        if (key.size() <= fromKey.size() || !key.starts_with(fromKey) || key[fromKey.size()] != '\\') continue;
+        targets.push_back({e, Bytes(text.begin() + static_cast<std::ptrdiff_t>(fromKey.size() + 1), text.end())});
+    }
+    return targets;
 }
 
 }  // namespace qvr::cli

@@ -117,4 +117,16 @@ NameCharacters CharactersOf(const NameCodec& codec);
 // folded to a-z when `ignoreCase`.
 Bytes NormalisedName(std::span<const std::uint8_t> name, bool ignoreCase, const NameCharacters& characters);
 
+// What `qvr rename OLD NEW` renames among `names` (stored, in directory
+// order): the first entry that lands where OLD does (path_key.h), or else
+// the folder OLD: every entry under it, each with what follows OLD in its
+// name (normalised) as `rest`. OLD ending in a separator names only a
+// folder. Empty when OLD names neither.
+struct RenameTarget {
+    std::size_t entry = 0;
+    Bytes rest;  // empty for the entry named OLD itself
+};
+std::vector<RenameTarget> RenameTargets(std::span<const std::span<const std::uint8_t>> names, const std::string& from,
+                                        const NameCodec& codec);
+
 }  // namespace qvr::cli

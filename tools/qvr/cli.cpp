@@ -133,8 +133,8 @@ struct Parser {
 
     explicit Parser(CommandLine& line);
     // The positionals after "--" placed, and what the parser cannot check
-    // said, for the command parsed; the exit status when the line is wrong.
-    std::optional<int> FinishCommand(const std::string& command, std::vector<std::string> afterDashes);
+    // checked, for the command parsed.
+    Done FinishCommand(const std::string& command, std::vector<std::string> afterDashes);
 };
 
 Parser::Parser(CommandLine& line) {
@@ -163,16 +163,13 @@ a command's options.)",
     }
 }
 
-std::optional<int> Parser::FinishCommand(const std::string& name, std::vector<std::string> afterDashes) {
+Done Parser::FinishCommand(const std::string& name, std::vector<std::string> afterDashes) {
     for (auto& [command, finish] : commands) {
         if (!command->parsed()) continue;
         AfterDashes rest(name, std::move(afterDashes));
-        if (const auto done = finish(rest); !done) {
-            fmt::print(stderr, "qvr {}: {}\n", name, done.error());
-            return ExitBadUsage;
-        }
+        return finish(rest);
     }
-    return std::nullopt;
+    return {};
 }
 
 // "qvr extract: --index: needs a value (qvr extract --help)".
@@ -242,7 +239,10 @@ CommandLine Parse(const std::vector<std::string>& given) {
         line.finished = SayParseError(e, command);
         return line;
     }
-    line.finished = parser.FinishCommand(line.command, std::move(afterDashes));
+    if (const auto done = parser.FinishCommand(line.command, std::move(afterDashes)); !done) {
+        fmt::print(stderr, "qvr {}: {}\n", line.command, done.error());
+        line.finished = ExitBadUsage;
+    }
     return line;
 }
 

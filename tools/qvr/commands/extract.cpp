@@ -14,7 +14,6 @@
 #include "commands/options.h"
 #include "commands/progress.h"
 #include "commands/report.h"
-#include "names/names.h"
 #include "names/placement.h"
 #include "names/safe_path.h"
 #include "names/selection.h"
@@ -159,6 +158,62 @@ void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
 
 std::string FolderKey(const std::filesystem::path& p) { return p.generic_string(); }
 
+// The plan's number for the folder `parent`, which joins the plan when
+// first met.
+std::uint32_t FolderId(Plan& plan, std::unordered_map<std::string, std::uint32_t>& ids,
+                       const std::filesystem::path& parent) {
+    const auto [it, added] = ids.try_emplace(FolderKey(parent), static_cast<std::uint32_t>(plan.folders.size()));
+    if (added) plan.folders.push_back(parent);
+    return it->second;
+}
+
+// --strip-components: the name without its first `count` folders (the name
+// itself when `count` is 0); nullopt when a name with no more than that
+// many parts has nothing left to write.
+std::optional<Bytes> StrippedName(std::span<const std::uint8_t> name, unsigned count, const LeadBytes& lead) {
+    Bytes stripped;
+    if (count == 0) return stripped;
+    const auto parts = PathComponents(name, lead);
+    if (parts.size() <= count) return std::nullopt;
+    for (std::size_t p = count; p < parts.size(); ++p) {
+        if (!stripped.empty()) stripped.push_back('\\');
+        stripped.insert(stripped.end(), parts[p].begin(), parts[p].end());
+    }
+    return stripped;
+}
+
+// Gives `consider` every entry that may be selected, with its offset in the
+// directory, in directory order; returns how many entries were read whole.
+// Whether an argument is an exact name, a folder or a pattern is known only
+// once every name has been offered: the walk offers each name (`nameOf`)
+// and keeps the entries that may be chosen, and only those are read again.
+template <typename NameOf, typename Consider>
+std::uint32_t WalkSelected(const OpenedArchive& opened, EntryFilter& selection, NameOf nameOf, Consider consider) {
+    const std::uint32_t count = opened.header.entryCount;
+    Entry entry;
+    auto cursor = opened.Begin();
+    std::uint32_t walked = 0;
+    if (!selection.NeedsNames()) {
+        for (; walked < count; ++walked) {
+            const auto where = static_cast<std::uint32_t>(cursor.offset);
+            if (!ReadNextEntry(cursor, entry)) break;
+            consider(entry, where);
+        }
+        return walked;
+    }
+    std::vector<DirectoryCursor> candidates;
+    for (; walked < count; ++walked) {
+        const auto at = cursor;
+        if (!ReadNextEntry(cursor, entry)) break;
+        if (selection.MaySelect(entry.index, nameOf(entry))) candidates.push_back(at);
+    }
+    for (auto at : candidates) {
+        const auto where = static_cast<std::uint32_t>(at.offset);
+        if (ReadNextEntry(at, entry)) consider(entry, where);
+    }
+    return walked;
+}
+
 // One walk of the directory: choose, check and place every entry.
 Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, Reporter& reporter) {
     const NameCodec& codec = loaded.codec;
@@ -196,18 +251,9 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
             plan.jobs.push_back(std::move(job));
             return;
         }
-        // --strip-components: the name without its first folders; a name
-        // with no more than that many parts has nothing left to write.
-        Bytes stripped;
-        if (options.stripComponents > 0) {
-            const auto parts = PathComponents(name, codec.TextLead());
-            if (parts.size() <= options.stripComponents) return;
-            for (std::size_t p = options.stripComponents; p < parts.size(); ++p) {
-                if (!stripped.empty()) stripped.push_back('\\');
-                stripped.insert(stripped.end(), parts[p].begin(), parts[p].end());
-            }
-        }
-        const auto placed = options.stripComponents > 0 ? std::span<const std::uint8_t>(stripped) : name;
+        const auto stripped = StrippedName(name, options.stripComponents, codec.TextLead());
+        if (!stripped) return;
+        const auto placed = options.stripComponents > 0 ? std::span<const std::uint8_t>(*stripped) : name;
         const auto place = placer.Add(entry.index, placed);
         if (place.outcome != Placing::Placed) {
             const auto label = DisplayName(name, true);
@@ -218,41 +264,14 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
         // Placement took the name, so the name rule does: it has a path.
         const auto relative = *SafeRelativePath(placed, codec);
         const auto parent = relative.parent_path();
-        if (!parent.empty()) {
-            const auto [it, added] =
-                folderIds.try_emplace(FolderKey(parent), static_cast<std::uint32_t>(plan.folders.size()));
-            if (added) plan.folders.push_back(parent);
-            job.folder = it->second;
-        }
+        if (!parent.empty()) job.folder = FolderId(plan, folderIds, parent);
         job.leaf = relative.filename();
         plan.bytes += job.size;
         plan.jobs.push_back(std::move(job));
     };
 
-    // Whether an argument is an exact name, a folder or a pattern is known
-    // only once every name has been offered: the walk offers each name and
-    // keeps the entries that may be chosen, and only those are read again.
-    Entry entry;
-    auto cursor = opened.Begin();
-    std::uint32_t walked = 0;
-    if (selection.NeedsNames()) {
-        std::vector<DirectoryCursor> candidates;
-        for (; walked < count; ++walked) {
-            const auto at = cursor;
-            if (!ReadNextEntry(cursor, entry)) break;
-            if (selection.MaySelect(entry.index, nameOf(entry, valid))) candidates.push_back(at);
-        }
-        for (auto at : candidates) {
-            const auto where = static_cast<std::uint32_t>(at.offset);
-            if (ReadNextEntry(at, entry)) consider(entry, where);
-        }
-    } else {
-        for (; walked < count; ++walked) {
-            const auto where = static_cast<std::uint32_t>(cursor.offset);
-            if (!ReadNextEntry(cursor, entry)) break;
-            consider(entry, where);
-        }
-    }
+    const auto offered = [&](const Entry& entry) { return nameOf(entry, valid); };
+    const std::uint32_t walked = WalkSelected(opened, selection, offered, consider);
     if (const DirectoryWalk walk{count, walked}; !walk.Complete())
         reporter.Failed(fmt::format("damaged: {}; the {} from there on cannot be read", WhereDirectoryEnds(walk),
                                     Count(walk.Unread(), "entry", "entries")));

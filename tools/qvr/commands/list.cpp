@@ -38,6 +38,55 @@ std::string ListedName(std::span<const std::uint8_t> stored, const NameCodec& co
 
 std::size_t Digits(std::uint64_t v) { return fmt::formatted_size("{}", v); }
 
+// Column widths for -l, and how many entries lie whole in the directory:
+// a first, name-free pass.
+struct Columns {
+    std::size_t index = 0, size = 4, offset = 6;
+    std::uint32_t readable = 0;
+};
+
+Columns MeasureColumns(const OpenedArchive& opened) {
+    const std::uint32_t count = opened.header.entryCount;
+    Columns columns;
+    columns.index = Digits(count);
+    auto cursor = opened.Begin();
+    while (columns.readable < count) {
+        const auto stored = PeekEntry(cursor);
+        if (!stored) break;
+        columns.size = std::max(columns.size, Digits(stored->dataSize));
+        columns.offset = std::max(columns.offset, Digits(stored->dataOffset));
+        SkipEntry(cursor);
+        ++columns.readable;
+    }
+    return columns;
+}
+
+// One entry as listed: a JSON item (after `first` or not), a row of the
+// table, or its name (escaped for a `terminal`). `convertFailed`: its name is not in the codec's
+// encoding, and is shown as bytes.
+void AppendEntry(std::string& out, const Entry& entry, const ListOptions& options, const Columns& columns,
+                 const NameCodec& codec, bool terminal, bool first, bool& convertFailed) {
+    const auto name = entry.NameBytes();
+    if (options.json) {
+        nlohmann::json item;
+        item["index"] = entry.index;
+        // JSON is UTF-8 whatever the code page of the names.
+        item["name"] = codec.LossyUtf8(name);
+        if (codec.Converts() && !codec.ToUtf8(name)) convertFailed = true;
+        item["nameHex"] = Hex(name);
+        item["size"] = entry.dataSize;
+        item["offset"] = entry.dataOffset;
+        out += first ? "\n  " : ",\n  ";
+        out += item.dump();
+    } else if (options.longFormat) {
+        out += fmt::format("{:>{}}  {:>{}}  {:>{}}  {}\n", entry.index, columns.index, entry.dataSize, columns.size,
+                           entry.dataOffset, columns.offset, ListedName(name, codec, terminal, convertFailed));
+    } else {
+        out += ListedName(name, codec, terminal, convertFailed);
+        out += '\n';
+    }
+}
+
 }  // namespace
 
 Finish SetUpList(CLI::App& command, ListOptions& options) {
@@ -72,21 +121,8 @@ int List(const ListOptions& options) {
     const auto& opened = loaded->opened;
     const std::uint32_t count = opened.header.entryCount;
     const bool terminal = IsTerminal(StandardOutput());
-
-    // Column widths for -l come from a first, name-free pass.
-    std::size_t indexWidth = Digits(count), sizeWidth = 4, offsetWidth = 6;
-    std::uint32_t readable = 0;
-    {
-        auto cursor = opened.Begin();
-        while (readable < count) {
-            const auto stored = PeekEntry(cursor);
-            if (!stored) break;
-            sizeWidth = std::max(sizeWidth, Digits(stored->dataSize));
-            offsetWidth = std::max(offsetWidth, Digits(stored->dataOffset));
-            SkipEntry(cursor);
-            ++readable;
-        }
-    }
+    const Columns columns = MeasureColumns(opened);
+    const std::uint32_t readable = columns.readable;
 
     // Selection sees names as extraction does: converted when an encoding is given.
     EntryFilter selection(options.select, *codec);
@@ -105,8 +141,8 @@ int List(const ListOptions& options) {
     std::string out;
     out.reserve(FlushAt + 1024);
     if (options.longFormat && !options.json)
-        out += fmt::format("{:>{}}  {:>{}}  {:>{}}  {}\n", "#", indexWidth, "size", sizeWidth, "offset",
-                           offsetWidth, "name");
+        out += fmt::format("{:>{}}  {:>{}}  {:>{}}  {}\n", "#", columns.index, "size", columns.size, "offset",
+                           columns.offset, "name");
     if (options.json) out += "[";
 
     std::uint64_t totalBytes = 0;
@@ -118,24 +154,7 @@ int List(const ListOptions& options) {
         if (!may[i] || !selection.Selects(entry.index, selectionName(name))) continue;
         totalBytes += entry.dataSize;
         bool convertFailed = false;
-        if (options.json) {
-            nlohmann::json item;
-            item["index"] = entry.index;
-            // JSON is UTF-8 whatever the code page of the names.
-            item["name"] = codec->LossyUtf8(name);
-            if (codec->Converts() && !codec->ToUtf8(name)) convertFailed = true;
-            item["nameHex"] = Hex(name);
-            item["size"] = entry.dataSize;
-            item["offset"] = entry.dataOffset;
-            out += listed == 0 ? "\n  " : ",\n  ";
-            out += item.dump();
-        } else if (options.longFormat) {
-            out += fmt::format("{:>{}}  {:>{}}  {:>{}}  {}\n", entry.index, indexWidth, entry.dataSize, sizeWidth,
-                               entry.dataOffset, offsetWidth, ListedName(name, *codec, terminal, convertFailed));
-        } else {
-            out += ListedName(name, *codec, terminal, convertFailed);
-            out += '\n';
-        }
+        AppendEntry(out, entry, options, columns, *codec, terminal, listed == 0, convertFailed);
         if (convertFailed)
             reporter.EntryFailed(entry.index, DisplayName(name, true),
                                  "name is not valid " + codec->Name() + "; shown as bytes");

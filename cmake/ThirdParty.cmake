@@ -42,12 +42,3 @@ else()
     add_library(qvr::json INTERFACE IMPORTED)
     target_link_libraries(qvr::json INTERFACE nlohmann_json::nlohmann_json)
 endif()
-
-# Whether fmt is a shared library here: the C++ runtime then comes with it.
-set(QVR_FMT_SHARED OFF)
-if(TARGET fmt::fmt)
-    get_target_property(_qvr_fmt_type fmt::fmt TYPE)
-    if(_qvr_fmt_type STREQUAL "SHARED_LIBRARY")
-        set(QVR_FMT_SHARED ON)
-    endif()
-endif()

@@ -233,7 +233,10 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
     Plan plan;
     plan.folders.emplace_back();
     std::unordered_map<std::string, std::uint32_t> folderIds;
-    Placer placer(codec, count);
+    // The table is sized for every entry only when every entry may be
+    // placed: a few names chosen, or standard output, need no 5 MB of it.
+    const bool placesMany = !options.toStdout && options.select.names.empty() && options.select.indices.empty();
+    Placer placer(codec, placesMany ? count : 0);
     PlacementReport placement(PlacementWords::Extract);
     bool valid = true;
     // Choose, check and place one entry, read from directory offset `where`.

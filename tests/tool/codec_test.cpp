@@ -10,9 +10,8 @@ namespace {
 using cli::NameCodec;
 
 NameCodec Codec(const std::string& encoding) {
-    std::string error;
-    auto codec = NameCodec::Make(encoding, error);
-    EXPECT_TRUE(codec) << encoding << ": " << error;
+    auto codec = NameCodec::Make(encoding);
+    EXPECT_TRUE(codec) << encoding << ": " << (codec ? "" : codec.error());
     return codec ? std::move(*codec) : NameCodec{};
 }
 

@@ -28,9 +28,8 @@ std::vector<std::string> ChildNames(const MountTree& tree, cli::NodeId folder) {
 }
 
 TEST(MountTree, ShowsWhatExtractionPlacesAndNamesTheRest) {
-    std::string error;
-    const auto cp932 = NameCodec::Make("CP932", error);
-    ASSERT_TRUE(cp932) << error;
+    const auto cp932 = NameCodec::Make("CP932");
+    ASSERT_TRUE(cp932) << (cp932 ? "" : cp932.error());
     const Bytes trailBytes{0x95, 0x5C, 0x8E, 0xA6, 0x5C, 0x83, 0x5C, '.', 't', 'x', 't'};  // 表示\ソ.txt
     const auto image = Archive({{trailBytes, B("cp932")},
                                 {B("b/z.txt"), B("first")},
@@ -77,11 +76,11 @@ protected:
     void Load(const Bytes& image) {
         WriteFile(dir / "a.qvr", image);
         built = cli::BuildMountTree(Opened(image), NameCodec::PassThrough());
-        std::string error;
         auto file = cli::InputFile::Open(dir / "a.qvr");
         ASSERT_TRUE(file) << (file ? "" : file.error());
-        source = MountSource::Take(std::move(*file), error);
-        ASSERT_TRUE(source) << error;
+        auto taken = MountSource::Take(std::move(*file));
+        ASSERT_TRUE(taken) << (taken ? "" : taken.error());
+        source.emplace(std::move(*taken));
     }
     const cli::MountNode& Node(const char* name) { return built.tree.Node(*built.tree.Find(MountTree::Root, name)); }
     Bytes Read(const char* name, std::uint64_t offset, std::size_t size, int& error) {

@@ -54,17 +54,18 @@ TEST(Utf8, LossyTextIsAlwaysValidJson) {
 }
 
 TEST(NameCodec, ConvertsBothWaysThroughIconv) {
-    std::string error;
-    auto codec = cli::NameCodec::Make("CP932", error);
-    ASSERT_TRUE(codec) << error;
+    auto codec = cli::NameCodec::Make("CP932");
+    ASSERT_TRUE(codec) << (codec ? "" : codec.error());
     const Bytes stored{0x95, 0x5C, 0x5C, 'a'};  // "表\a": a trail byte equal to '\'
     const auto text = codec->ToUtf8(stored);
     ASSERT_TRUE(text);
     EXPECT_EQ(std::string(text->begin(), text->end()), "\xe8\xa1\xa8\\a");
     EXPECT_EQ(codec->FromUtf8(*text), stored);
     EXPECT_FALSE(codec->ToUtf8(Bytes{0x81}));  // a lead byte alone
-    EXPECT_FALSE(cli::NameCodec::Make("NO-SUCH-ENCODING", error));
-    auto plain = cli::NameCodec::Make("", error);
+    const auto unknown = cli::NameCodec::Make("NO-SUCH-ENCODING");
+    ASSERT_FALSE(unknown);
+    EXPECT_EQ(unknown.error(), "unknown encoding 'NO-SUCH-ENCODING' (see iconv --list)");
+    auto plain = cli::NameCodec::Make("");
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->ToUtf8(stored), stored);
 }

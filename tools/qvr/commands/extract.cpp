@@ -54,7 +54,7 @@ struct Namer {
 class FolderCache {
 public:
     FolderCache(const Folder& root, std::size_t folderCount) : root_(root), open_(folderCount) {}
-    const Folder* Get(std::uint32_t id, const std::filesystem::path& relative, std::string& error) {
+    Result<const Folder*> Get(std::uint32_t id, const std::filesystem::path& relative) {
         if (id == 0) return &root_;
         auto& slot = open_[id];
         if (slot) return &*slot;
@@ -65,8 +65,7 @@ public:
         auto reached = root_.Descend(relative);
         if (!reached) {
             --held_;
-            error = reached.error();
-            return nullptr;
+            return reached.failure();
         }
         slot.emplace(std::move(*reached));
         return &*slot;
@@ -110,12 +109,12 @@ void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
         reporter.EntryFailed(job.index, name(job), TruncatedText(archive, job));
         return;
     }
-    std::string error;
-    const Folder* folder = folders.Get(job.folder, plan.folders[job.folder], error);
-    if (!folder) {
-        reporter.EntryFailed(job.index, name(job), error);
+    const auto reached = folders.Get(job.folder, plan.folders[job.folder]);
+    if (!reached) {
+        reporter.EntryFailed(job.index, name(job), reached.error());
         return;
     }
+    const Folder* folder = *reached;
     // No look before writing: the rename refuses an existing name on its
     // own (atomically), and a fresh folder, the common case, has none.
     auto temp = folder->CreateTemp();

@@ -336,12 +336,12 @@ std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& r
 
 std::optional<int> PrepareInputs(CreateOptions& options, Reporter& reporter, std::optional<NameCodec>& codec) {
     if (const auto status = AddListedInputs(options, reporter)) return status;
-    std::string error;
-    codec = NameCodec::Make(options.common.encoding, error);
-    if (!codec) {
-        reporter.Say(error);
+    auto made = NameCodec::Make(options.common.encoding);
+    if (!made) {
+        reporter.Say(made.error());
         return ExitBadUsage;
     }
+    codec = std::move(*made);
     return CheckInputArguments(options, reporter);
 }
 

@@ -196,10 +196,9 @@ int Mount(const MountOptions& options) {
     // Serving needs the tree and the file, not the directory: let it go,
     // and the builder's working memory with it.
     loaded->opened = OpenedArchive();
-    std::string error;
-    auto source = MountSource::Take(std::move(loaded->file), error);
+    auto source = MountSource::Take(std::move(loaded->file));
     if (!source) {
-        reporter.Say("cannot read: " + error);
+        reporter.Say("cannot read: " + source.error());
         return ExitBadUsage;
     }
     malloc_trim(0);

@@ -14,8 +14,7 @@ void ChooseEncoding(LoadedArchive& loaded, Reporter& reporter, Talk talk) {
     const auto guess = GuessNameEncoding(loaded.opened);
     std::string chosen(EncodingName(guess.Result()));
     if (!chosen.empty()) {
-        std::string error;
-        if (auto codec = NameCodec::Make(chosen, error)) loaded.codec = std::move(*codec);
+        if (auto codec = NameCodec::Make(chosen)) loaded.codec = std::move(*codec);
         else chosen.clear();  // a converter without it: the bytes as they are
     }
     if (talk == Talk::Verbose)
@@ -30,10 +29,9 @@ void ChooseEncoding(LoadedArchive& loaded, Reporter& reporter, Talk talk) {
 
 std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, const std::string& encoding,
                                          Reporter& reporter, Talk talk, std::optional<InputFile> opened) {
-    std::string error;
-    auto codec = NameCodec::Make(encoding, error);
+    auto codec = NameCodec::Make(encoding);
     if (!codec) {
-        reporter.Say(error);
+        reporter.Say(codec.error());
         return std::nullopt;
     }
     auto file = opened       ? Result<InputFile>(std::move(*opened))

@@ -14,12 +14,9 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 
 }  // namespace
 
-std::optional<MountSource> MountSource::Take(InputFile file, std::string& error) {
+Result<MountSource> MountSource::Take(InputFile file) {
     struct stat st {};
-    if (fstat(file.Handle(), &st) != 0) {
-        error = LastSystemError();
-        return std::nullopt;
-    }
+    if (fstat(file.Handle(), &st) != 0) return Fail(LastSystemError());
     return MountSource(std::move(file), st);
 }
 

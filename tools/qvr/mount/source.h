@@ -25,7 +25,7 @@ struct SourceRead {
 class MountSource {
 public:
     // Takes over the opened archive and notes its size and modification time.
-    static std::optional<MountSource> Take(InputFile file, std::string& error);
+    static Result<MountSource> Take(InputFile file);
 
     // Up to `into.size()` bytes of `file`'s entry from `offset`, descrambled.
     // Bytes the archive does not hold are an error (EIO), never zeros:

@@ -73,10 +73,7 @@ std::string NameCodec::LossyUtf8(std::span<const std::uint8_t> stored) const {
 }
 
 const NameCodec& NameCodec::PassThrough() {
-    static const NameCodec codec = [] {
-        std::string error;
-        return std::move(*Make("", error));
-    }();
+    static const NameCodec codec = std::move(*Make(""));
     return codec;
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "qvr/entry_name.h"
+#include "result.h"
 
 namespace qvr::cli {
 
@@ -35,9 +36,9 @@ public:
 
     // The codec for `encoding`: an iconv name on Linux; on Windows a code page
     // by name (CP932, SHIFT_JIS, GBK, BIG5, CP1252, UTF-8, ...) or number.
-    // Empty: names pass through (see above). nullopt with a message for an
-    // unknown encoding.
-    static std::optional<NameCodec> Make(const std::string& encoding, std::string& error);
+    // Empty: names pass through (see above). A failure names an unknown
+    // encoding.
+    static Result<NameCodec> Make(const std::string& encoding);
 
     // True when stored names are converted to UTF-8 text.
     bool Converts() const noexcept { return converts_; }

@@ -114,19 +114,15 @@ NameCodec::~NameCodec() = default;
 NameCodec::NameCodec(NameCodec&&) noexcept = default;
 NameCodec& NameCodec::operator=(NameCodec&&) noexcept = default;
 
-std::optional<NameCodec> NameCodec::Make(const std::string& encoding, std::string& error) {
+Result<NameCodec> NameCodec::Make(const std::string& encoding) {
     NameCodec codec;
     if (encoding.empty()) return codec;
     const iconv_t to = iconv_open("UTF-8", encoding.c_str());
-    if (to == reinterpret_cast<iconv_t>(-1)) {
-        error = "unknown encoding '" + encoding + "' (see iconv --list)";
-        return std::nullopt;
-    }
+    if (to == reinterpret_cast<iconv_t>(-1)) return Fail("unknown encoding '" + encoding + "' (see iconv --list)");
     const iconv_t from = iconv_open(encoding.c_str(), "UTF-8");
     if (from == reinterpret_cast<iconv_t>(-1)) {
         iconv_close(to);
-        error = "unknown encoding '" + encoding + "' (see iconv --list)";
-        return std::nullopt;
+        return Fail("unknown encoding '" + encoding + "' (see iconv --list)");
     }
     codec.impl_ = std::unique_ptr<Impl>(new Impl{Converter(to), Converter(from)});
     codec.converts_ = true;

@@ -119,18 +119,16 @@ NameCodec::~NameCodec() = default;
 NameCodec::NameCodec(NameCodec&&) noexcept = default;
 NameCodec& NameCodec::operator=(NameCodec&&) noexcept = default;
 
-std::optional<NameCodec> NameCodec::Make(const std::string& encoding, std::string& error) {
+Result<NameCodec> NameCodec::Make(const std::string& encoding) {
     NameCodec codec;
     if (encoding.empty()) {
         codec.codePage_ = GetACP();
     } else {
         const UINT codePage = CodePageByName(encoding);
-        if (codePage == 0 || !IsValidCodePage(codePage)) {
-            error = "unknown encoding '" + encoding +
-                    "'; known: CP932 (SHIFT_JIS, SJIS), CP936 (GBK), CP949, CP950 (BIG5), CP1252, UTF-8, "
-                    "or a code page number such as 932";
-            return std::nullopt;
-        }
+        if (codePage == 0 || !IsValidCodePage(codePage))
+            return Fail("unknown encoding '" + encoding +
+                        "'; known: CP932 (SHIFT_JIS, SJIS), CP936 (GBK), CP949, CP950 (BIG5), CP1252, UTF-8, "
+                        "or a code page number such as 932");
         codec.codePage_ = codePage;
         codec.converts_ = true;
         codec.name_ = encoding;

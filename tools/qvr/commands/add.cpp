@@ -80,9 +80,8 @@ int Add(const CreateOptions& given) {
         create.overwrite = false;
         if (const auto made = CreateForAdd(create)) return *made;
     }
-    int status = ExitBadUsage;
-    auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
-    if (!old) return status;
+    auto old = LoadForChange(options.archive, options.common, options.change, reporter);
+    if (!old) return old.failure().status;
     // New names go in as the archive's names are: in --encoding, or in the
     // encoding its names were found in, so a file replaces the entry of its
     // name and a name the archive's encoding cannot hold is refused.

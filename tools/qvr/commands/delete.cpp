@@ -42,9 +42,8 @@ int Delete(const DeleteOptions& options) {
         reporter.Say("name the entries to delete");
         return ExitBadUsage;
     }
-    int status = ExitBadUsage;
-    auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
-    if (!old) return status;
+    auto old = LoadForChange(options.archive, options.common, options.change, reporter);
+    if (!old) return old.failure().status;
     const NameCodec& codec = old->codec;
     EntryFilter selection(options.select, codec);
     // The kept entries stay where they are, moved up over the deleted ones:

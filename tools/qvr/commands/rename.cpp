@@ -101,9 +101,8 @@ entry keeps its place and its stored data.)");
 
 int Rename(const RenameOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));
-    int status = ExitBadUsage;
-    auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
-    if (!old) return status;
+    auto old = LoadForChange(options.archive, options.common, options.change, reporter);
+    if (!old) return old.failure().status;
     const NameCodec& codec = old->codec;
     const auto to = NewNameParts(options.to, reporter);
     if (!to) return ExitSomeFailed;

@@ -378,8 +378,29 @@ const scenarios = {
         assert.equal(await openFile(page, long), 'opened');
         assert.deepEqual(await listing(page), qvrList(long));
 
-        // Opening against reading the directory's bytes alone, in turns.
+        // The opening asks for its first read and a guess at the directory before
+        // either has come, then for the rest of the directory once: slices that
+        // tile the file from its start to the directory's end, no byte twice.
         const dirEnd = Math.min(...expected.map((e) => e.offset));
+        await page.evaluate(() => {
+            const { slice, arrayBuffer } = Blob.prototype;
+            let arrived = 0;
+            window.asked = [];
+            window.unpatch = () => Object.assign(Blob.prototype, { slice, arrayBuffer });
+            Blob.prototype.slice = function (start, end) {
+                window.asked.push({ start, end, arrived });
+                return slice.call(this, start, end);
+            };
+            Blob.prototype.arrayBuffer = function () { return arrayBuffer.call(this).finally(() => ++arrived); };
+        });
+        assert.equal(await openFile(page, file), 'opened');
+        const asked = await page.evaluate(() => (window.unpatch(), window.asked));
+        assert.ok(asked.length === 3 && asked[0].start === 0 && asked.at(-1).end === dirEnd, JSON.stringify(asked));
+        assert.ok(asked.every((a, k) => k === 0 || a.start === asked[k - 1].end), JSON.stringify(asked));
+        assert.deepEqual(asked.map((a) => a.arrived > 0), [false, false, true]);
+        assert.deepEqual(await listing(page), expected);
+
+        // Opening against reading the directory's bytes alone, in turns.
         await page.evaluate(() => document.body.append(Object.assign(document.createElement('input'), { type: 'file', id: 'bench' })));
         await page.setInputFiles('#bench', file);
         const opening = [];
@@ -395,7 +416,12 @@ const scenarios = {
             opening.push(await page.evaluate(() => performance.getEntriesByName('qvr:open')[0].duration));
         }
         assert.deepEqual(requests.filter((u) => !u.startsWith('file:') && !/^(blob|data):/.test(u)), []);
-        record({ directoryBytes: dirEnd - 34, openMs: median(opening), readMs: median(reading), ratio: median(opening) / median(reading), opening, reading, zipMs });
+        const ratio = median(opening) / median(reading);
+        record({ directoryBytes: dirEnd - 34, openMs: median(opening), readMs: median(reading), ratio, opening, reading, zipMs });
+        // Measured 1.3 to 1.9 (bench/README.md); a busy machine stretches the
+        // opening's processor work more than the read, so only a return to work
+        // of the old kind (every name decoded, the whole tree built: 7.2) fails here.
+        assert.ok(ratio < 4, `opening took ${ratio.toFixed(2)} times the read`);
     },
 
     async cp932({ page }) {

@@ -163,6 +163,12 @@ struct Grouping {
     FolderTable table;
     std::uint32_t files = 0;
 
+    void Reserve(std::size_t entries) {
+        entryOf.reserve(entries);
+        folderOf.reserve(entries);
+        restOf.reserve(entries);
+    }
+
     // Places `entry`, whose name (a view into `names`) goes on at byte `from`.
     void Add(std::uint32_t entry, std::span<const std::uint8_t> names, std::span<const std::uint8_t> name,
              std::size_t from, const qvr::LeadBytes& lead) {
@@ -282,6 +288,7 @@ void Walk(Session& s) {
     const std::uint32_t count = s.archive.header.entryCount;
     s.rows.reserve(std::size_t{count} * RowWords);
     s.names.reserve(static_cast<std::size_t>(std::max<std::uint64_t>(s.directoryEnd, s.archive.directory.size())));
+    if (s.top) s.top->Reserve(count);
     const auto utf8 = qvr::LeadBytes::ForCodePage(Utf8CodePage);
     qvr::DirectoryCursor cursor{s.archive.directory, s.walked, s.readable};
     while (s.readable < count) {
@@ -447,6 +454,7 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* qvr_group(Session* s, std::uint32_t co
     const auto lead = qvr::LeadBytes::ForCodePage(codePage);
     if (!entries) count = s->readable;
     Grouping grouping;
+    grouping.Reserve(count);
     const std::span<const std::uint8_t> names(s->names);
     for (std::uint32_t k = 0; k < count; ++k) {
         const std::uint32_t i = entries ? entries[k] : k;

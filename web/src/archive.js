@@ -215,7 +215,8 @@ export class Archive {
             const files = w.subarray(k, (k += fileCount));
             const folders = [];
             for (let g = w[k++]; g > 0; --g) {
-                const [keyStart, keyLength, count] = w.subarray(k, (k += 3));
+                const keyStart = w[k], keyLength = w[k + 1], count = w[k + 2];
+                k += 3;
                 folders.push({ key: this.names.slice(keyStart, keyStart + keyLength), entries: w.subarray(k, (k += count)), from: w.subarray(k, (k += count)) });
             }
             return { files, folders };

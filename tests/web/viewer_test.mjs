@@ -428,10 +428,10 @@ const scenarios = {
         assert.deepEqual(requests.filter((u) => !u.startsWith('file:') && !/^(blob|data):/.test(u)), []);
         const ratio = median(opening) / median(reading);
         record({ directoryBytes: dirEnd - 34, openMs: median(opening), readMs: median(reading), ratio, opening, reading, zipMs });
-        // Measured 1.3 to 1.9 (bench/README.md); a busy machine stretches the
-        // opening's processor work more than the read, so only a return to work
-        // of the old kind (every name decoded, the whole tree built: 7.2) fails here.
-        assert.ok(ratio < 4, `opening took ${ratio.toFixed(2)} times the read`);
+        // The runs in bench/README.md gave 0.8 to 3.5 on a busy machine, where the
+        // plain read alone took from 10 to 50 ms; only work of the old kind on
+        // opening (every name decoded, the whole tree built: 7.2) fails here.
+        assert.ok(ratio < 6, `opening took ${ratio.toFixed(2)} times the read`);
     },
 
     async cp932({ page }) {

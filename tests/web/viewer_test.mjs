@@ -493,6 +493,10 @@ const scenarios = {
             await openFile(page, archive(name));
             assert.match(await page.textContent('#status'), message);
         }
+        // An empty file has no bytes to read, and is still judged.
+        const empty = path.join(work, 'empty.qvr');
+        writeFileSync(empty, '');
+        assert.equal(await openFile(page, empty), 'not-archive');
 
         // Dropped files: the sample cut at every length and with bytes changed, each opening ends.
         const sample = [...readFileSync(path.join(opt.samples, 'sample.qvr'))];

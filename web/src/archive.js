@@ -16,8 +16,8 @@ export function core() {
 
 // The first read: the header, and the whole directory of an archive of a
 // few hundred entries. A larger archive's directory is read to exactly
-// where the core says it ends, in as few slices as the source allows: each
-// is handed over as it comes, and the core walks it while the next is read.
+// where the core says it ends, in as few slices as the source allows, each
+// handed to the core as it comes.
 const FirstRead = 16 << 10;
 // An opening that still misses bytes after this many slices is given up
 // (each slice grows what is held, so only a file that changes gets here).
@@ -251,17 +251,19 @@ async function readOpening(m, session, source) {
     };
     ask(FirstRead);
     ask(FirstRead + (source.readAhead ?? 0));
+    // An empty file is still the core's to judge.
+    if (!slices.length) slices.push({ length: 0, bytes: Promise.resolve(new Uint8Array(0)) });
     let have = 0;
     let wanted = Infinity;
     let result = OpenResult.Unreadable;
     for (let reads = 1; reads <= MaxOpeningReads && slices.length; ++reads) {
         const slice = slices.shift();
         const more = await slice.bytes;
-        if (more.length === 0) break;
+        if (more.length === 0 && slice.length > 0) break;
         // Bytes past where the directory ends are not the core's.
         const take = Math.max(0, Math.min(more.length, wanted - have));
         const p = m._qvr_prefix(session, have + take);
-        if (!p) return OpenResult.OutOfMemory;
+        if (!p && have + take > 0) return OpenResult.OutOfMemory;
         m.HEAPU8.set(more.subarray(0, take), p + have);
         have += take;
         result = m._qvr_open(session);

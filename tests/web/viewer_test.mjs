@@ -427,11 +427,14 @@ const scenarios = {
         }
         assert.deepEqual(requests.filter((u) => !u.startsWith('file:') && !/^(blob|data):/.test(u)), []);
         const ratio = median(opening) / median(reading);
-        record({ directoryBytes: dirEnd - 34, openMs: median(opening), readMs: median(reading), ratio, opening, reading, zipMs });
-        // The runs in bench/README.md gave 0.8 to 3.5 on a busy machine, where the
-        // plain read alone took from 10 to 50 ms; only work of the old kind on
-        // opening (every name decoded, the whole tree built: 7.2) fails here.
-        assert.ok(ratio < 6, `opening took ${ratio.toFixed(2)} times the read`);
+        const fastest = Math.min(...opening) / median(reading);
+        record({ directoryBytes: dirEnd - 34, openMs: median(opening), readMs: median(reading), ratio, fastest, opening, reading, zipMs });
+        // On a busy machine the median ratio ran from 0.8 to 5 (bench/README.md):
+        // the plain read took 10 to 50 ms and a turn now and then stalls. A stall only
+        // ever adds, so the bound is on the fastest opening (at most 3.1 in those runs);
+        // work of the old kind on opening (every name decoded, the whole tree built:
+        // 7.2 times) fails here.
+        assert.ok(fastest < 5, `the fastest opening took ${fastest.toFixed(2)} times the read`);
     },
 
     async cp932({ page }) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <new>
-#include <utility>
 
 #include "qvr/window_walk.h"
 
@@ -149,21 +148,14 @@ bool WindowWalk::Refill() {
     return more > 0;
 }
 
-std::optional<DirectoryEntry> WindowWalk::Peek() {
-    for (;;) {
+std::optional<DirectoryEntry> WindowWalk::PeekAfterRefills() {
+    while (Refill()) {
         if (auto entry = PeekEntry(cursor_)) {
             peeked_ = EntrySize(entry->nameLength);
             return entry;
         }
-        if (!Refill()) return std::nullopt;
     }
-}
-
-bool WindowWalk::Pass() {
-    if (peeked_ == 0) return Skip(1);
-    cursor_.offset += std::exchange(peeked_, 0);
-    ++cursor_.index;
-    return true;
+    return std::nullopt;
 }
 
 bool WindowWalk::Next(Entry& out) {

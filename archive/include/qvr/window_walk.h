@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "qvr/directory.h"
 #include "qvr/open.h"
@@ -31,10 +32,21 @@ public:
 
     // The entry under the walk, still scrambled, with the walk left on it.
     // Nothing when it would run past the directory's end. The view lasts
-    // until the walk moves.
-    std::optional<DirectoryEntry> Peek();
+    // until the walk moves. Inline with Pass: a walk asks both once an entry.
+    std::optional<DirectoryEntry> Peek() {
+        if (auto entry = PeekEntry(cursor_)) {
+            peeked_ = EntrySize(entry->nameLength);
+            return entry;
+        }
+        return PeekAfterRefills();
+    }
     // Passes the entry under the walk without decoding it; false as Skip.
-    bool Pass();
+    bool Pass() {
+        if (peeked_ == 0) return Skip(1);
+        cursor_.offset += std::exchange(peeked_, 0);
+        ++cursor_.index;
+        return true;
+    }
     // Decodes the entry under the walk and passes it; ReadNextEntry's rule.
     bool Next(Entry& out);
     // Passes `count` entries without decoding their names; false where one
@@ -49,6 +61,8 @@ private:
     // Moves what is left of the window to its front and reads on; false
     // when the directory has no more bytes.
     bool Refill();
+    // Peek where the window does not hold the whole entry.
+    std::optional<DirectoryEntry> PeekAfterRefills();
 
     ByteSource& source_;
     std::uint64_t directoryAt_ = 0;  // where byte 0 of the directory lies in the source

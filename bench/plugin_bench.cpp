@@ -158,7 +158,7 @@ double ReadAtFloor(const char* archive, Placement at, Digest& digest, std::uint3
         static std::array<std::uint8_t, DirectoryPiece> piece;
         for (std::uint32_t read = 0; read < directoryBytes;) {
             DWORD got = 0;
-            if (!ReadFile(file, piece.data(), std::min(DirectoryPiece, directoryBytes - read), &got, nullptr) || got == 0)
+            if (!ReadFile(file, piece.data(), std::min<DWORD>(DirectoryPiece, directoryBytes - read), &got, nullptr) || got == 0)
                 break;
             read += got;
         }

@@ -181,8 +181,8 @@ std::optional<Bytes> StrippedName(std::span<const std::uint8_t> name, unsigned c
 // directory, in directory order; returns how many entries were read whole.
 // Whether an argument is an exact name, a folder or a pattern is known only
 // once every name has been offered: the walk offers each name (`nameOf`)
-// and keeps the entries that may be chosen, and a second walk reads only
-// those again. Neither holds the directory, only a window of it.
+// and keeps where it met the entries that may be chosen, and only those are
+// read again, each where it was met. The walk holds a window, not the directory.
 template <typename NameOf, typename Consider>
 std::uint32_t WalkSelected(WalkedArchive& archive, EntryFilter& selection, NameOf nameOf, Consider consider) {
     const std::uint32_t count = archive.header.entryCount;
@@ -197,7 +197,11 @@ std::uint32_t WalkSelected(WalkedArchive& archive, EntryFilter& selection, NameO
         }
         return walked;
     }
-    std::vector<std::uint32_t> candidates;
+    struct Candidate {
+        std::uint32_t index;
+        std::uint32_t where;
+    };
+    std::vector<Candidate> candidates;
     // Names offered as stored are mostly turned away by their stored bytes.
     const bool asStored = !archive.codec.Converts();
     for (; walked < count; ++walked) {
@@ -209,15 +213,14 @@ std::uint32_t WalkSelected(WalkedArchive& archive, EntryFilter& selection, NameO
                 continue;
             }
         }
+        const auto where = static_cast<std::uint32_t>(walk.Offset());
         if (!walk.Next(entry)) break;
-        if (selection.MaySelect(entry.index, nameOf(entry))) candidates.push_back(entry.index);
+        if (selection.MaySelect(entry.index, nameOf(entry))) candidates.push_back({entry.index, where});
     }
-    auto again = archive.Walk();
-    for (const auto index : candidates) {
-        if (!again.Skip(index - again.Index())) break;
-        const auto where = static_cast<std::uint32_t>(again.Offset());
-        if (again.Next(entry)) consider(entry, where);
-    }
+    // One small read each, where a second walk would read the directory
+    // again as far as the last of them.
+    for (const auto [index, where] : candidates)
+        if (const auto again = archive.EntryAt(index, where)) consider(*again, where);
     return walked;
 }
 

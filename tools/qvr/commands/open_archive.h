@@ -49,8 +49,8 @@ struct WalkedArchive {
     // A walk from the first entry.
     WindowWalk Walk() { return WindowWalk(file, 0, window); }
     // The entry a walk met at directory offset `where`, read again from
-    // the file (to name it in a message); nothing if it is no longer there.
-    // Positional reads: threads may ask at once.
+    // the file (to choose it, or to name it in a message); nothing if it
+    // is no longer there. Positional reads: threads may ask at once.
     std::optional<Entry> EntryAt(std::uint32_t index, std::uint64_t where);
 };
 

@@ -92,6 +92,20 @@ void BM_OpenFileAndWalkToLast(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenFileAndWalkToLast)->Arg(64)->Arg(65535);
 
+// The whole directory through the tool's window, as one entry to standard
+// output walks it: each stored name's top bits for the encoding guess.
+void BM_WindowWalkGuessingEncoding(benchmark::State& state) {
+    const auto image = ArchiveOf(state.range(0));
+    qvr::SpanByteSource source(image);
+    std::vector<std::uint8_t> window((std::size_t{128} << 10) + qvr::MaxEntrySize);
+    for (auto _ : state) {
+        qvr::WindowWalk walk(source, 0, window);
+        benchmark::DoNotOptimize(qvr::GuessNameEncoding(walk).Result());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_WindowWalkGuessingEncoding)->Arg(64)->Arg(65535);
+
 void BM_OpenArchiveFile(benchmark::State& state) {
     const auto image = ArchiveOf(state.range(0));
     qvr::SpanByteSource source(image);

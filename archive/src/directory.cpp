@@ -14,21 +14,6 @@ std::span<const std::uint8_t> Entry::NameText() const noexcept {
     return bytes.first(static_cast<std::size_t>(end - bytes.begin()));
 }
 
-std::optional<DirectoryEntry> PeekEntry(const DirectoryCursor& cursor) noexcept {
-    if (cursor.offset > cursor.directory.size()) return std::nullopt;
-    const auto rest = cursor.directory.subspan(cursor.offset);
-    if (rest.size() < EntryFixedSize) return std::nullopt;
-    const std::size_t nameLength = rest[EntryNameLengthOffset];
-    if (rest.size() < EntrySize(nameLength)) return std::nullopt;
-
-    DirectoryEntry entry;
-    entry.nameLength = static_cast<std::uint8_t>(nameLength);
-    entry.scrambledName = rest.subspan(EntryNameOffset, nameLength);
-    entry.dataSize = LoadU32(rest.subspan(EntryDataSizeOffset(nameLength)).first<EntryDataSizeSize>());
-    entry.dataOffset = LoadU32(rest.subspan(EntryDataOffsetOffset(nameLength)).first<EntryDataOffsetSize>());
-    return entry;
-}
-
 bool ReadNextEntry(DirectoryCursor& cursor, Entry& out) noexcept {
     const auto stored = PeekEntry(cursor);
     if (!stored) return false;

@@ -1,6 +1,7 @@
 #include "qvr/entry_name.h"
 
 #include <algorithm>
+#include <array>
 
 #include "qvr/ascii.h"
 namespace qvr {
@@ -15,40 +16,18 @@ bool IsSeparator(std::uint8_t b) noexcept { return b == '/' || b == '\\'; }
 // control byte) is not a character.
 constexpr std::uint8_t LowestTrailByte = 0x40;
 
-// Calls `visit(offset, length)` for each character: two bytes for a lead
-// byte and its trail, one otherwise. False when a lead byte has no valid
-// second byte.
-template <typename Visit>
-bool ForEachCharacter(Bytes name, const LeadBytes& lead, Visit visit) {
-    for (std::size_t i = 0; i < name.size();) {
-        if (lead.IsLead(name[i])) {
-            if (i + 1 >= name.size() || name[i + 1] < LowestTrailByte) return false;
-            visit(i, std::size_t{2});
-            i += 2;
-        } else {
-            visit(i, std::size_t{1});
-            i += 1;
-        }
-    }
-    return true;
-}
-
-bool IsReserved(std::uint8_t b) noexcept {
-    return b == '<' || b == '>' || b == '"' || b == '|' || b == '?' || b == '*';
-}
-
-NameRefusal CheckCharacters(Bytes name, const LeadBytes& lead) noexcept {
-    NameRefusal found = NameRefusal::None;
-    const bool whole = ForEachCharacter(name, lead, [&](std::size_t at, std::size_t length) {
-        if (found != NameRefusal::None || length != 1) return;
-        const std::uint8_t b = name[at];
-        if (b == ':') found = NameRefusal::Colon;
-        else if (b < 0x20) found = NameRefusal::ControlByte;
-        else if (IsReserved(b)) found = NameRefusal::ReservedCharacter;
-    });
-    if (found != NameRefusal::None) return found;
-    return whole ? NameRefusal::None : NameRefusal::BrokenCharacter;
-}
+// What a byte outside a two-byte character says of a name: a colon, a
+// control byte or a reserved character refuses it. Separators are marked
+// too (as Absolute, which the walk never takes from here), so that one look
+// at the table passes every other byte.
+constexpr auto ByteRefusals = [] {
+    std::array<NameRefusal, 256> refusals{};
+    for (unsigned b = 0; b < 0x20; ++b) refusals[b] = NameRefusal::ControlByte;
+    for (const char c : {'<', '>', '"', '|', '?', '*'}) refusals[static_cast<std::uint8_t>(c)] = NameRefusal::ReservedCharacter;
+    refusals[':'] = NameRefusal::Colon;
+    refusals['/'] = refusals['\\'] = NameRefusal::Absolute;
+    return refusals;
+}();
 
 bool SameLetters(Bytes a, std::string_view b) noexcept {
     return a.size() == b.size() &&
@@ -75,6 +54,12 @@ bool NamesDevice(Bytes component) noexcept {
     // Device names are three to seven bytes long ("CONOUT$"; "COM" and a
     // two-byte superscript digit is six): most components are not.
     if (base.size() < 3 || base.size() > 7) return false;
+    // Every device name begins with one of these letters: most components
+    // are told apart by their first byte.
+    switch (AsciiUpper(base[0])) {
+    case 'A': case 'C': case 'L': case 'N': case 'P': break;
+    default: return false;
+    }
     static constexpr std::string_view devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const auto device : devices)
         if (SameLetters(base, device)) return true;
@@ -130,24 +115,45 @@ NameRefusal CheckEntryName(std::span<const std::uint8_t> name, const LeadBytes& 
     if (name.empty()) return NameRefusal::Empty;
     if (std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end()) return NameRefusal::ZeroByte;
     if (IsSeparator(name[0])) return name.size() >= 2 && IsSeparator(name[1]) ? NameRefusal::Unc : NameRefusal::Absolute;
-    if (const auto r = CheckCharacters(name, lead); r != NameRefusal::None) return r;
 
+    // One pass over whole characters, for every name of a directory passes
+    // here. A refused character anywhere outranks a refused component, and
+    // a broken character outranks both, unless a refused character came first.
+    NameRefusal character = NameRefusal::None;
+    NameRefusal component = NameRefusal::None;
     bool any = false;
-    NameRefusal found = NameRefusal::None;
     std::size_t start = 0;
-    ForEachCharacter(name, lead, [&](std::size_t at, std::size_t length) {
-        const bool last = at + length == name.size();
-        const bool separator = length == 1 && IsSeparator(name[at]);
-        if (!separator && !last) return;
-        const Bytes component = name.subspan(start, (separator ? at : name.size()) - start);
-        start = at + 1;
-        if (found != NameRefusal::None) return;
-        if (separator && last) found = NameRefusal::FolderOnly;
-        else if (IsDroppedComponent(component)) return;
-        else if (const auto r = CheckComponent(component); r != NameRefusal::None) found = r;
+    // The component [start, end) ends; `folderOnly`: the name ends in the separator at `end`.
+    const auto close = [&](std::size_t end, bool folderOnly) {
+        if (component != NameRefusal::None) return;
+        const Bytes part = name.subspan(start, end - start);
+        if (folderOnly) component = NameRefusal::FolderOnly;
+        else if (IsDroppedComponent(part)) return;
+        else if (const auto r = CheckComponent(part); r != NameRefusal::None) component = r;
         else any = true;
-    });
-    if (found != NameRefusal::None) return found;
+    };
+    const std::size_t size = name.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::uint8_t b = name[i];
+        if (lead.IsLead(b)) {
+            if (i + 1 >= size || name[i + 1] < LowestTrailByte)
+                return character != NameRefusal::None ? character : NameRefusal::BrokenCharacter;
+            ++i;
+            continue;
+        }
+        const NameRefusal refused = ByteRefusals[b];
+        if (refused == NameRefusal::None) continue;
+        if (IsSeparator(b)) {
+            close(i, i + 1 == size);
+            start = i + 1;
+        } else if (character == NameRefusal::None) {
+            character = refused;
+        }
+    }
+    // A name that ends in a separator has closed its last component there.
+    if (start < size) close(size, false);
+    if (character != NameRefusal::None) return character;
+    if (component != NameRefusal::None) return component;
     return any ? NameRefusal::None : NameRefusal::NoFileName;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "qvr/window_walk.h"
+
 namespace qvr {
 namespace {
 
@@ -100,9 +102,9 @@ OpenStatus OpenArchiveFile(ByteSource& source, std::uint64_t archiveOffset, Open
 
 namespace {
 
-// The directory is read in pieces of this size into one window on the
-// stack, each after the part of an entry that the last piece cut. A fresh
-// heap block per call would cost more than the reads: its pages are new.
+// ReadEntryAt's window is on the stack and read in pieces of this size,
+// each after the part of an entry that the last piece cut. A fresh heap
+// block per call would cost more than the reads: its pages are new.
 // Each read has a fixed cost beside the copy (under Wine, about what
 // copying 64 KiB costs), so the pieces are as large as a thread's stack
 // can spare: a host's thread has a megabyte, and a far entry then takes
@@ -111,51 +113,77 @@ constexpr std::size_t PieceSize = std::size_t{64} << 10;
 
 }  // namespace
 
+WindowWalk::WindowWalk(ByteSource& source, std::uint64_t archiveOffset, std::span<std::uint8_t> window)
+    : source_(source), directoryAt_(archiveOffset + HeaderSize), window_(window) {
+    // The head and the directory's start come in one read. Only bytes a
+    // read has delivered are ever looked at: the window is never cleared.
+    const std::size_t piece = window.size() - MaxEntrySize;
+    const std::size_t got = std::min(source.ReadAt(archiveOffset, window.first(piece)), piece);
+    const auto facts = ReadHead(std::span<const std::uint8_t>(window.first(std::min(got, HeadBlockSize))));
+    status_ = facts.status;
+    header_ = facts.header;
+    extent_ = status_ == OpenStatus::Success ? facts.directoryExtent : 0;
+    ended_ = got < piece;
+    const auto held =
+        static_cast<std::size_t>(std::min<std::uint64_t>(extent_, got > HeaderSize ? got - HeaderSize : 0));
+    std::copy_n(window.begin() + static_cast<std::ptrdiff_t>(std::min(got, HeaderSize)), held, window.begin());
+    cursor_ = DirectoryCursor{std::span<const std::uint8_t>(window.first(held)), 0, 0};
+}
+
+bool WindowWalk::Refill() {
+    const std::size_t held = cursor_.directory.size();
+    if (ended_ || windowStart_ + held >= extent_) return false;
+    // The cursor stands on an entry the window does not hold whole, so
+    // what is kept is less than one entry.
+    const std::size_t kept = held - cursor_.offset;
+    std::copy(window_.begin() + static_cast<std::ptrdiff_t>(cursor_.offset),
+              window_.begin() + static_cast<std::ptrdiff_t>(held), window_.begin());
+    windowStart_ += cursor_.offset;
+    const auto want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(window_.size() - MaxEntrySize, extent_ - (windowStart_ + kept)));
+    const std::size_t more =
+        std::min(source_.ReadAt(directoryAt_ + windowStart_ + kept, window_.subspan(kept, want)), want);
+    ended_ = more < want;
+    cursor_ = DirectoryCursor{std::span<const std::uint8_t>(window_.first(kept + more)), 0, cursor_.index};
+    return more > 0;
+}
+
+std::optional<DirectoryEntry> WindowWalk::PeekAfterRefills() {
+    while (Refill()) {
+        if (auto entry = PeekEntry(cursor_)) {
+            peeked_ = EntrySize(entry->nameLength);
+            return entry;
+        }
+    }
+    return std::nullopt;
+}
+
+bool WindowWalk::Next(Entry& out) {
+    peeked_ = 0;
+    for (;;) {
+        if (ReadNextEntry(cursor_, out)) return true;
+        if (!Refill()) return false;
+    }
+}
+
+bool WindowWalk::Skip(std::uint32_t count) {
+    peeked_ = 0;
+    const std::uint64_t target = std::uint64_t{cursor_.index} + count;
+    for (;;) {
+        if (SkipEntries(cursor_, static_cast<std::uint32_t>(target - cursor_.index))) return true;
+        if (!Refill()) return false;
+    }
+}
+
 OpenStatus ReadEntryAt(ByteSource& source, std::uint64_t archiveOffset, std::uint32_t index,
                        std::optional<Entry>& out) {
     out.reset();
-    // Never zero-filled: only bytes a read has delivered are ever looked at.
-    std::array<std::uint8_t, MaxEntrySize + PieceSize> buffer;
-    const std::span<std::uint8_t> window(buffer);
-    const std::size_t got = source.ReadAt(archiveOffset, window.first(PieceSize));
-    const auto first = std::span<const std::uint8_t>(window.first(got));
-    const auto facts = ReadHead(first.first(std::min(got, HeadBlockSize)));
-    if (facts.status != OpenStatus::Success) return facts.status;
-    if (index >= facts.header.entryCount) return OpenStatus::Success;
-
-    // The window holds directory bytes [windowStart, windowStart + held);
-    // the directory ends at `extent` or where a read first comes up short.
-    const std::uint64_t extent = facts.directoryExtent;
-    bool sourceEnded = got < PieceSize;
-    std::size_t held = static_cast<std::size_t>(
-        std::min<std::uint64_t>(extent, got > HeaderSize ? got - HeaderSize : 0));
-    std::copy_n(window.begin() + static_cast<std::ptrdiff_t>(std::min(got, HeaderSize)), held, window.begin());
-    std::uint64_t windowStart = 0;
-    std::uint32_t passed = 0;
-
-    for (;;) {
-        DirectoryCursor cursor{std::span<const std::uint8_t>(window.first(held)), 0, passed};
-        Entry entry;
-        if (SkipEntries(cursor, index - passed) && ReadNextEntry(cursor, entry)) {
-            out = entry;
-            return OpenStatus::Success;
-        }
-        // The cursor stands on the entry that the window does not hold whole.
-        const bool directoryEnded = sourceEnded || windowStart + held >= extent;
-        if (directoryEnded) return OpenStatus::Success;
-
-        const std::size_t kept = held - cursor.offset;  // less than one entry
-        std::copy(window.begin() + static_cast<std::ptrdiff_t>(cursor.offset),
-                  window.begin() + static_cast<std::ptrdiff_t>(held), window.begin());
-        windowStart += cursor.offset;
-        passed = cursor.index;
-        const std::size_t want = static_cast<std::size_t>(
-            std::min<std::uint64_t>(PieceSize, extent - (windowStart + kept)));
-        const std::size_t more =
-            source.ReadAt(archiveOffset + HeaderSize + windowStart + kept, window.subspan(kept, want));
-        sourceEnded = more < want;
-        held = kept + std::min(more, want);
-    }
+    std::array<std::uint8_t, MaxEntrySize + PieceSize> window;
+    WindowWalk walk(source, archiveOffset, window);
+    if (walk.Status() != OpenStatus::Success || index >= walk.Header().entryCount) return walk.Status();
+    Entry entry;
+    if (walk.Skip(index) && walk.Next(entry)) out = entry;
+    return OpenStatus::Success;
 }
 
 OpenStatus OpenArchiveView(std::span<const std::uint8_t> file, std::uint64_t archiveOffset,

@@ -46,6 +46,8 @@ constexpr std::uint8_t NameMask(std::size_t i) noexcept {
 
 }  // namespace
 
+std::uint8_t NameMaskAt(std::size_t i) noexcept { return NameMask(i); }
+
 void DescrambleName(std::span<std::uint8_t> name) noexcept {
     const std::size_t tabled = std::min(name.size(), NameMaskTable.size());
     for (std::size_t i = 0; i < tabled; ++i) name[i] ^= NameMaskTable[i];

@@ -7,4 +7,5 @@
 #include "qvr/open.h"
 #include "qvr/scramble.h"
 #include "qvr/structure.h"
+#include "qvr/window_walk.h"
 #include "qvr/writer.h"

@@ -48,7 +48,21 @@ struct DirectoryCursor {
 };
 
 // The stored entry under the cursor, if all of it lies inside the directory.
-std::optional<DirectoryEntry> PeekEntry(const DirectoryCursor& cursor) noexcept;
+// Here, not in a source file, since every walk asks it once an entry.
+inline std::optional<DirectoryEntry> PeekEntry(const DirectoryCursor& cursor) noexcept {
+    if (cursor.offset > cursor.directory.size()) return std::nullopt;
+    const auto rest = cursor.directory.subspan(cursor.offset);
+    if (rest.size() < EntryFixedSize) return std::nullopt;
+    const std::size_t nameLength = rest[EntryNameLengthOffset];
+    if (rest.size() < EntrySize(nameLength)) return std::nullopt;
+
+    DirectoryEntry entry;
+    entry.nameLength = static_cast<std::uint8_t>(nameLength);
+    entry.scrambledName = rest.subspan(EntryNameOffset, nameLength);
+    entry.dataSize = LoadU32(rest.subspan(EntryDataSizeOffset(nameLength)).first<EntryDataSizeSize>());
+    entry.dataOffset = LoadU32(rest.subspan(EntryDataOffsetOffset(nameLength)).first<EntryDataOffsetSize>());
+    return entry;
+}
 
 // Decodes the entry under the cursor into `out` (name descrambled) and
 // advances past it. False, with neither `out` nor the cursor changed, when

@@ -41,6 +41,8 @@ bool IsValidCp932Name(std::span<const std::uint8_t> name) noexcept;
 class NameEncodingGuess {
 public:
     void Add(std::span<const std::uint8_t> name) noexcept;
+    // The same for a name as stored: descrambled only when it is not plain ASCII.
+    void AddStored(std::span<const std::uint8_t> scrambled) noexcept;
     NameEncoding Result() const noexcept;
     // True when some name would read as CP932 but the rule above could not
     // decide for it (other names are neither UTF-8 nor CP932).
@@ -55,6 +57,11 @@ private:
 
 // The guess over every name the directory walk of `opened` reads.
 NameEncodingGuess GuessNameEncoding(const OpenedArchive& opened) noexcept;
+
+class WindowWalk;
+// The same over the names from where `walk` stands to the directory's end
+// (or where an entry runs past it); the walk is left there.
+NameEncodingGuess GuessNameEncoding(WindowWalk& walk);
 
 // "UTF-8", "CP932", or "" for AsBytes: the names codecs and people know them by.
 std::string_view EncodingName(NameEncoding encoding) noexcept;

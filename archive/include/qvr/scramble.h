@@ -22,6 +22,10 @@ inline constexpr std::size_t ScrambledContentSize = 50;
 // Name byte i is XORed with NameKey[i mod 15]: the key wraps to position 0.
 void DescrambleName(std::span<std::uint8_t> name) noexcept;
 
+// The XOR byte for name position i: for callers that look at one byte of
+// a stored name without descrambling the rest.
+std::uint8_t NameMaskAt(std::size_t i) noexcept;
+
 // Descrambles a stored name into `out`, stopping before the first zero byte
 // of the plain name or when `out` is full, and returns how many bytes it
 // wrote: the name's text as a host sees it, without a working copy of the

@@ -35,16 +35,13 @@ struct Plan {
     std::uint64_t bytes = 0;
 };
 
-// Names for messages are decoded again from the directory when needed, so
+// Names for messages are read again from the directory when needed, so
 // that the plan holds no copy of every name.
 struct Namer {
-    const OpenedArchive& opened;
-    const NameCodec& codec;
+    WalkedArchive& archive;
     std::string operator()(const Job& job) const {
-        DirectoryCursor cursor{opened.directory, job.where, job.index};
-        Entry entry;
-        if (!ReadNextEntry(cursor, entry)) return "?";
-        return NameForMessage(entry.NameBytes(), codec);
+        const auto entry = archive.EntryAt(job.index, job.where);
+        return entry ? NameForMessage(entry->NameBytes(), archive.codec) : "?";
     }
 };
 
@@ -184,39 +181,53 @@ std::optional<Bytes> StrippedName(std::span<const std::uint8_t> name, unsigned c
 // directory, in directory order; returns how many entries were read whole.
 // Whether an argument is an exact name, a folder or a pattern is known only
 // once every name has been offered: the walk offers each name (`nameOf`)
-// and keeps the entries that may be chosen, and only those are read again.
+// and keeps where it met the entries that may be chosen, and only those are
+// read again, each where it was met. The walk holds a window, not the directory.
 template <typename NameOf, typename Consider>
-std::uint32_t WalkSelected(const OpenedArchive& opened, EntryFilter& selection, NameOf nameOf, Consider consider) {
-    const std::uint32_t count = opened.header.entryCount;
+std::uint32_t WalkSelected(WalkedArchive& archive, EntryFilter& selection, NameOf nameOf, Consider consider) {
+    const std::uint32_t count = archive.header.entryCount;
     Entry entry;
-    auto cursor = opened.Begin();
+    auto walk = archive.Walk();
     std::uint32_t walked = 0;
     if (!selection.NeedsNames()) {
         for (; walked < count; ++walked) {
-            const auto where = static_cast<std::uint32_t>(cursor.offset);
-            if (!ReadNextEntry(cursor, entry)) break;
+            const auto where = static_cast<std::uint32_t>(walk.Offset());
+            if (!walk.Next(entry)) break;
             consider(entry, where);
         }
         return walked;
     }
-    std::vector<DirectoryCursor> candidates;
+    struct Candidate {
+        std::uint32_t index;
+        std::uint32_t where;
+    };
+    std::vector<Candidate> candidates;
+    // Names offered as stored are mostly turned away by their stored bytes.
+    const bool asStored = !archive.codec.Converts();
     for (; walked < count; ++walked) {
-        const auto at = cursor;
-        if (!ReadNextEntry(cursor, entry)) break;
-        if (selection.MaySelect(entry.index, nameOf(entry))) candidates.push_back(at);
+        if (asStored) {
+            const auto stored = walk.Peek();
+            if (!stored) break;
+            if (selection.CannotSelectStored(stored->scrambledName)) {
+                walk.Pass();
+                continue;
+            }
+        }
+        const auto where = static_cast<std::uint32_t>(walk.Offset());
+        if (!walk.Next(entry)) break;
+        if (selection.MaySelect(entry.index, nameOf(entry))) candidates.push_back({entry.index, where});
     }
-    for (auto at : candidates) {
-        const auto where = static_cast<std::uint32_t>(at.offset);
-        if (ReadNextEntry(at, entry)) consider(entry, where);
-    }
+    // One small read each, where a second walk would read the directory
+    // again as far as the last of them.
+    for (const auto [index, where] : candidates)
+        if (const auto again = archive.EntryAt(index, where)) consider(*again, where);
     return walked;
 }
 
 // One walk of the directory: choose, check and place every entry.
-Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, Reporter& reporter) {
+Plan PlanExtraction(const ExtractOptions& options, WalkedArchive& loaded, Reporter& reporter) {
     const NameCodec& codec = loaded.codec;
-    const auto& opened = loaded.opened;
-    const std::uint32_t count = opened.header.entryCount;
+    const std::uint32_t count = loaded.header.entryCount;
     EntryFilter selection(options.select, codec);
     // The name that selection and placement see: converted when an
     // encoding is given, the stored bytes otherwise (or when they do not
@@ -272,7 +283,7 @@ Plan PlanExtraction(const ExtractOptions& options, const LoadedArchive& loaded, 
     };
 
     const auto offered = [&](const Entry& entry) { return nameOf(entry, valid); };
-    const std::uint32_t walked = WalkSelected(opened, selection, offered, consider);
+    const std::uint32_t walked = WalkSelected(loaded, selection, offered, consider);
     if (const DirectoryWalk walk{count, walked}; !walk.Complete())
         reporter.Failed(fmt::format("damaged: {}; the {} from there on cannot be read", WhereDirectoryEnds(walk),
                                     Count(walk.Unread(), "entry", "entries")));
@@ -359,10 +370,11 @@ int Extract(const ExtractOptions& options) {
         reporter.Say(fmt::format("-C {}: not a folder", options.target.string()));
         return ExitBadUsage;
     }
-    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet, options.verbose));
+    auto loaded =
+        LoadArchiveHead(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet, options.verbose));
     if (!loaded) return ExitBadUsage;
     const InputFile& archive = loaded->file;
-    const Namer namer{loaded->opened, loaded->codec};
+    const Namer namer{*loaded};
     const Plan plan = PlanExtraction(options, *loaded, reporter);
 
     Progress progress(!options.common.quiet && StderrIsTerminal(), plan.jobs.size(), plan.bytes);

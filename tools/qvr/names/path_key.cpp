@@ -31,7 +31,7 @@ void AppendPathKey(std::string& out, std::span<const std::uint8_t> text, const L
         if (!IsDroppedComponent(component)) {
             if (out.size() > start) out.push_back('\\');
             if (foldCase) AppendFolded(out, component, lead);
-            else out.append(component.begin(), component.end());
+            else out.append(reinterpret_cast<const char*>(component.data()), component.size());
             if (ends) ends->push_back(static_cast<std::uint32_t>(out.size() - start));
         }
         if (end == text.size()) return;

@@ -7,6 +7,8 @@
 #include "names/path_key.h"
 #include "platform/platform.h"
 #include "qvr/ascii.h"
+#include "qvr/format.h"
+#include "qvr/scramble.h"
 
 namespace qvr::cli {
 namespace {
@@ -73,6 +75,11 @@ Selection::Selection(const std::vector<std::string>& arguments, bool wildcards, 
         argument.text = text;
         argument.key = NormalisedName(bytes, ignoreCase, characters);
         argument.unlessExact = wildcards && IsPattern(bytes) ? Kind::Pattern : Kind::Folder;
+        argument.storedKey = argument.key;
+        argument.storedKey.push_back('\\');
+        if (argument.storedKey.size() > MaxNameLength) argument.storedKey.resize(MaxNameLength);
+        DescrambleName(argument.storedKey);  // its own inverse: scrambles
+        argument.kept = static_cast<std::size_t>(std::ranges::find(argument.key, std::uint8_t{'.'}) - argument.key.begin());
         arguments_.push_back(std::move(argument));
     }
 }
@@ -104,6 +111,31 @@ bool Selection::OfferAndMayMatch(std::span<const std::uint8_t> name) {
         }
     }
     return may;
+}
+
+// An exact name or folder selects a name whose normal form is its key, or
+// begins with its key and a separator. Where the stored name first differs
+// from that key-and-separator, scrambled as names are, and every byte up
+// to there stays as it is in the normal form (no '/', no '.', no separator
+// first or doubled: stricter than needed, which only sends more names the
+// long way), the normal form differs there too: neither can hold.
+bool Selection::CannotMatchStored(std::span<const std::uint8_t> scrambled) const {
+    if (arguments_.empty() || ignoreCase_) return false;
+    for (const auto& argument : arguments_) {
+        if (argument.unlessExact == Kind::Pattern || argument.key.empty()) return false;
+        const std::size_t compared = std::min(scrambled.size(), argument.storedKey.size());
+        const auto differs = static_cast<std::size_t>(
+            std::mismatch(scrambled.begin(), scrambled.begin() + static_cast<std::ptrdiff_t>(compared),
+                          argument.storedKey.begin())
+                .first -
+            scrambled.begin());
+        if (differs == compared || differs > argument.kept) return false;
+        // The bytes before `differs` are the key's own; the byte there is the name's.
+        const auto at = static_cast<std::uint8_t>(scrambled[differs] ^ NameMaskAt(differs));
+        if (at == '/' || at == '.' || (at == '\\' && (differs == 0 || argument.key[differs - 1] == '\\')))
+            return false;
+    }
+    return true;
 }
 
 bool Selection::Selects(std::span<const std::uint8_t> name) {

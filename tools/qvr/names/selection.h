@@ -36,6 +36,12 @@ public:
 
     bool Selects(std::span<const std::uint8_t> name);
 
+    // True when no argument can select the name whose stored (scrambled)
+    // bytes these are, found without decoding more of it than the
+    // arguments' length: offering such a name changes nothing. False
+    // where it cannot be told so cheaply (patterns, folded case).
+    bool CannotMatchStored(std::span<const std::uint8_t> scrambled) const;
+
     // The arguments that selected nothing, as given.
     std::vector<std::string> Unmatched() const;
 
@@ -48,6 +54,8 @@ private:
         Kind unlessExact = Kind::Folder;  // its kind when no name equals it
         bool exactSeen = false;
         bool used = false;
+        Bytes storedKey;       // the key and a separator, scrambled as a stored name would be
+        std::size_t kept = 0;  // how far the key stays as it is in a name (before any '.')
     };
     std::span<const std::uint8_t> Key(std::span<const std::uint8_t> name);
     bool Hits(const Argument& argument, Kind kind, std::span<const std::uint8_t> key) const;
@@ -94,6 +102,12 @@ public:
     // or its index; --exclude is left to Selects). After the walk, Selects
     // is needed only for the entries this accepted.
     bool MaySelect(std::uint32_t index, std::span<const std::uint8_t> name);
+    // True when MaySelect is sure to be false for the name stored as
+    // `scrambled`, whatever the entry's index, and need not be asked.
+    // Only for names that are offered as stored (no converting codec).
+    bool CannotSelectStored(std::span<const std::uint8_t> scrambled) const {
+        return !names_.All() && indices_.empty() && names_.CannotMatchStored(scrambled);
+    }
     bool Selects(std::uint32_t index, std::span<const std::uint8_t> name);
     // A message for each name and index that selected nothing.
     std::vector<std::string> Misses() const;

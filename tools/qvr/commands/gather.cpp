@@ -142,6 +142,7 @@ public:
               name, prefix.back());
     }
 
+#ifndef _WIN32
     // A name of -T's list that needs no normalising: relative, and no
     // empty, "." or ".." step. `directory` is lexically normal.
     void AddPlain(const NativePath& directory, std::string_view line) {
@@ -165,6 +166,7 @@ public:
         AddIn(folder, leafText, folder == "." ? NativePath(line) : Joined(folder, leafText), *plainName_,
               fs::path(leafText));
     }
+#endif
 
     std::vector<Input>& Inputs() { return inputs_; }
     std::uint64_t Skipped() const { return skipped_; }
@@ -376,6 +378,10 @@ namespace {
 // written with the others; larger ones are copied by the kernel.
 constexpr std::size_t SmallFile = std::size_t{64} << 10;
 constexpr std::size_t HeldSize = std::size_t{1} << 20;
+// An archive is synced before it takes its name: the disk is asked to start
+// on every such piece while the next is copied, so that the final sync
+// waits for little more than the last piece.
+constexpr std::uint64_t WriteOutPiece = std::uint64_t{64} << 20;
 
 }  // namespace
 
@@ -417,9 +423,17 @@ bool Packer::Pack(const Input& in) {
                                      copied ? "shorter than its size said" : "cannot copy: " + copied.error()));
         return false;
     }
+    Wrote(in.size);
     if (file->CurrentSize() != in.size)
         reporter_.Failed(fmt::format("{} changed as it was read; its first {} bytes were stored", source(), in.size));
     return true;
+}
+
+void Packer::Wrote(std::uint64_t bytes) {
+    notWrittenOut_ += bytes;
+    if (notWrittenOut_ < WriteOutPiece || toIsStream_) return;
+    StartWriteOut(to_);
+    notWrittenOut_ = 0;
 }
 
 // A small file is read with one byte more than gathered: the same read
@@ -449,9 +463,13 @@ bool Packer::PackHeld(const Input& in, InputFile& file) {
 bool Packer::Flush() {
     if (held_.empty()) return true;
     const auto written = WriteAll(to_, held_);
+    if (!written) {
+        reporter_.Failed("cannot write: " + written.error());
+        return false;
+    }
+    Wrote(held_.size());
     held_.clear();
-    if (!written) reporter_.Failed("cannot write: " + written.error());
-    return static_cast<bool>(written);
+    return true;
 }
 
 bool Packer::Finish() { return Flush(); }
@@ -541,14 +559,11 @@ std::optional<int> PrepareInputs(CreateOptions& options, Reporter& reporter, std
 
 namespace {
 
+#ifndef _WIN32
 // A name of a list that is a path already lexically normal and relative,
 // so it can be looked up as it is: no empty, "." or ".." step. (Windows
 // paths have more spellings; they all take the general way.)
 bool IsPlainListedName(std::string_view line) {
-#ifdef _WIN32
-    (void)line;
-    return false;
-#else
     if (line.empty() || line.front() == '/' || line.back() == '/') return false;
     for (std::size_t at = 0; at <= line.size();) {
         auto end = line.find('/', at);
@@ -558,8 +573,8 @@ bool IsPlainListedName(std::string_view line) {
         at = end + 1;
     }
     return true;
-#endif
 }
+#endif
 
 // One argument, or one name of a list, taken relative to `directory`.
 bool AddArgument(Gatherer& gatherer, const fs::path& argument, const fs::path& directory, bool& strippedRoot,
@@ -583,15 +598,21 @@ std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& c
     bool strippedRoot = false;
     for (const auto& [argument, directory] : options.inputs)
         if (!AddArgument(gatherer, argument, directory, strippedRoot, reporter)) return ExitBadUsage;
+#ifndef _WIN32
     const auto listedIn = options.listedDirectory.empty() ? NativePath(fs::path(".").native())
                                                           : options.listedDirectory.lexically_normal().native();
+#endif
     for (std::size_t at = 0; at < options.listed.size();) {
         const auto end = options.listed.find('\0', at);
         const auto line = std::string_view(options.listed).substr(at, end - at);
         at = end + 1;
-        if (IsPlainListedName(line))
+#ifndef _WIN32
+        if (IsPlainListedName(line)) {
             gatherer.AddPlain(listedIn, line);
-        else if (!AddArgument(gatherer, fs::path(line), options.listedDirectory, strippedRoot, reporter))
+            continue;
+        }
+#endif
+        if (!AddArgument(gatherer, fs::path(line), options.listedDirectory, strippedRoot, reporter))
             return ExitBadUsage;
     }
     if (strippedRoot && !options.common.quiet) reporter.Say("leading '/' and drive removed from stored names");

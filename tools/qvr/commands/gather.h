@@ -81,6 +81,7 @@ private:
     Result<InputFile> Open(const Input& in);
     bool PackHeld(const Input& in, InputFile& file);
     bool Flush();
+    void Wrote(std::uint64_t bytes);
 
     NativeHandle to_;
     bool toIsStream_;
@@ -88,6 +89,7 @@ private:
     Reporter& reporter_;
     std::optional<SourceFolder> folder_;  // where the last file packed lay
     std::vector<std::uint8_t> held_;
+    std::uint64_t notWrittenOut_ = 0;  // bytes written since the disk was last asked to start on them
 };
 
 // One file, as Packer packs it, written out at once.

@@ -18,6 +18,7 @@ namespace {
 
 using cli::ChangeTarget;
 using cli::CommitStatus;
+using cli::Result;
 
 class ChangeSafety : public Scratch {
 protected:
@@ -26,8 +27,11 @@ protected:
         WriteFile(dir / name, B(text));
         return dir / name;
     }
-    static ChangeTarget::Opened Open(const fs::path& p, bool wait = false, bool breakLinks = false) {
+    using Opened = Result<ChangeTarget, ChangeTarget::Refused>;
+    static Opened Open(const fs::path& p, bool wait = false, bool breakLinks = false) {
         return ChangeTarget::Open(p, wait, breakLinks, nullptr);
+    }
+    static std::string Why(const Opened& opened) { return opened ? std::string() : opened.error();
     }
     // Writes `text` as the replacement and puts it in place.
     static std::optional<CommitStatus> Replace(ChangeTarget& target, const std::string& text, std::string& error) {
@@ -77,17 +81,17 @@ TEST_F(ChangeSafety, WhatIsRefusedAndWhy) {
     };
     for (const auto& row : rows) {
         auto opened = Open(row.path, false, row.breakLinks);
-        EXPECT_EQ(opened.target.has_value(), !row.refusal) << row.what << ": " << opened.error;
+        EXPECT_EQ(opened.has_value(), !row.refusal) << row.what << ": " << Why(opened);
         if (row.refusal) {
-            EXPECT_EQ(opened.refusal, *row.refusal) << row.what;
-            EXPECT_NE(opened.error.find(row.says), std::string::npos) << row.what << ": " << opened.error;
+            EXPECT_EQ(opened.failure().why, *row.refusal) << row.what;
+            EXPECT_NE(opened.error().find(row.says), std::string::npos) << row.what << ": " << opened.error();
         }
     }
     // The link stays a link, and its target is what changes.
     auto opened = Open(dir / "link.qvr");
-    ASSERT_TRUE(opened.target) << opened.error;
+    ASSERT_TRUE(opened) << Why(opened);
     std::string error;
-    EXPECT_EQ(Replace(*opened.target, "new archive", error), CommitStatus::Placed) << error;
+    EXPECT_EQ(Replace(*opened, "new archive", error), CommitStatus::Placed) << error;
     EXPECT_TRUE(fs::is_symlink(dir / "link.qvr"));
     EXPECT_EQ(ReadFile(lone), B("new archive"));
 }
@@ -98,11 +102,11 @@ TEST_F(ChangeSafety, AReadOnlyArchiveIsRefusedToAnyoneItRefuses) {
     auto opened = Open(archive);
     if (geteuid() == 0) {
         // Root may write it, as every other program lets root.
-        EXPECT_TRUE(opened.target) << opened.error;
+        EXPECT_TRUE(opened) << Why(opened);
     } else {
-        EXPECT_FALSE(opened.target);
-        EXPECT_EQ(opened.refusal, ChangeTarget::Refusal::NotWritable);
-        EXPECT_NE(opened.error.find("may not be written"), std::string::npos) << opened.error;
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(opened.failure().why, ChangeTarget::Refusal::NotWritable);
+        EXPECT_NE(opened.error().find("may not be written"), std::string::npos) << opened.error();
     }
 }
 
@@ -122,13 +126,13 @@ TEST_F(ChangeSafety, ANameTakenAwayMeanwhileIsNeverWrittenThrough) {
     for (const auto& row : rows) {
         const auto archive = Make("a.qvr");
         auto opened = Open(archive);
-        ASSERT_TRUE(opened.target) << opened.error;
+        ASSERT_TRUE(opened) << Why(opened);
         std::string error;
-        auto temp = opened.target->CreateReplacement();
+        auto temp = opened->CreateReplacement();
         ASSERT_TRUE(temp) << temp.error();
         ASSERT_TRUE(cli::WriteAll(temp->Handle(), B("changed archive")));
         row.swap(archive);
-        EXPECT_EQ(StatusOf(opened.target->Replace(*temp), error), CommitStatus::Changed) << row.what;
+        EXPECT_EQ(StatusOf(opened->Replace(*temp), error), CommitStatus::Changed) << row.what;
         EXPECT_EQ(ReadFile(victim), B("not to be touched")) << row.what;
         EXPECT_NE(ReadFile(archive), B("changed archive")) << row.what;
         EXPECT_TRUE(Leftovers(dir).empty()) << row.what;
@@ -139,21 +143,21 @@ TEST_F(ChangeSafety, ANameTakenAwayMeanwhileIsNeverWrittenThrough) {
 TEST_F(ChangeSafety, OneWriterAtATime) {
     const auto archive = Make("a.qvr");
     auto first = Open(archive);
-    ASSERT_TRUE(first.target) << first.error;
+    ASSERT_TRUE(first) << Why(first);
     // Not waiting: refused at once, nothing changed.
     auto busy = Open(archive, false);
-    EXPECT_FALSE(busy.target);
-    EXPECT_EQ(busy.refusal, ChangeTarget::Refusal::Busy);
-    EXPECT_NE(busy.error.find("another qvr"), std::string::npos) << busy.error;
+    EXPECT_FALSE(busy);
+    EXPECT_EQ(busy.failure().why, ChangeTarget::Refusal::Busy);
+    EXPECT_NE(busy.error().find("another qvr"), std::string::npos) << busy.error();
     // Waiting: whenever the waiter starts, it ends up holding the archive the
     // first change left, never the one it replaced.
-    std::optional<ChangeTarget::Opened> second;
+    std::optional<Opened> second;
     std::thread waiter([&] { second.emplace(Open(archive, true)); });
     std::string error;
-    EXPECT_EQ(Replace(*first.target, "after the first change", error), CommitStatus::Placed) << error;
+    EXPECT_EQ(Replace(*first, "after the first change", error), CommitStatus::Placed) << error;
     waiter.join();
-    ASSERT_TRUE(second && second->target) << (second ? second->error : "");
-    EXPECT_EQ(Replace(*second->target, "after the second change", error), CommitStatus::Placed) << error;
+    ASSERT_TRUE(second && *second) << (second ? Why(*second) : "");
+    EXPECT_EQ(Replace(**second, "after the second change", error), CommitStatus::Placed) << error;
     EXPECT_EQ(ReadFile(archive), B("after the second change"));
 }
 
@@ -167,9 +171,9 @@ TEST_F(ChangeSafety, TheNewArchiveKeepsOwnerGroupAndMode) {
     for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0604}, mode_t{root ? 06750u : 0750u}}) {
         ASSERT_EQ(chmod(archive.c_str(), mode), 0);
         auto opened = Open(archive);
-        ASSERT_TRUE(opened.target) << opened.error;
+        ASSERT_TRUE(opened) << Why(opened);
         std::string error;
-        ASSERT_EQ(Replace(*opened.target, "changed", error), CommitStatus::Placed) << error;
+        ASSERT_EQ(Replace(*opened, "changed", error), CommitStatus::Placed) << error;
         struct stat st {};
         ASSERT_EQ(stat(archive.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode) << std::oct << mode;

@@ -378,8 +378,39 @@ const scenarios = {
         assert.equal(await openFile(page, long), 'opened');
         assert.deepEqual(await listing(page), qvrList(long));
 
-        // Opening against reading the directory's bytes alone, in turns.
+        // The opening asks for its first read and a guess at the directory before
+        // either has come, then for the rest of the directory once: slices that
+        // tile the file from its start to the directory's end, no byte twice.
         const dirEnd = Math.min(...expected.map((e) => e.offset));
+        await page.evaluate(() => {
+            const { slice, arrayBuffer } = Blob.prototype;
+            let arrived = 0;
+            window.asked = [];
+            window.unpatch = () => Object.assign(Blob.prototype, { slice, arrayBuffer });
+            Blob.prototype.slice = function (start, end) {
+                window.asked.push({ start, end, arrived });
+                return slice.call(this, start, end);
+            };
+            Blob.prototype.arrayBuffer = function () { return arrayBuffer.call(this).finally(() => ++arrived); };
+        });
+        assert.equal(await openFile(page, file), 'opened');
+        const asked = await page.evaluate(() => (window.unpatch(), window.asked));
+        assert.ok(asked.length === 3 && asked[0].start === 0 && asked.at(-1).end === dirEnd, JSON.stringify(asked));
+        assert.ok(asked.every((a, k) => k === 0 || a.start === asked[k - 1].end), JSON.stringify(asked));
+        assert.deepEqual(asked.map((a) => a.arrived > 0), [false, false, true]);
+        assert.deepEqual(await listing(page), expected);
+        // Slices that come back short are asked for again from where they stopped,
+        // and entries cut between slices are walked whole.
+        await page.evaluate(() => {
+            const { arrayBuffer } = Blob.prototype;
+            window.unpatch = () => Object.assign(Blob.prototype, { arrayBuffer });
+            Blob.prototype.arrayBuffer = async function () { return (await arrayBuffer.call(this)).slice(0, 400_000); };
+        });
+        assert.equal(await openFile(page, file), 'opened');
+        await page.evaluate(() => window.unpatch());
+        assert.deepEqual(await listing(page), expected);
+
+        // Opening against reading the directory's bytes alone, in turns.
         await page.evaluate(() => document.body.append(Object.assign(document.createElement('input'), { type: 'file', id: 'bench' })));
         await page.setInputFiles('#bench', file);
         const opening = [];
@@ -395,7 +426,15 @@ const scenarios = {
             opening.push(await page.evaluate(() => performance.getEntriesByName('qvr:open')[0].duration));
         }
         assert.deepEqual(requests.filter((u) => !u.startsWith('file:') && !/^(blob|data):/.test(u)), []);
-        record({ directoryBytes: dirEnd - 34, openMs: median(opening), readMs: median(reading), ratio: median(opening) / median(reading), opening, reading, zipMs });
+        const ratio = median(opening) / median(reading);
+        const fastest = Math.min(...opening) / median(reading);
+        record({ directoryBytes: dirEnd - 34, openMs: median(opening), readMs: median(reading), ratio, fastest, opening, reading, zipMs });
+        // On a busy machine the median ratio ran from 0.8 to 5 (bench/README.md):
+        // the plain read took 10 to 50 ms and a turn now and then stalls. A stall only
+        // ever adds, so the bound is on the fastest opening (at most 3.1 in those runs);
+        // work of the old kind on opening (every name decoded, the whole tree built:
+        // 7.2 times) fails here.
+        assert.ok(fastest < 5, `the fastest opening took ${fastest.toFixed(2)} times the read`);
     },
 
     async cp932({ page }) {
@@ -457,6 +496,10 @@ const scenarios = {
             await openFile(page, archive(name));
             assert.match(await page.textContent('#status'), message);
         }
+        // An empty file has no bytes to read, and is still judged.
+        const empty = path.join(work, 'empty.qvr');
+        writeFileSync(empty, '');
+        assert.equal(await openFile(page, empty), 'not-archive');
 
         // Dropped files: the sample cut at every length and with bytes changed, each opening ends.
         const sample = [...readFileSync(path.join(opt.samples, 'sample.qvr'))];

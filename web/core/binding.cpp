@@ -6,9 +6,12 @@
 // Opening takes the archive's first bytes as the page has read them. An
 // opening that wants bytes the page has not read yet is run to the end on
 // zeros and reported as a miss with the end of everything it asked for, so
-// the page reads the rest in one slice and opens again; only an opening
-// that missed nothing counts. A directory that ends short of the bytes
-// read (a small archive's, inside the first read) is viewed there, not copied.
+// the page reads the rest and opens again; only an opening that missed
+// nothing counts. Once the head has been read, that end is where the
+// directory ends: the page may then hand over the rest in slices, and each
+// opening short of it walks the entries held so far, so that the walk runs
+// while the next slice is being read. The directory is viewed where the
+// page put it, never copied.
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
@@ -74,92 +77,6 @@ enum RowFlag : std::uint32_t {
 
 // One structural finding as the page reads it (doubles: offsets pass 2^32).
 enum FindingField : std::size_t { Fault, Index, Other, Begin, End, FindingWords };
-
-struct Session {
-    std::uint64_t fileSize = 0;
-    std::vector<std::uint8_t> prefix;  // the archive's first bytes, as the page read them
-    std::uint64_t wantedEnd = 0;
-    qvr::OpenedArchive archive;
-    std::vector<std::uint32_t> rows;
-    std::vector<std::uint8_t> names;  // every name's bytes, each followed by a zero byte
-    std::uint32_t readable = 0;
-    std::uint32_t cutShort = 0;  // entries whose data run past the end of the file
-    bool anyNameHasZero = false;
-    bool allNamesUtf8 = true;
-    std::vector<std::uint32_t> grouped;  // the last qvr_group's answer
-    std::vector<double> findings;        // qvr::FindStructureProblems, FindingWords each
-    std::vector<std::uint8_t> refusals;  // the last qvr_name_refusals' answer
-};
-
-// The archive library's structural findings, kept for the page and marked on the rows.
-void FindProblems(Session& s) {
-    s.findings.clear();
-    for (const auto& f : qvr::FindStructureProblems(s.archive, s.fileSize)) {
-        s.findings.insert(s.findings.end(), {static_cast<double>(f.fault), static_cast<double>(f.index),
-                                             static_cast<double>(f.other), static_cast<double>(f.begin),
-                                             static_cast<double>(f.end)});
-        const auto mark = [&](std::uint32_t index, std::uint32_t flag) {
-            if (index < s.readable) s.rows[std::size_t{index} * RowWords + Flags] |= flag;
-        };
-        if (f.fault == qvr::StructureFault::DataInsideDirectory) mark(f.index, DataInsideDirectory);
-        if (f.fault == qvr::StructureFault::DataOverlap) mark(f.index, DataOverlap), mark(f.other, DataOverlap);
-    }
-}
-
-// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
-// code points past U+10FFFF), as a strict TextDecoder would find it.
-bool IsUtf8(std::span<const std::uint8_t> text) noexcept {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::uint8_t b = text[i];
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t n;
-        std::uint8_t low = 0x80, high = 0xBF;  // the second byte's range
-        if (b >= 0xC2 && b <= 0xDF) n = 1;
-        else if (b >= 0xE0 && b <= 0xEF) n = 2, low = b == 0xE0 ? 0xA0 : 0x80, high = b == 0xED ? 0x9F : 0xBF;
-        else if (b >= 0xF0 && b <= 0xF4) n = 3, low = b == 0xF0 ? 0x90 : 0x80, high = b == 0xF4 ? 0x8F : 0xBF;
-        else return false;
-        if (text.size() - i <= n || text[i + 1] < low || text[i + 1] > high) return false;
-        for (std::size_t k = 2; k <= n; ++k)
-            if (text[i + k] < 0x80 || text[i + k] > 0xBF) return false;
-        i += n + 1;
-    }
-    return true;
-}
-
-// One pass over the directory: each entry's name bytes are copied once,
-// into the joined names, and descrambled there.
-void Walk(Session& s) {
-    const std::uint32_t count = s.archive.header.entryCount;
-    s.rows.clear();
-    s.names.clear();
-    s.readable = 0;
-    s.cutShort = 0;
-    s.allNamesUtf8 = true;
-    s.rows.reserve(std::size_t{count} * RowWords);
-    s.names.reserve(s.archive.directory.size());
-    auto cursor = s.archive.Begin();
-    while (s.readable < count) {
-        const auto stored = qvr::PeekEntry(cursor);
-        if (!stored) break;
-        const std::size_t start = s.names.size();
-        s.names.insert(s.names.end(), stored->scrambledName.begin(), stored->scrambledName.end());
-        const auto name = std::span(s.names).subspan(start);
-        qvr::DescrambleName(name);
-        s.names.push_back(0);
-        const bool hasZero = std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end();
-        const bool cut = std::uint64_t{stored->dataOffset} + stored->dataSize > s.fileSize;
-        s.rows.insert(s.rows.end(), {static_cast<std::uint32_t>(start), stored->nameLength, stored->dataSize,
-                                     stored->dataOffset, (cut ? DataCutShort : 0u) | (hasZero ? NameHasZero : 0u)});
-        s.anyNameHasZero = s.anyNameHasZero || hasZero;
-        s.allNamesUtf8 = s.allNamesUtf8 && IsUtf8(name);
-        s.cutShort += cut ? 1 : 0;
-        ++s.readable;
-        qvr::SkipEntry(cursor);
-    }
-}
 
 // The first component of `name` (empty and "." ones dropped, cut by
 // qvr::ComponentEnd, the rule extraction places files by), and whether
@@ -232,6 +149,171 @@ private:
     std::vector<std::uint32_t> slots_;
 };
 
+// Entries sorted into the files of a folder and its subfolders, by the next
+// component of each name: the first pass of qvr_group, which the walk also
+// makes for the top folder as it goes. Folder names are kept as where they
+// lie in the joined names, which may move as they grow.
+struct Grouping {
+    struct Folder {
+        std::uint32_t start, length, members = 0;
+    };
+    static constexpr std::uint32_t Here = UINT32_MAX;  // a file of this folder
+    std::vector<Folder> folders;
+    std::vector<std::uint32_t> entryOf, folderOf, restOf;  // for each entry placed, in order
+    FolderTable table;
+    std::uint32_t files = 0;
+
+    void Reserve(std::size_t entries) {
+        entryOf.reserve(entries);
+        folderOf.reserve(entries);
+        restOf.reserve(entries);
+    }
+
+    // Places `entry`, whose name (a view into `names`) goes on at byte `from`.
+    void Add(std::uint32_t entry, std::span<const std::uint8_t> names, std::span<const std::uint8_t> name,
+             std::size_t from, const qvr::LeadBytes& lead) {
+        const auto next = NextComponents(name.subspan(std::min(from, name.size())), lead);
+        entryOf.push_back(entry);
+        if (!next.more) {
+            ++files;
+            folderOf.push_back(Here);
+            restOf.push_back(0);
+            return;
+        }
+        const auto fresh = static_cast<std::uint32_t>(folders.size());
+        const std::uint32_t g = table.Find(next.first, fresh, [&](std::uint32_t at) {
+            return names.subspan(folders[at].start, folders[at].length);
+        });
+        if (g == fresh)
+            folders.push_back({static_cast<std::uint32_t>(next.first.data() - names.data()),
+                               static_cast<std::uint32_t>(next.first.size())});
+        ++folders[g].members;
+        folderOf.push_back(g);
+        restOf.push_back(static_cast<std::uint32_t>(next.first.data() + next.first.size() - name.data()));
+    }
+
+    // The second pass: qvr_group's answer, in 32-bit words.
+    void Answer(std::vector<std::uint32_t>& out) const {
+        const std::size_t placed = entryOf.size();
+        out.assign(2 + files + folders.size() * 3 + 2 * (placed - files), 0);
+        out[0] = files;
+        std::size_t fileAt = 1;
+        std::size_t at = 1 + files;
+        out[at++] = static_cast<std::uint32_t>(folders.size());
+        std::vector<std::size_t> memberAt(folders.size());
+        for (std::size_t g = 0; g < folders.size(); ++g) {
+            out[at] = folders[g].start, out[at + 1] = folders[g].length, out[at + 2] = folders[g].members;
+            memberAt[g] = at + 3;
+            at += 3 + 2 * std::size_t{folders[g].members};
+        }
+        for (std::size_t k = 0; k < placed; ++k) {
+            if (folderOf[k] == Here) {
+                out[fileAt++] = entryOf[k];
+                continue;
+            }
+            const std::size_t m = memberAt[folderOf[k]]++;
+            out[m] = entryOf[k];
+            out[m + folders[folderOf[k]].members] = restOf[k];
+        }
+    }
+};
+
+// The page opens UTF-8 names with this code page (no lead bytes).
+constexpr std::uint32_t Utf8CodePage = 65001;
+
+struct Session {
+    std::uint64_t fileSize = 0;
+    std::vector<std::uint8_t> prefix;  // the archive's first bytes, as the page read them
+    std::uint64_t wantedEnd = 0;
+    std::uint64_t directoryEnd = 0;    // where the directory ends in the file, once the head is read
+    qvr::OpenedArchive archive;
+    std::vector<std::uint32_t> rows;
+    std::vector<std::uint8_t> names;  // every name's bytes, each followed by a zero byte
+    std::uint32_t readable = 0;
+    std::size_t walked = 0;      // directory bytes the walk has passed
+    std::uint32_t cutShort = 0;  // entries whose data run past the end of the file
+    bool anyNameHasZero = false;
+    bool allNamesUtf8 = true;
+    // The top folder as UTF-8 names sort into it, made by the walk; dropped
+    // at the first name that is not UTF-8, which the page reads otherwise.
+    std::optional<Grouping> top = Grouping{};
+    std::vector<std::uint32_t> grouped;  // the last qvr_group's answer
+    std::vector<double> findings;        // qvr::FindStructureProblems, FindingWords each
+    std::vector<std::uint8_t> refusals;  // the last qvr_name_refusals' answer
+};
+
+// The archive library's structural findings, kept for the page and marked on the rows.
+void FindProblems(Session& s) {
+    s.findings.clear();
+    for (const auto& f : qvr::FindStructureProblems(s.archive, s.fileSize)) {
+        s.findings.insert(s.findings.end(), {static_cast<double>(f.fault), static_cast<double>(f.index),
+                                             static_cast<double>(f.other), static_cast<double>(f.begin),
+                                             static_cast<double>(f.end)});
+        const auto mark = [&](std::uint32_t index, std::uint32_t flag) {
+            if (index < s.readable) s.rows[std::size_t{index} * RowWords + Flags] |= flag;
+        };
+        if (f.fault == qvr::StructureFault::DataInsideDirectory) mark(f.index, DataInsideDirectory);
+        if (f.fault == qvr::StructureFault::DataOverlap) mark(f.index, DataOverlap), mark(f.other, DataOverlap);
+    }
+}
+
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
+// code points past U+10FFFF), as a strict TextDecoder would find it.
+bool IsUtf8(std::span<const std::uint8_t> text) noexcept {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::uint8_t b = text[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t n;
+        std::uint8_t low = 0x80, high = 0xBF;  // the second byte's range
+        if (b >= 0xC2 && b <= 0xDF) n = 1;
+        else if (b >= 0xE0 && b <= 0xEF) n = 2, low = b == 0xE0 ? 0xA0 : 0x80, high = b == 0xED ? 0x9F : 0xBF;
+        else if (b >= 0xF0 && b <= 0xF4) n = 3, low = b == 0xF0 ? 0x90 : 0x80, high = b == 0xF4 ? 0x8F : 0xBF;
+        else return false;
+        if (text.size() - i <= n || text[i + 1] < low || text[i + 1] > high) return false;
+        for (std::size_t k = 2; k <= n; ++k)
+            if (text[i + k] < 0x80 || text[i + k] > 0xBF) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+// Walks on from where the last walk stopped, over the entries the directory
+// holds whole: each entry's name bytes are copied once, into the joined
+// names, and descrambled there. A directory still being read stops the walk
+// at the entry its bytes cut; the next opening goes on from that entry.
+void Walk(Session& s) {
+    const std::uint32_t count = s.archive.header.entryCount;
+    s.rows.reserve(std::size_t{count} * RowWords);
+    s.names.reserve(static_cast<std::size_t>(std::max<std::uint64_t>(s.directoryEnd, s.archive.directory.size())));
+    if (s.top) s.top->Reserve(count);
+    const auto utf8 = qvr::LeadBytes::ForCodePage(Utf8CodePage);
+    qvr::DirectoryCursor cursor{s.archive.directory, s.walked, s.readable};
+    while (s.readable < count) {
+        const auto stored = qvr::PeekEntry(cursor);
+        if (!stored) break;
+        const std::size_t start = s.names.size();
+        s.names.insert(s.names.end(), stored->scrambledName.begin(), stored->scrambledName.end());
+        const auto name = std::span(s.names).subspan(start);
+        qvr::DescrambleName(name);
+        s.names.push_back(0);
+        const bool hasZero = std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end();
+        const bool cut = std::uint64_t{stored->dataOffset} + stored->dataSize > s.fileSize;
+        s.rows.insert(s.rows.end(), {static_cast<std::uint32_t>(start), stored->nameLength, stored->dataSize,
+                                     stored->dataOffset, (cut ? DataCutShort : 0u) | (hasZero ? NameHasZero : 0u)});
+        s.anyNameHasZero = s.anyNameHasZero || hasZero;
+        s.allNamesUtf8 = s.allNamesUtf8 && IsUtf8(name);
+        if (!s.allNamesUtf8) s.top.reset();
+        if (s.top) s.top->Add(s.readable, s.names, name, 0, utf8);
+        s.cutShort += cut ? 1 : 0;
+        ++s.readable;
+        qvr::SkipEntry(cursor);
+    }
+    s.walked = cursor.offset;
+}
+
 }  // namespace
 
 extern "C" {
@@ -244,9 +326,12 @@ EMSCRIPTEN_KEEPALIVE Session* qvr_session(double fileSize) {
 }
 
 // Room for the first `size` bytes of the archive, which the page fills;
-// bytes already there stay. Null when memory is short. Valid until the next call.
+// bytes already there stay. Null when memory is short. Valid until the next
+// call. Room is made at once for the whole directory, once its end is known,
+// so that its slices are not moved as they come.
 EMSCRIPTEN_KEEPALIVE std::uint8_t* qvr_prefix(Session* s, std::size_t size) {
     try {
+        s->prefix.reserve(std::max(size, static_cast<std::size_t>(s->directoryEnd)));
         s->prefix.resize(size);
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -256,23 +341,38 @@ EMSCRIPTEN_KEEPALIVE std::uint8_t* qvr_prefix(Session* s, std::size_t size) {
 
 // Opens the archive from the bytes in qvr_prefix and walks its directory;
 // the entries exist only after Opened. The directory is viewed where the
-// page put it unless the view stops where those bytes stop: then the
-// opening runs on a source that tells how far it needs to read.
+// page put it unless the view might stop where those bytes stop and the
+// directory's end is not known yet: then the opening runs on a source that
+// tells how far it needs to read, and that is the directory's end once the
+// head was among the bytes. Short of that end, the entries held are walked
+// and the page is asked for the rest.
 EMSCRIPTEN_KEEPALIVE std::int32_t qvr_open(Session* s) {
     const std::span<const std::uint8_t> prefix(s->prefix);
     const bool whole = prefix.size() >= s->fileSize;
     qvr::OpenedArchive opened;
     auto status = qvr::OpenArchiveView(prefix, 0, opened);
-    const bool maybeCut = !whole && (prefix.size() < qvr::HeadBlockSize ||
-                                     (status == qvr::OpenStatus::Success &&
-                                      opened.directory.data() + opened.directory.size() == prefix.data() + prefix.size()));
-    s->wantedEnd = 0;
+    const bool maybeCut = !whole && s->directoryEnd == 0 &&
+                          (prefix.size() < qvr::HeadBlockSize ||
+                           (status == qvr::OpenStatus::Success &&
+                            opened.directory.data() + opened.directory.size() == prefix.data() + prefix.size()));
     if (maybeCut) {
+        qvr::OpenedArchive fromSource;
         PrefixSource source(prefix, s->fileSize);
-        status = qvr::OpenArchiveFile(source, 0, opened);
-        s->wantedEnd = source.WantedEnd();
-        if (s->wantedEnd > 0) return NeedsMoreBytes;
+        const auto sourceStatus = qvr::OpenArchiveFile(source, 0, fromSource);
+        if (source.WantedEnd() == 0) {
+            status = sourceStatus;
+            opened = std::move(fromSource);
+        } else if (prefix.size() < qvr::HeadBlockSize) {
+            // The head itself is not all here: what it says is not known yet.
+            s->wantedEnd = source.WantedEnd();
+            return NeedsMoreBytes;
+        } else {
+            // A real head: the view says what the opening says, and the end is final.
+            s->directoryEnd = source.WantedEnd();
+        }
     }
+    const bool held = whole || prefix.size() >= s->directoryEnd;
+    s->wantedEnd = held ? 0 : s->directoryEnd;
     switch (status) {
         case qvr::OpenStatus::Success: break;
         case qvr::OpenStatus::UnrecognisedFormat: return NotAnArchive;
@@ -282,6 +382,7 @@ EMSCRIPTEN_KEEPALIVE std::int32_t qvr_open(Session* s) {
     s->archive = std::move(opened);
     try {
         Walk(*s);
+        if (!held) return NeedsMoreBytes;
         FindProblems(*s);
     } catch (const std::bad_alloc&) {
         return OutOfMemory;
@@ -345,67 +446,24 @@ EMSCRIPTEN_KEEPALIVE const char* qvr_describe_refusal(std::uint32_t refusal) {
 // their indexes and where the rest of each name begins.
 EMSCRIPTEN_KEEPALIVE const std::uint32_t* qvr_group(Session* s, std::uint32_t codePage, const std::uint32_t* entries,
                                                     const std::uint32_t* from, std::uint32_t count) {
+    // The top folder in UTF-8 names, as the walk sorted it.
+    if (!entries && codePage == Utf8CodePage && s->top) {
+        s->top->Answer(s->grouped);
+        return s->grouped.data();
+    }
     const auto lead = qvr::LeadBytes::ForCodePage(codePage);
     if (!entries) count = s->readable;
-    // First pass: each entry's folder (its number in `keys`, or Here), and
-    // where the rest of its name begins.
-    constexpr std::uint32_t Here = UINT32_MAX;
-    struct Key {
-        std::uint32_t start, length, members = 0;
-    };
-    std::vector<Key> keys;
-    std::vector<std::uint32_t> folderOf(count), restOf(count);
-    FolderTable table;
-    std::uint32_t files = 0;
+    Grouping grouping;
+    grouping.Reserve(count);
+    const std::span<const std::uint8_t> names(s->names);
     for (std::uint32_t k = 0; k < count; ++k) {
-        folderOf[k] = Here;
         const std::uint32_t i = entries ? entries[k] : k;
         if (i >= s->readable) continue;
         const std::uint32_t* row = &s->rows[std::size_t{i} * RowWords];
-        const auto name = std::span<const std::uint8_t>(s->names).subspan(row[NameStart], row[NameLength]);
-        const std::size_t start = entries ? std::min<std::size_t>(from[k], name.size()) : 0;
-        const auto next = NextComponents(name.subspan(start), lead);
-        if (!next.more) {
-            ++files;
-            continue;
-        }
-        const auto keyStart = static_cast<std::uint32_t>(next.first.data() - s->names.data());
-        const auto keyLength = static_cast<std::uint32_t>(next.first.size());
-        const std::uint32_t g = table.Find(next.first, static_cast<std::uint32_t>(keys.size()), [&](std::uint32_t at) {
-            const auto& key = keys[at];
-            return std::span<const std::uint8_t>(s->names).subspan(key.start, key.length);
-        });
-        if (g == keys.size()) keys.push_back({keyStart, keyLength});
-        ++keys[g].members;
-        folderOf[k] = g;
-        restOf[k] = static_cast<std::uint32_t>(next.first.data() + next.first.size() - name.data());
+        grouping.Add(i, names, names.subspan(row[NameStart], row[NameLength]), entries ? from[k] : 0, lead);
     }
-    // Second pass: everything in its place in the answer.
-    auto& out = s->grouped;
-    out.assign(2 + files + keys.size() * 3 + 2 * std::size_t{count - files}, 0);
-    out[0] = files;
-    std::size_t fileAt = 1;
-    std::size_t at = 1 + files;
-    out[at++] = static_cast<std::uint32_t>(keys.size());
-    std::vector<std::size_t> memberAt(keys.size());
-    for (std::size_t g = 0; g < keys.size(); ++g) {
-        out[at] = keys[g].start, out[at + 1] = keys[g].length, out[at + 2] = keys[g].members;
-        memberAt[g] = at + 3;
-        at += 3 + 2 * std::size_t{keys[g].members};
-    }
-    for (std::uint32_t k = 0; k < count; ++k) {
-        const std::uint32_t i = entries ? entries[k] : k;
-        if (i >= s->readable) continue;
-        if (folderOf[k] == Here) {
-            out[fileAt++] = i;
-            continue;
-        }
-        const std::size_t m = memberAt[folderOf[k]]++;
-        out[m] = i;
-        out[m + keys[folderOf[k]].members] = restOf[k];
-    }
-    out.resize(at);
-    return out.data();
+    grouping.Answer(s->grouped);
+    return s->grouped.data();
 }
 EMSCRIPTEN_KEEPALIVE std::uint32_t qvr_grouped_size(const Session* s) { return static_cast<std::uint32_t>(s->grouped.size()); }
 

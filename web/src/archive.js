@@ -15,12 +15,12 @@ export function core() {
 }
 
 // The first read: the header, and the whole directory of an archive of a
-// few hundred entries. Reading past the directory costs about what a second
-// read does, so a larger archive's directory is read exactly, once the core
-// has said where it ends.
+// few hundred entries. A larger archive's directory is read to exactly
+// where the core says it ends, in as few slices as the source allows, each
+// handed to the core as it comes.
 const FirstRead = 16 << 10;
-// An opening that still misses bytes after this many reads is given up
-// (each read grows what is held, so only a file that changes gets here).
+// An opening that still misses bytes after this many slices is given up
+// (each slice grows what is held, so only a file that changes gets here).
 const MaxOpeningReads = 8;
 
 // As web/core/binding.cpp numbers them.
@@ -215,7 +215,8 @@ export class Archive {
             const files = w.subarray(k, (k += fileCount));
             const folders = [];
             for (let g = w[k++]; g > 0; --g) {
-                const [keyStart, keyLength, count] = w.subarray(k, (k += 3));
+                const keyStart = w[k], keyLength = w[k + 1], count = w[k + 2];
+                k += 3;
                 folders.push({ key: this.names.slice(keyStart, keyStart + keyLength), entries: w.subarray(k, (k += count)), from: w.subarray(k, (k += count)) });
             }
             return { files, folders };
@@ -233,6 +234,51 @@ export class Archive {
     }
 }
 
+// Hands the archive's first bytes and then its directory to the core's
+// session until an opening no longer misses any: the OpenResult. Slices go
+// out before the ones ahead of them have come (the source's `readAhead`
+// says how far past the first read to guess), and are handed over in order.
+async function readOpening(m, session, source) {
+    const slices = [];  // asked for, not yet handed over, in order
+    let asked = 0;
+    const ask = (end) => {
+        end = Math.min(end, source.size);
+        if (end <= asked) return;
+        const bytes = source.read(asked, end);
+        bytes.catch(() => {});  // a guess the opening did not need may fail unseen
+        slices.push({ length: end - asked, bytes });
+        asked = end;
+    };
+    ask(FirstRead);
+    ask(FirstRead + (source.readAhead ?? 0));
+    // An empty file is still the core's to judge.
+    if (!slices.length) slices.push({ length: 0, bytes: Promise.resolve(new Uint8Array(0)) });
+    let have = 0;
+    let wanted = Infinity;
+    let result = OpenResult.Unreadable;
+    for (let reads = 1; reads <= MaxOpeningReads && slices.length; ++reads) {
+        const slice = slices.shift();
+        const more = await slice.bytes;
+        if (more.length === 0 && slice.length > 0) break;
+        // Bytes past where the directory ends are not the core's.
+        const take = Math.max(0, Math.min(more.length, wanted - have));
+        const p = m._qvr_prefix(session, have + take);
+        if (!p && have + take > 0) return OpenResult.OutOfMemory;
+        m.HEAPU8.set(more.subarray(0, take), p + have);
+        have += take;
+        result = m._qvr_open(session);
+        if (result !== OpenResult.NeedsMoreBytes) break;
+        wanted = m._qvr_wanted_end(session);
+        if (take < slice.length) {
+            // Short, or past the end: what was asked after it is read again.
+            slices.length = 0;
+            asked = have;
+        }
+        ask(wanted);
+    }
+    return result;
+}
+
 // Opens `file` (a Blob, or a source from source.js) as an archive:
 // { result, archive } with an Archive only when Opened.
 export async function openArchive(file, fileName = file.name ?? '') {
@@ -240,25 +286,9 @@ export async function openArchive(file, fileName = file.name ?? '') {
     const m = await core();
     const session = m._qvr_session(source.size);
     if (!session) return { result: OpenResult.OutOfMemory };
-    let result = OpenResult.Unreadable;
+    let result;
     try {
-        // The core keeps the bytes read so far; each read adds what it asked for.
-        let have = 0;
-        let end = Math.min(source.size, FirstRead);
-        for (let reads = 1; reads <= MaxOpeningReads; ++reads) {
-            const more = await source.read(have, end);
-            if (more.length === 0 && end > have) break;
-            const p = m._qvr_prefix(session, have + more.length);
-            if (!p && have + more.length > 0) {
-                result = OpenResult.OutOfMemory;
-                break;
-            }
-            m.HEAPU8.set(more, p + have);
-            have += more.length;
-            result = m._qvr_open(session);
-            if (result !== OpenResult.NeedsMoreBytes) break;
-            end = m._qvr_wanted_end(session);
-        }
+        result = await readOpening(m, session, source);
     } catch (e) {
         console.error(e);
         result = OpenResult.Unreadable;

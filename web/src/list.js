@@ -21,14 +21,25 @@ export class EntryList {
         this.selected = new Set();  // row keys
         this.pool = new Map();  // row position -> element
         this.rowHeight = 0;
-        scroller.addEventListener('scroll', () => this.schedule());
+        // The scroller's position and height as its events last told them:
+        // asking the scroller itself would lay the page out again at once.
+        this.top = 0;
+        this.height = 0;
+        scroller.addEventListener('scroll', () => {
+            this.top = scroller.scrollTop;
+            this.schedule();
+        });
         scroller.addEventListener('keydown', (e) => this.key(e));
         scroller.addEventListener('click', (e) => this.click(e));
         scroller.addEventListener('dblclick', (e) => {
             const at = this.rowAt(e);
             if (at >= 0) this.onOpen(this.rows[at]);
         });
-        new ResizeObserver(() => this.schedule()).observe(scroller);
+        // Drawn before the frame is painted, so that a list just shown is never seen part drawn.
+        new ResizeObserver(() => {
+            this.height = scroller.clientHeight;
+            this.render();
+        }).observe(scroller);
     }
 
     setRows(rows, { keepSelection = false } = {}) {
@@ -38,7 +49,7 @@ export class EntryList {
         // The first row is selected as well as shown, so that a save acts on what is seen.
         if (!keepSelection && rows.length) this.selected.add(rows[0].key);
         this.anchor = this.active;
-        this.scroller.scrollTop = 0;
+        if (this.top !== 0) this.scroller.scrollTop = this.top = 0;
         for (const el of this.pool.values()) el.remove();
         this.pool.clear();
         this.render();
@@ -65,8 +76,8 @@ export class EntryList {
     render() {
         const h = this.measure();
         this.spacer.style.height = `${this.rows.length * h}px`;
-        const first = Math.max(0, Math.floor(this.scroller.scrollTop / h) - Overscan);
-        const last = Math.min(this.rows.length, Math.ceil((this.scroller.scrollTop + this.scroller.clientHeight) / h) + Overscan);
+        const first = Math.max(0, Math.floor(this.top / h) - Overscan);
+        const last = Math.min(this.rows.length, Math.ceil((this.top + this.height) / h) + Overscan);
         for (const [at, el] of this.pool) {
             if (at < first || at >= last) {
                 el.remove();
@@ -117,6 +128,8 @@ export class EntryList {
         const top = at * h;
         if (top < this.scroller.scrollTop) this.scroller.scrollTop = top;
         else if (top + h > this.scroller.scrollTop + this.scroller.clientHeight) this.scroller.scrollTop = top + h - this.scroller.clientHeight;
+        this.top = this.scroller.scrollTop;
+        this.height = this.scroller.clientHeight;
         this.render();
         this.onSelectionChange();
         this.onActivate(this.activeRow);

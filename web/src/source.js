@@ -3,11 +3,19 @@
 // large archive is never fetched whole; only a server that refuses ranges
 // sends the whole file, with progress. Both give `size`, `read(start, end)`
 // (bytes) and `part(start, end)` (a Blob for saving, from the file itself
-// where there is one).
+// where there is one); `readAhead` is how far past its first read an
+// opening may guess that it will need bytes.
+
+// Slices of a file read at the same time pay a read's fixed cost (a first
+// read of a file just picked costs several milliseconds) once between them,
+// so an opening reads this much of the directory beside its first read
+// before it knows how much there is; a wrong guess costs a read of a local file.
+const BlobReadAhead = 1 << 20;
 
 export function blobSource(blob) {
     return {
         size: blob.size,
+        readAhead: BlobReadAhead,
         read: async (start, end) => new Uint8Array(await blob.slice(start, end).arrayBuffer()),
         part: async (start, end) => blob.slice(start, end),
     };

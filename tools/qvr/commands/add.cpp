@@ -3,7 +3,6 @@
 // place; the rest go after every entry of the old archive.
 #include <unordered_map>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
@@ -50,11 +49,11 @@ AddPlan PlanAdd(const LoadedArchive& old, const std::vector<Input>& inputs, cons
 }  // namespace
 
 Finish SetUpAdd(CLI::App& command, CreateOptions& options) {
-    command.add_option("ARCHIVE", options.archive, "The archive to change (made if missing)");
+    AddPositional(command, "ARCHIVE", options.archive, "The archive to change (made if missing)");
     Finish inputs = AddInputs(command, options);
     AddChangeOptions(command, options.change);
     AddCommon(command, options.common);
-    command.footer(R"(Examples:
+    SetFooter(command, R"(Examples:
   qvr add data.qvr -C tree sound/new.wav   adds sound\new.wav, or replaces it
   qvr add data.qvr readme.txt
 
@@ -81,9 +80,8 @@ int Add(const CreateOptions& given) {
         create.overwrite = false;
         if (const auto made = CreateForAdd(create)) return *made;
     }
-    int status = ExitBadUsage;
-    auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
-    if (!old) return status;
+    auto old = LoadForChange(options.archive, options.common, options.change, reporter);
+    if (!old) return old.failure().status;
     // New names go in as the archive's names are: in --encoding, or in the
     // encoding its names were found in, so a file replaces the entry of its
     // name and a name the archive's encoding cannot hold is refused.

@@ -68,6 +68,7 @@ struct ExtractOptions {
     std::filesystem::path target = ".";
     bool toStdout = false;
     bool overwrite = false;  // default: keep existing files
+    bool keep = false;       // -k: the default, said aloud
     bool verbose = false;    // name each entry extracted and each file kept
     unsigned stripComponents = 0;  // leading folders dropped from every name
     unsigned threads = 0;    // 0: choose

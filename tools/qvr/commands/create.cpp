@@ -3,7 +3,6 @@
 // out before writing a byte (so every limit is checked up front), then
 // streams header, directory and data into a temporary file renamed into
 // place, or to standard output.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
@@ -186,11 +185,11 @@ int CreateArchive(const CreateOptions& given, bool forAdd) {
 }  // namespace
 
 Finish SetUpCreate(CLI::App& command, CreateOptions& options) {
-    command.add_option("ARCHIVE", options.archive, "The archive to write ('-': standard output)");
+    AddPositional(command, "ARCHIVE", options.archive, "The archive to write ('-': standard output)");
     Finish inputs = AddInputs(command, options);
-    command.add_flag("--overwrite", options.overwrite, "Replace ARCHIVE if it exists");
+    AddFlag(command, "--overwrite", options.overwrite, "Replace ARCHIVE if it exists");
     AddCommon(command, options.common);
-    command.footer(R"(Examples:
+    SetFooter(command, R"(Examples:
   qvr create data.qvr readme.txt sound     readme.txt and sound\... entries
   qvr create data.qvr -C tree .            the contents of tree/, without tree\
   qvr create data.qvr -C tree sub -C /usr/share/doc bash

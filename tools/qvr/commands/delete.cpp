@@ -1,6 +1,5 @@
 // qvr delete: the entries selected as extract selects them go; the rest
 // keep their stored bytes and order, moved up over the deleted ones.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
@@ -12,14 +11,14 @@
 namespace qvr::cli {
 
 Finish SetUpDelete(CLI::App& command, DeleteOptions& options) {
-    command.add_option("ARCHIVE", options.archive, "The archive to change");
+    AddPositional(command, "ARCHIVE", options.archive, "The archive to change");
     AddSelection(command, options.select, "delete", "");
     AddIndices(command, options.select.indices, "delete");
     AddExcludes(command, options.select.excludes);
-    command.add_flag("-v,--verbose", options.verbose, "Name each entry deleted");
+    AddFlag(command, "-v,--verbose", options.verbose, "Name each entry deleted");
     AddChangeOptions(command, options.change);
     AddCommon(command, options.common);
-    command.footer(R"(Examples:
+    SetFooter(command, R"(Examples:
   qvr delete data.qvr readme.txt
   qvr delete data.qvr 'sound\*.wav' old
   qvr delete data.qvr --index 3            the entry at place 3 alone
@@ -43,9 +42,8 @@ int Delete(const DeleteOptions& options) {
         reporter.Say("name the entries to delete");
         return ExitBadUsage;
     }
-    int status = ExitBadUsage;
-    auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
-    if (!old) return status;
+    auto old = LoadForChange(options.archive, options.common, options.change, reporter);
+    if (!old) return old.failure().status;
     const NameCodec& codec = old->codec;
     EntryFilter selection(options.select, codec);
     // The kept entries stay where they are, moved up over the deleted ones:

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
@@ -76,11 +75,11 @@ std::string Difference(Sameness sameness, const Entry& entry, std::uint64_t disk
 }  // namespace
 
 Finish SetUpDiff(CLI::App& command, DiffOptions& options) {
-    command.add_option("ARCHIVE", options.archive, "The archive ('-': standard input)");
+    AddPositional(command, "ARCHIVE", options.archive, "The archive ('-': standard input)");
     AddSelection(command, options.select, "compare", " (default: all)");
     AddValue(command, "-C,--directory", options.directory, "Where the files are (default: the current folder)");
     AddCommon(command, options.common);
-    command.footer(R"(Examples:
+    SetFooter(command, R"(Examples:
   qvr diff data.qvr -C out                 after qvr extract data.qvr -C out
   qvr diff data.qvr 'sound\*.wav' && echo unchanged
 

@@ -6,7 +6,6 @@
 #include <thread>
 #include <unordered_map>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
@@ -305,23 +304,22 @@ void ExtractToStdout(const InputFile& archive, const Plan& plan, const Namer& na
 }  // namespace
 
 Finish SetUpExtract(CLI::App& command, ExtractOptions& options) {
-    command.add_option("ARCHIVE", options.archive, "The archive ('-': standard input)");
+    AddPositional(command, "ARCHIVE", options.archive, "The archive ('-': standard input)");
     AddSelection(command, options.select, "extract", "; all when there are none and no --index");
     AddValue(command, "-C,--directory", options.target, "Target folder (made if missing; default: .)");
-    command.add_flag("-O,--stdout", options.toStdout, "Write the selected entries' bytes to standard output");
-    command.add_flag("--overwrite", options.overwrite, "Replace existing files (not with --keep)");
-    auto* keep = command.add_flag("-k,--keep")->description("Keep existing files, counted in one line (the default)");
-    command.add_flag("-v,--verbose", options.verbose,
+    AddFlag(command, "-O,--stdout", options.toStdout, "Write the selected entries' bytes to standard output");
+    AddFlag(command, "--overwrite", options.overwrite, "Replace existing files (not with --keep)");
+    AddFlag(command, "-k,--keep", options.keep, "Keep existing files, counted in one line (the default)");
+    AddFlag(command, "-v,--verbose", options.verbose,
                      "Name each entry as it is written (on standard error with -O), and each existing file kept");
     AddIndices(command, options.select.indices, "extract");
     AddExcludes(command, options.select.excludes);
     AddValue(command, "--strip-components", options.stripComponents,
              "Drop this many leading folders from every name; names with no more parts are skipped");
-    AddValue(command, "-j,--threads", options.threads,
-             "Files written at once, 1 to 64; 0, the default, chooses 2 for 64 entries or more, else 1")
-        ->check(CLI::Range(0u, 64u));
+    AddBounded(command, "-j,--threads", options.threads, 0, 64,
+               "Files written at once, 1 to 64; 0, the default, chooses 2 for 64 entries or more, else 1");
     AddCommon(command, options.common);
-    command.footer(R"(Examples:
+    SetFooter(command, R"(Examples:
   qvr extract data.qvr                      everything into the current folder
   qvr extract data.qvr -C out 'sound\*.wav' matching entries into out/
   qvr extract -O data.qvr readme.txt | less one entry to standard output
@@ -343,10 +341,10 @@ rest go on); nothing is written through a symbolic link; existing files are
 kept (--keep) unless --overwrite is given, and keeping them is no failure.
 When names repeat, the first entry of each name is extracted. Each file is
 written under a temporary name and renamed when complete.)");
-    return [&options, keep](AfterDashes& rest) -> Done {
+    return [&options](AfterDashes& rest) -> Done {
         if (auto archive = rest.Archive(options.archive); !archive) return archive;
         rest.AppendTo(options.select.names);
-        if (keep->count() > 0 && options.overwrite) return Fail("--keep and --overwrite exclude each other");
+        if (options.keep && options.overwrite) return Fail("--keep and --overwrite exclude each other");
         return {};
     };
 }

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <vector>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
@@ -90,15 +89,15 @@ void AppendEntry(std::string& out, const Entry& entry, const ListOptions& option
 }  // namespace
 
 Finish SetUpList(CLI::App& command, ListOptions& options) {
-    command.add_option("ARCHIVE", options.archive, "The archive ('-': standard input)");
+    AddPositional(command, "ARCHIVE", options.archive, "The archive ('-': standard input)");
     AddSelection(command, options.select, "list", "; all when none");
     AddExcludes(command, options.select.excludes);
-    command.add_flag("-l,--long", options.longFormat, "Index, size and data offset in columns, and a total line");
-    command.add_flag("--json", options.json,
+    AddFlag(command, "-l,--long", options.longFormat, "Index, size and data offset in columns, and a total line");
+    AddFlag(command, "--json", options.json,
                      "A JSON array of {index, name, nameHex, size, offset}; names are always valid UTF-8 "
                      "(bytes that are not become U+FFFD; nameHex keeps the stored bytes)");
     AddCommon(command, options.common);
-    command.footer(R"(Examples:
+    SetFooter(command, R"(Examples:
   qvr list data.qvr
   qvr list -l data.qvr
   qvr list --json --encoding CP932 data.qvr > names.json

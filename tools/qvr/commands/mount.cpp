@@ -11,7 +11,6 @@
 #include <fstream>
 #include <vector>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
@@ -124,15 +123,15 @@ int RemoveMount(const fs::path& path, Reporter& reporter) {
 }  // namespace
 
 Finish SetUpMount(CLI::App& command, MountOptions& options) {
-    command.add_option("ARCHIVE", options.archive, "The archive (a file)");
-    command.add_option("DIR", options.mountPoint, "The folder to mount it on");
-    command.add_flag("-f,--foreground", options.foreground,
+    AddPositional(command, "ARCHIVE", options.archive, "The archive (a file)");
+    AddPositional(command, "DIR", options.mountPoint, "The folder to mount it on");
+    AddFlag(command, "-f,--foreground", options.foreground,
                      "Serve in the foreground until unmounted or interrupted (Ctrl-C unmounts); by default qvr "
                      "returns once the mount is ready and serves in the background");
-    command.add_flag("--nonempty", options.nonempty,
+    AddFlag(command, "--nonempty", options.nonempty,
                      "Mount over a folder that holds files (hidden while mounted); by default refused");
     AddCommon(command, options.common);
-    command.footer(R"(Examples:
+    SetFooter(command, R"(Examples:
   qvr mount data.qvr ~/data                 ls ~/data; open its files with
                                             any program
   qvr mount --encoding CP932 data.qvr ~/data
@@ -206,9 +205,9 @@ int Mount(const MountOptions& options) {
 }
 
 Finish SetUpUnmount(CLI::App& command, UnmountOptions& options) {
-    command.add_option("DIR", options.mountPoint, "The folder an archive is mounted on");
+    AddPositional(command, "DIR", options.mountPoint, "The folder an archive is mounted on");
     AddQuiet(command, options.common);
-    command.footer(R"(Examples:
+    SetFooter(command, R"(Examples:
   qvr unmount ~/data
 
 Only qvr's own mounts are taken away (as root directly, otherwise through

@@ -62,6 +62,25 @@ template CLI::Option* AddValue(CLI::App&, const std::string&, std::vector<std::s
 template CLI::Option* AddValue(CLI::App&, const std::string&, std::vector<fs::path>&, const std::string&);
 template CLI::Option* AddValue(CLI::App&, const std::string&, std::vector<std::uint32_t>&, const std::string&);
 
+void AddBounded(CLI::App& command, const std::string& names, unsigned& value, unsigned low, unsigned high,
+                const std::string& help) {
+    AddValue(command, names, value, help)->check(CLI::Range(low, high));
+}
+
+void AddPositional(CLI::App& command, const std::string& name, fs::path& value, const std::string& help) {
+    command.add_option(name, value, help);
+}
+
+void AddPositional(CLI::App& command, const std::string& name, std::string& value, const std::string& help) {
+    command.add_option(name, value, help);
+}
+
+void AddFlag(CLI::App& command, const std::string& names, bool& value, const std::string& help) {
+    command.add_flag(names, value, help);
+}
+
+void SetFooter(CLI::App& command, const std::string& text) { command.footer(text); }
+
 void AddQuiet(CLI::App& command, CommonOptions& common) {
     command.add_flag("-q,--quiet", common.quiet, "No progress line, no summary and no notes");
 }

@@ -27,6 +27,20 @@ namespace qvr::cli {
 template <typename T>
 CLI::Option* AddValue(CLI::App& command, const std::string& names, T& value, const std::string& help);
 
+// A value option whose number must lie in [low, high].
+void AddBounded(CLI::App& command, const std::string& names, unsigned& value, unsigned low, unsigned high,
+                const std::string& help);
+// A positional argument (ARCHIVE, DIR, OLD, NEW).
+void AddPositional(CLI::App& command, const std::string& name, std::filesystem::path& value, const std::string& help);
+void AddPositional(CLI::App& command, const std::string& name, std::string& value, const std::string& help);
+// A flag: true when given.
+void AddFlag(CLI::App& command, const std::string& names, bool& value, const std::string& help);
+// The help's closing text: examples, then what the command promises.
+void SetFooter(CLI::App& command, const std::string& text);
+
+// The command files reach the parser only through these calls, so that
+// only this file and cli.cpp compile the parser's headers, which cost more
+// than the rest of a command's source together.
 void AddQuiet(CLI::App& command, CommonOptions& common);
 // -q and --encoding.
 void AddCommon(CLI::App& command, CommonOptions& common);

@@ -2,7 +2,6 @@
 // as create checks a name; every entry keeps its place and stored data.
 #include <unordered_map>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
@@ -76,13 +75,13 @@ std::string PartsForMessage(const std::vector<fs::path>& parts) {
 }  // namespace
 
 Finish SetUpRename(CLI::App& command, RenameOptions& options) {
-    command.add_option("ARCHIVE", options.archive, "The archive to change");
-    command.add_option("OLD", options.from,
+    AddPositional(command, "ARCHIVE", options.archive, "The archive to change");
+    AddPositional(command, "OLD", options.from,
                        "The entry's name (the first entry of that name), or else a folder (every entry under it)");
-    command.add_option("NEW", options.to, "Its new name; / and \\ separate folders");
+    AddPositional(command, "NEW", options.to, "Its new name; / and \\ separate folders");
     AddChangeOptions(command, options.change);
     AddCommon(command, options.common);
-    command.footer(R"(Examples:
+    SetFooter(command, R"(Examples:
   qvr rename data.qvr readme.txt doc/readme.txt
   qvr rename data.qvr sound audio          sound\a.wav becomes audio\a.wav, ...
 
@@ -102,9 +101,8 @@ entry keeps its place and its stored data.)");
 
 int Rename(const RenameOptions& options) {
     Reporter reporter(ArchiveLabel(options.archive));
-    int status = ExitBadUsage;
-    auto old = LoadForChange(options.archive, options.common, options.change, reporter, status);
-    if (!old) return status;
+    auto old = LoadForChange(options.archive, options.common, options.change, reporter);
+    if (!old) return old.failure().status;
     const NameCodec& codec = old->codec;
     const auto to = NewNameParts(options.to, reporter);
     if (!to) return ExitSomeFailed;

@@ -14,39 +14,38 @@ namespace qvr::cli {
 
 namespace fs = std::filesystem;
 
-std::optional<ChangingArchive> LoadForChange(const fs::path& archive, const CommonOptions& common,
-                                             const ChangeOptions& change, Reporter& reporter, int& status) {
-    status = ExitBadUsage;
+Step<ChangingArchive> LoadForChange(const fs::path& archive, const CommonOptions& common, const ChangeOptions& change,
+                                   Reporter& reporter) {
+    const Reported unusable{ExitBadUsage};
     if (IsStandardStream(archive)) {
         reporter.Say("a change needs an archive file, not a stream");
-        return std::nullopt;
+        return unusable;
     }
-    auto opened = ChangeTarget::Open(archive, !change.noWait, change.breakLinks, [&] {
+    auto target = ChangeTarget::Open(archive, !change.noWait, change.breakLinks, [&] {
         if (!common.quiet && StderrIsTerminal())
             reporter.Say("another qvr is changing it; waiting for it to finish (--no-wait fails instead)");
     });
-    if (!opened.target) {
+    if (!target) {
         // Refusals of what the archive is (not a file at all) are usage;
         // the rest are a change that could not be made.
-        status = opened.refusal == ChangeTarget::Refusal::NotAFile ? ExitBadUsage : ExitSomeFailed;
-        reporter.Failed(opened.error);
-        return std::nullopt;
+        reporter.Failed(target.error());
+        return Reported{target.failure().why == ChangeTarget::Refusal::NotAFile ? ExitBadUsage : ExitSomeFailed};
     }
-    auto file = opened.target->Read();
+    auto file = target->Read();
     if (!file) {
         reporter.Say("cannot read: " + file.error());
-        return std::nullopt;
+        return unusable;
     }
     auto loaded = LoadArchive(archive, common.encoding, reporter, TalkOf(common.quiet, false), std::move(*file));
-    if (!loaded) return std::nullopt;
+    if (!loaded) return unusable;
     const auto problems = StructureProblems(*loaded);
     if (!problems.empty()) {
         for (const auto& problem : problems) reporter.Say("damaged: " + problem);
         reporter.Say("a damaged archive is not changed (qvr test names what is wrong; extract what can be read)");
-        return std::nullopt;
+        return unusable;
     }
     PauseAtForTests("loaded");
-    return ChangingArchive(std::move(*loaded), std::move(*opened.target));
+    return ChangingArchive(std::move(*loaded), std::move(*target));
 }
 
 std::vector<NewEntry> KeptEntries(const LoadedArchive& old) {

@@ -35,10 +35,10 @@ struct ChangingArchive : LoadedArchive {
 // Opens an archive file for a change, waiting for another change of it to
 // finish first (said once on a terminal) unless `change.noWait`. A stream,
 // an unreadable, read-only, busy or hard-linked archive or a damaged one
-// (each reason as test gives it) is refused with the exit status in
-// `status`; nothing is written.
-std::optional<ChangingArchive> LoadForChange(const std::filesystem::path& archive, const CommonOptions& common,
-                                             const ChangeOptions& change, Reporter& reporter, int& status);
+// (each reason as test gives it) is refused, said, with the exit status the
+// command ends with; nothing is written.
+Step<ChangingArchive> LoadForChange(const std::filesystem::path& archive, const CommonOptions& common,
+                                    const ChangeOptions& change, Reporter& reporter);
 
 // Every entry of the old archive, in directory order, kept as it is.
 std::vector<NewEntry> KeptEntries(const LoadedArchive& old);

@@ -1,6 +1,5 @@
 // qvr test: checks the whole structure (structure.h) and every name as
 // extraction would place it, and names every problem with the entry's index.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
 #include "commands/commands.h"
@@ -15,9 +14,9 @@
 namespace qvr::cli {
 
 Finish SetUpTest(CLI::App& command, TestOptions& options) {
-    command.add_option("ARCHIVE", options.archive, "The archive ('-': standard input)");
+    AddPositional(command, "ARCHIVE", options.archive, "The archive ('-': standard input)");
     AddCommon(command, options.common);
-    command.footer(R"(Examples:
+    SetFooter(command, R"(Examples:
   qvr test data.qvr && echo sound
 
 Checks the header, the directory's extent, that every entry's data lie inside

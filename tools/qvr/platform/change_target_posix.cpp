@@ -23,45 +23,36 @@ FileIdentity IdentityOf(const struct stat& st) {
 
 // Opens the file for writing, which is what is refused on a read-only or
 // immutable archive, as the change would be; the lock is taken on it.
-Result<File> OpenInFolder(int dir, const fs::path& leaf, ChangeTarget::Refusal& refusal) {
+Result<File, ChangeTarget::Refused> OpenInFolder(int dir, const fs::path& leaf) {
+    using Refusal = ChangeTarget::Refusal;
+    using Refused = ChangeTarget::Refused;
     File file(openat(dir, leaf.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.Valid()) return file;
     const int why = errno;
     struct stat st {};
     const bool exists = fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (why == EACCES || why == EPERM || why == EROFS || why == ETXTBSY) {
-        refusal = ChangeTarget::Refusal::NotWritable;
-        return Fail(why == EPERM ? "it may not be written (immutable or append-only); not changed"
-                                 : fmt::format("it may not be written ({}); not changed", std::strerror(why)));
+        return Refused{Refusal::NotWritable,
+                       why == EPERM ? "it may not be written (immutable or append-only); not changed"
+                                    : fmt::format("it may not be written ({}); not changed", std::strerror(why))};
     }
     if (why == ELOOP || (exists && S_ISLNK(st.st_mode))) {
-        refusal = ChangeTarget::Refusal::NotAFile;
-        return Fail("it became a symbolic link while being opened; not changed");
+        return Refused{Refusal::NotAFile, "it became a symbolic link while being opened; not changed"};
     }
-    if (why == EISDIR || (exists && !S_ISREG(st.st_mode))) {
-        refusal = ChangeTarget::Refusal::NotAFile;
-        return Fail("not a file");
-    }
-    refusal = ChangeTarget::Refusal::Failed;
-    return Fail("cannot open: " + std::string(std::strerror(why)));
+    if (why == EISDIR || (exists && !S_ISREG(st.st_mode))) return Refused{Refusal::NotAFile, "not a file"};
+    return Refused{Refusal::Failed, "cannot open: " + std::string(std::strerror(why))};
 }
 
 }  // namespace
 
-Result<ChangeTarget::Candidate> ChangeTarget::OpenCandidate(const Folder& folder, const fs::path& leaf,
-                                                           Refusal& refusal) {
-    auto opened = OpenInFolder(folder.handle_->Get(), leaf, refusal);
+Result<ChangeTarget::Candidate, ChangeTarget::Refused> ChangeTarget::OpenCandidate(const Folder& folder,
+                                                                                   const fs::path& leaf) {
+    auto opened = OpenInFolder(folder.handle_->Get(), leaf);
     if (!opened) return opened.failure();
     File file = std::move(*opened);
     struct stat st {};
-    if (fstat(file.Get(), &st) != 0) {
-        refusal = Refusal::Failed;
-        return Fail(LastSystemError());
-    }
-    if (!S_ISREG(st.st_mode)) {
-        refusal = Refusal::NotAFile;
-        return Fail("not a file");
-    }
+    if (fstat(file.Get(), &st) != 0) return Refused{Refusal::Failed, LastSystemError()};
+    if (!S_ISREG(st.st_mode)) return Refused{Refusal::NotAFile, "not a file"};
     return Candidate{std::move(file), IdentityOf(st)};
 }
 

@@ -25,33 +25,26 @@ constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
 
 }  // namespace
 
-Result<ChangeTarget::Candidate> ChangeTarget::OpenCandidate(const Folder& folder, const fs::path& leaf,
-                                                           Refusal& refusal) {
+Result<ChangeTarget::Candidate, ChangeTarget::Refused> ChangeTarget::OpenCandidate(const Folder& folder,
+                                                                                   const fs::path& leaf) {
     const fs::path full = folder.Path() / leaf;
     const DWORD attrs = GetFileAttributesW(full.c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
-        refusal = Refusal::NotWritable;
-        return Fail("it is read-only; not changed");
+        return Refused{Refusal::NotWritable, "it is read-only; not changed"};
     }
     File file(CreateFileW(full.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid()) {
         const DWORD why = GetLastError();
-        refusal = why == ERROR_ACCESS_DENIED || why == ERROR_WRITE_PROTECT ? Refusal::NotWritable
-                  : why == ERROR_SHARING_VIOLATION                      ? Refusal::Busy
-                                                                         : Refusal::Failed;
-        return Fail(refusal == Refusal::NotWritable ? std::string("it may not be written; not changed")
-                                                    : "cannot open: " + LastSystemError());
+        const Refusal refusal = why == ERROR_ACCESS_DENIED || why == ERROR_WRITE_PROTECT ? Refusal::NotWritable
+                                : why == ERROR_SHARING_VIOLATION                      ? Refusal::Busy
+                                                                                       : Refusal::Failed;
+        return Refused{refusal, refusal == Refusal::NotWritable ? std::string("it may not be written; not changed")
+                                                                : "cannot open: " + LastSystemError()};
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.Get(), &info)) {
-        refusal = Refusal::Failed;
-        return Fail(LastSystemError());
-    }
-    if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-        refusal = Refusal::NotAFile;
-        return Fail("not a file");
-    }
+    if (!GetFileInformationByHandle(file.Get(), &info)) return Refused{Refusal::Failed, LastSystemError()};
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return Refused{Refusal::NotAFile, "not a file"};
     return Candidate{std::move(file), IdentityOf(info)};
 }
 

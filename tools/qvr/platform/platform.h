@@ -266,11 +266,15 @@ public:
         NotAFile,     // a folder, a device, a link that leads nowhere
         Failed,       // could not be opened
     };
-    struct Opened;
+    // Why there is no target: the kind, and the words for people.
+    struct Refused {
+        Refusal why;
+        std::string message;
+    };
     // `onWait` is called once if another change holds the archive and this
     // one waits for it.
-    static Opened Open(const std::filesystem::path& archive, bool wait, bool breakLinks,
-                       const std::function<void()>& onWait);
+    static Result<ChangeTarget, Refused> Open(const std::filesystem::path& archive, bool wait, bool breakLinks,
+                                              const std::function<void()>& onWait);
     ChangeTarget(ChangeTarget&&) noexcept;
     ~ChangeTarget();
 
@@ -295,8 +299,7 @@ private:
     };
     // Opens `leaf` in `folder` for writing (what a read-only archive
     // refuses), never through a link; a regular file only.
-    static Result<Candidate> OpenCandidate(const Folder& folder, const std::filesystem::path& leaf,
-                                           Refusal& refusal);
+    static Result<Candidate, Refused> OpenCandidate(const Folder& folder, const std::filesystem::path& leaf);
     // Takes the change lock on `file`: true when held, false when another
     // change holds it (only when not waiting).
     static Result<bool> Lock(const File& file, bool wait);
@@ -307,11 +310,6 @@ private:
     FileIdentity identity_{};
 };
 
-struct ChangeTarget::Opened {
-    std::optional<ChangeTarget> target;
-    Refusal refusal = Refusal::Failed;
-    std::string error;  // why, when there is no target
-};
 
 // Removes temporary outputs still open when the process is interrupted (Ctrl-C, SIGTERM).
 void InstallInterruptCleanup();

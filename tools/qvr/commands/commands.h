@@ -94,6 +94,10 @@ struct CreateOptions {
     // taken relative to `filesFrom.directory`.
     InputPath filesFrom;
     bool nullSeparated = false;         // the list's names end with NUL bytes, not lines
+    // The list once read: its names, each ended by a NUL, relative to
+    // `listedDirectory`. Text, not a path each: a list names thousands.
+    std::string listed;
+    std::filesystem::path listedDirectory;
     bool verbose = false;               // name each entry packed
     ChangeOptions change;               // add only
 };

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 // the writer's layout stays the final word.
 bool CheckLimits(const std::vector<Input>& inputs, std::span<const EntrySpec> specs, Reporter& reporter) {
     const LayoutCheck check = CheckLayout(specs);
-    const auto source = [&] { return inputs[check.entry].source.string(); };
+    const auto source = [&] { return ShownPath(inputs[check.entry].source); };
     switch (check.refusal) {
     case LayoutRefusal::None:
         return true;
@@ -92,13 +92,14 @@ bool WriteArchiveData(const std::vector<Input>& inputs, const ArchiveLayout& lay
         return false;
     }
     const bool stream = !destination.temp.has_value();
+    Packer packer(destination.Handle(), stream, followLinks, reporter);
     for (const auto& in : inputs) {
-        if (!PackFile(in, followLinks, destination.Handle(), stream, reporter)) return false;
+        if (!packer.Pack(in)) return false;
         if (echo) Echo(NameForMessage(in.name, *echo), stream);
         progress.Add(1, in.size);
         progress.Tick();
     }
-    return true;
+    return packer.Finish();
 }
 
 // Create, or for add (`forAdd`) the same with nothing said when the archive

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "commands/options.h"
+#include "qvr/writer.h"
 #include "names/safe_path.h"
 #include "names/path_key.h"
 #include "names/selection.h"
@@ -18,57 +19,101 @@ namespace qvr::cli {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// One component of a stored name: its text, as extraction will see it
+// (UTF-8, or bytes where nothing converts), and its stored bytes; or why it
+// cannot be stored. `text` is empty when the component has no text at all.
+struct StoredComponent {
+    Bytes text;
+    Bytes stored;
+    std::string refusal;
+};
+
+StoredComponent StoreComponent(const fs::path& component, const NameCodec& codec, const std::string& encoding) {
+    StoredComponent out;
+    auto text = codec.ComponentText(component);
+    if (!text) {
+        out.refusal = codec.Converts() ? "name is not valid Unicode" : "name cannot be stored in the system code page";
+        return out;
+    }
+    out.text = std::move(*text);
+#ifndef _WIN32
+    // Here a backslash is an ordinary character; stored, it would
+    // separate folders.
+    if (std::find(out.text.begin(), out.text.end(), std::uint8_t{'\\'}) != out.text.end()) {
+        out.refusal = "backslash in a file name (it would become a folder separator)";
+        return out;
+    }
+#endif
+    // Components are converted one by one and joined with the byte 0x5C,
+    // the separator in every code page, even where a conversion would read
+    // that byte as another character. The codec stores only what decodes
+    // to the same text again.
+    std::string why;
+    auto stored = codec.FromUtf8(out.text, &why);
+    if (!stored) {
+        out.refusal = fmt::format("name cannot be stored in {}: {}",
+                                  !encoding.empty()       ? encoding
+                                  : codec.Name().empty() ? "the system code page"
+                                                         : codec.Name(),
+                                  why);
+        return out;
+    }
+    out.stored = std::move(*stored);
+    return out;
+}
+
+void AppendComponent(Bytes& to, std::span<const std::uint8_t> part) {
+    if (!to.empty()) to.push_back('\\');
+    to.insert(to.end(), part.begin(), part.end());
+}
+
+}  // namespace
+
 StoredName StoredNameFor(const std::vector<fs::path>& components, const NameCodec& codec,
                          const std::string& encoding) {
     StoredName out;
-    Bytes text;  // the name as extraction will see it: UTF-8, or bytes where nothing converts
+    Bytes text;
     for (const auto& component : components) {
-        const auto bytes = codec.ComponentText(component);
-        if (!bytes) return {{}, codec.Converts() ? "name is not valid Unicode" : "name cannot be stored in the system code page"};
-#ifndef _WIN32
-        // Here a backslash is an ordinary character; stored, it would
-        // separate folders.
-        if (std::find(bytes->begin(), bytes->end(), std::uint8_t{'\\'}) != bytes->end())
-            return {{}, "backslash in a file name (it would become a folder separator)"};
-#endif
-        // Components are converted one by one and joined with the byte
-        // 0x5C, the separator in every code page, even where a conversion
-        // would read that byte as another character. The codec stores only
-        // what decodes to the same text again.
-        std::string why;
-        const auto stored = codec.FromUtf8(*bytes, &why);
-        if (!stored)
-            return {{}, fmt::format("name cannot be stored in {}: {}",
-                                    !encoding.empty()       ? encoding
-                                    : codec.Name().empty() ? "the system code page"
-                                                           : codec.Name(),
-                                    why)};
-        if (!text.empty()) {
-            text.push_back('\\');
-            out.bytes.push_back('\\');
-        }
-        text.insert(text.end(), bytes->begin(), bytes->end());
-        out.bytes.insert(out.bytes.end(), stored->begin(), stored->end());
+        auto part = StoreComponent(component, codec, encoding);
+        if (!part.refusal.empty()) return {{}, std::move(part.refusal)};
+        AppendComponent(text, part.text);
+        AppendComponent(out.bytes, part.stored);
     }
     if (const auto why = RefusalReason(text, codec); !why.empty())
         out.refusal = "name would be refused on extraction: " + why;
     return out;
 }
 
+std::string ShownPath(const NativePath& path) {
+#ifdef _WIN32
+    return fs::path(path).string();
+#else
+    return path;
+#endif
+}
+
 namespace {
 
-// The type a folder's listing gave for a name, not through a link: no call
-// to the system where the file system says it. Nullopt where it did not.
-std::optional<fs::file_status> ListedStatus(const fs::directory_entry& entry) {
-    std::error_code ec;
-    if (entry.is_symlink(ec)) return fs::file_status(fs::file_type::symlink);
-    if (ec) return std::nullopt;
-    if (entry.is_directory(ec)) return fs::file_status(fs::file_type::directory);
-    if (ec) return std::nullopt;
-    // What is neither is left out below whatever it is.
-    const bool regular = entry.is_regular_file(ec);
-    if (ec) return std::nullopt;
-    return fs::file_status(regular ? fs::file_type::regular : fs::file_type::unknown);
+// A stored name as it is built, a component at a time, while folders are
+// walked: each folder's is made once, not again for every file in it.
+struct NameSoFar {
+    Bytes text;           // as extraction shows it: what --exclude and the name rule see
+    Bytes stored;         // as stored
+    std::string refusal;  // why a component cannot be stored, the first one's
+    bool shown = true;    // every component has a text (else nothing excludes it)
+    std::size_t parts = 0;
+};
+
+// `path` joined with `leaf` by the system's separator.
+NativePath Joined(const NativePath& path, const NativePath& leaf) {
+    NativePath out;
+    out.reserve(path.size() + 1 + leaf.size());
+    out = path;
+    if (!out.empty() && out.back() != fs::path::preferred_separator) out += fs::path::preferred_separator;
+    out += leaf;
+    return out;
 }
 
 class Gatherer {
@@ -77,8 +122,51 @@ public:
         : codec_(codec), options_(options), reporter_(reporter), self_(self),
           excluded_(ArgumentsFor(options.excludes, codec), false, CharactersOf(codec)) {}
 
-    // A file or folder named on the command line, stored under `prefix`.
-    void Add(const fs::path& path, const std::vector<fs::path>& prefix) { Visit(path, prefix); }
+    // A file or folder named on the command line (a lexically normal
+    // path), stored under `prefix`.
+    void Add(const fs::path& path, const std::vector<fs::path>& prefix) {
+        NameSoFar name;
+        const auto leaf = path.filename();
+        if (prefix.empty() || leaf.empty() || leaf == "." || leaf == "..") {
+            // Nothing to look up in a folder: the path is a folder itself ("-C tree .").
+            for (const auto& part : prefix) name = Extended(name, part);
+            if (Excluded(name)) return;
+            auto folder = SourceFolder::Open(path.native());
+            if (!folder) return Unreadable(path.native(), folder.error());
+            Walk(*folder, name);
+            return;
+        }
+        for (std::size_t i = 0; i + 1 < prefix.size(); ++i) name = Extended(name, prefix[i]);
+        const auto parent = path.parent_path();
+        AddIn(parent.empty() ? fs::path(".").native() : parent.native(), leaf.native(), path.native(),
+              name, prefix.back());
+    }
+
+#ifndef _WIN32
+    // A name of -T's list that needs no normalising: relative, and no
+    // empty, "." or ".." step. `directory` is lexically normal.
+    void AddPlain(const NativePath& directory, std::string_view line) {
+        const auto slash = line.rfind('/');
+        const std::string_view parentPart = slash == std::string_view::npos ? std::string_view() : line.substr(0, slash);
+        const std::string_view leaf = line.substr(slash == std::string_view::npos ? 0 : slash + 1);
+        if (!plainName_ || parentPart != plainParent_) {
+            NameSoFar name;
+            for (std::size_t at = 0; at < parentPart.size();) {
+                auto end = parentPart.find('/', at);
+                if (end == std::string_view::npos) end = parentPart.size();
+                name = Extended(name, fs::path(parentPart.substr(at, end - at)));
+                at = end + 1;
+            }
+            plainName_ = std::move(name);
+            plainParent_ = parentPart;
+        }
+        NativePath folder = directory;
+        if (!parentPart.empty()) folder = folder == "." ? NativePath(parentPart) : Joined(folder, NativePath(parentPart));
+        const NativePath leafText(leaf);
+        AddIn(folder, leafText, folder == "." ? NativePath(line) : Joined(folder, leafText), *plainName_,
+              fs::path(leafText));
+    }
+#endif
 
     std::vector<Input>& Inputs() { return inputs_; }
     std::uint64_t Skipped() const { return skipped_; }
@@ -86,115 +174,122 @@ public:
 private:
     // An input left out while the rest is packed: named, and the command
     // ends with exit status 1.
-    void Skip(const fs::path& path, const std::string& why, const char* because = "") {
+    void Skip(const NativePath& path, const std::string& why, const char* because = "") {
         ++skipped_;
-        reporter_.Say(fmt::format("{}: {}; skipped{}", path.string(), why, because));
+        reporter_.Say(fmt::format("{}: {}; skipped{}", ShownPath(path), why, because));
     }
 
     // An input that cannot be read refuses the whole command (nothing
     // half-made), unless --ignore-failed-read.
-    void Unreadable(const fs::path& path, const std::string& why) {
+    void Unreadable(const NativePath& path, const std::string& why) {
         if (options_.ignoreFailedRead)
             Skip(path, why, " (--ignore-failed-read)");
         else
-            reporter_.Failed(fmt::format("{}: {}", path.string(), why));
+            reporter_.Failed(fmt::format("{}: {}", ShownPath(path), why));
     }
 
-    // Links to files and to folders are followed, as zip does by default;
-    // with --no-follow every link is left out, with a word about each.
-    // `listed`: what the folder's listing said the name is, which spares
-    // asking the system again by its whole path.
-    void Visit(const fs::path& path, const std::vector<fs::path>& prefix,
-               std::optional<fs::file_status> listed = std::nullopt) {
-        if (Excluded(prefix)) return;
-        std::error_code ec;
-        const auto own = listed ? *listed : fs::symlink_status(path, ec);
-        if (ec) {
-            Unreadable(path, ec.message());
-            return;
+    NameSoFar Extended(const NameSoFar& name, const fs::path& component) const {
+        NameSoFar out = name;
+        ++out.parts;
+        auto part = StoreComponent(component, codec_, options_.common.encoding);
+        if (part.text.empty() && !part.refusal.empty()) out.shown = false;
+        AppendComponent(out.text, part.text);
+        if (out.refusal.empty()) {
+            out.refusal = std::move(part.refusal);
+            AppendComponent(out.stored, part.stored);
         }
-        const bool link = fs::is_symlink(own);
-        if (link && options_.noFollow) {
-            Skip(path, "symbolic link", " (--no-follow)");
-            return;
-        }
-        const auto target = link ? fs::status(path, ec) : own;
-        if (link && (ec || !fs::exists(target))) {
-            Unreadable(path, "symbolic link to nothing");
-        } else if (fs::is_directory(target)) {
-            Walk(path, prefix);
-        } else if (fs::is_regular_file(target)) {
-            AddFile(path, prefix);
-        } else {
-            Skip(path, link ? "symbolic link to something neither a file nor a folder" : "not a file or folder");
-        }
-    }
-
-    void Walk(const fs::path& folder, const std::vector<fs::path>& prefix) {
-        const auto identity = NodeIdentity(folder);
-        if (identity) {
-            const auto loop = std::find_if(ancestors_.begin(), ancestors_.end(),
-                                           [&](const auto& a) { return a.first == *identity; });
-            if (loop != ancestors_.end()) {
-                reporter_.Failed(fmt::format("{}: symbolic link loop (it leads back to {}); refused", folder.string(),
-                                             loop->second.string()));
-                return;
-            }
-            ancestors_.emplace_back(*identity, folder);
-        }
-        std::error_code ec;
-        std::vector<fs::directory_entry> children;
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-            children.push_back(*it);
-        if (ec) {
-            Unreadable(folder, ec.message());
-            children.clear();
-        } else if (children.empty()) {
-            if (!options_.common.quiet)
-                reporter_.Say(fmt::format("{}: empty folder; not stored (an archive holds only files)",
-                                          folder.string()));
-        }
-        // Byte order of the names: the same archive from the same tree, on any machine.
-        std::sort(children.begin(), children.end(), [](const auto& a, const auto& b) {
-            return a.path().filename().native() < b.path().filename().native();
-        });
-        for (const auto& child : children) {
-            auto childPrefix = prefix;
-            childPrefix.push_back(child.path().filename());
-            Visit(child.path(), childPrefix, ListedStatus(child));
-        }
-        if (identity) ancestors_.pop_back();
-    }
-
-    void AddFile(const fs::path& file, const std::vector<fs::path>& prefix) {
-        auto in = InputFile::OpenToPack(file, !options_.noFollow);
-        if (!in) {
-            Unreadable(file, in.error());
-            return;
-        }
-        if (self_ && in->Identity() == *self_) {
-            reporter_.Say(fmt::format("{}: is the archive being replaced; skipped", file.string()));
-            return;
-        }
-        auto name = StoredNameFor(prefix, codec_, options_.common.encoding);
-        if (name.bytes.empty() && name.refusal.empty()) name.refusal = "no name to store it under";
-        const bool refused = !name.refusal.empty() || name.bytes.empty();
-        if (refused) reporter_.Failed(fmt::format("{}: {}", file.string(), name.refusal));
-        inputs_.push_back({file, std::move(name.bytes), in->Size(), in->Identity(), refused});
+        return out;
     }
 
     // --exclude: matched against the name the file would be stored under,
     // as extraction shows it; an excluded folder is not walked.
-    bool Excluded(const std::vector<fs::path>& prefix) {
-        if (!excluded_.Any() || prefix.empty()) return false;
-        Bytes text;
-        for (const auto& component : prefix) {
-            const auto part = codec_.ComponentText(component);
-            if (!part) return false;  // refused later, with the reason
-            if (!text.empty()) text.push_back('\\');
-            text.insert(text.end(), part->begin(), part->end());
+    bool Excluded(const NameSoFar& name) {
+        return excluded_.Any() && name.parts > 0 && name.shown && excluded_.Excludes(name.text);
+    }
+
+    // The name `leaf` of the folder at `folderPath`; the folder last
+    // looked in is kept open, as names of one folder come together.
+    void AddIn(const NativePath& folderPath, const NativePath& leaf, NativePath source, const NameSoFar& parentName,
+               const fs::path& component) {
+        auto name = Extended(parentName, component);
+        if (Excluded(name)) return;
+        if (!parent_ || parent_->Path() != folderPath) {
+            parent_.reset();
+            auto opened = SourceFolder::Open(folderPath);
+            if (!opened) return Unreadable(source, opened.error());
+            parent_.emplace(std::move(*opened));
         }
-        return excluded_.Excludes(text);
+        Visit(*parent_, leaf, std::move(source), name);
+    }
+
+    // Links to files and to folders are followed, as zip does by default;
+    // with --no-follow every link is left out, with a word about each.
+    void Visit(const SourceFolder& folder, const NativePath& leaf, NativePath source, const NameSoFar& name) {
+        if (Excluded(name)) return;
+        const auto node = folder.Look(leaf, !options_.noFollow);
+        if (!node) return Unreadable(source, node.error());
+        switch (node->kind) {
+        case NodeKind::Link:
+            return Skip(source, "symbolic link", " (--no-follow)");
+        case NodeKind::Missing:
+            return Unreadable(source, "symbolic link to nothing");
+        case NodeKind::Folder: {
+            auto entered = folder.Enter(leaf, source);
+            if (!entered) return Unreadable(source, entered.error());
+            return Walk(*entered, name);
+        }
+        case NodeKind::File:
+            return AddFile(folder, leaf, std::move(source), name, *node);
+        case NodeKind::Other:
+            return Skip(source, node->link ? "symbolic link to something neither a file nor a folder"
+                                           : "not a file or folder");
+        }
+    }
+
+    void Walk(const SourceFolder& folder, const NameSoFar& name) {
+        const auto loop = std::find_if(ancestors_.begin(), ancestors_.end(),
+                                       [&](const auto& a) { return a.first == folder.Identity(); });
+        if (loop != ancestors_.end()) {
+            reporter_.Failed(fmt::format("{}: symbolic link loop (it leads back to {}); refused",
+                                         ShownPath(folder.Path()), ShownPath(loop->second)));
+            return;
+        }
+        ancestors_.emplace_back(folder.Identity(), folder.Path());
+        auto children = folder.List();
+        if (!children) {
+            Unreadable(folder.Path(), children.error());
+        } else if (children->empty()) {
+            if (!options_.common.quiet)
+                reporter_.Say(fmt::format("{}: empty folder; not stored (an archive holds only files)",
+                                          ShownPath(folder.Path())));
+        } else {
+            // Byte order of the names: the same archive from the same tree, on any machine.
+            std::sort(children->begin(), children->end());
+            for (const auto& child : *children)
+                Visit(folder, child, Joined(folder.Path(), child), Extended(name, fs::path(child)));
+        }
+        ancestors_.pop_back();
+    }
+
+    void AddFile(const SourceFolder& folder, const NativePath& leaf, NativePath source, const NameSoFar& name,
+                 const SourceFolder::Node& node) {
+        if (auto readable = folder.CheckReadable(leaf); !readable) return Unreadable(source, readable.error());
+        if (self_ && node.identity == *self_) {
+            reporter_.Say(fmt::format("{}: is the archive being replaced; skipped", ShownPath(source)));
+            return;
+        }
+        std::string refusal = name.refusal;
+        if (refusal.empty()) {
+            if (const auto why = RefusalReason(name.text, codec_); !why.empty())
+                refusal = "name would be refused on extraction: " + why;
+        }
+        // A name the rule refuses is kept, to find the names it collides with.
+        Bytes stored = name.refusal.empty() ? name.stored : Bytes();
+        if (stored.empty() && refusal.empty()) refusal = "no name to store it under";
+        const bool refused = !refusal.empty();
+        if (refused) reporter_.Failed(fmt::format("{}: {}", ShownPath(source), refusal));
+        const auto leafAt = static_cast<std::uint32_t>(source.size() - leaf.size());
+        inputs_.push_back({std::move(source), std::move(stored), node.size, node.identity, refused, leafAt});
     }
 
     const NameCodec& codec_;
@@ -202,32 +297,54 @@ private:
     Reporter& reporter_;
     std::optional<Identity> self_;
     std::vector<Input> inputs_;
-    std::vector<std::pair<Identity, fs::path>> ancestors_;  // the folders being walked, outermost first
+    std::vector<std::pair<Identity, NativePath>> ancestors_;  // the folders being walked, outermost first
     std::uint64_t skipped_ = 0;
     Exclusion excluded_;
+    std::optional<SourceFolder> parent_;  // where the last named input lay
+    std::optional<NameSoFar> plainName_;  // the stored name of plainParent_, a list's last folder
+    std::string plainParent_;
 };
 
 // One entry per stored name. The same file reached twice under one name
 // (named twice, or inside a folder also named) is stored once; two
 // different files under one name are both refused, since extraction would
 // give back only one of them.
+// Names are grouped by their keys' hashes, not by the keys themselves:
+// keeping every key of a large tree at once would cost more than its
+// directory. The keys of a group are made again to compare them.
 void DropRepeatsAndRefuseCollisions(std::vector<Input>& inputs, const LeadBytes& lead, Reporter& reporter) {
-    std::unordered_map<std::string, std::size_t> first;
+    std::vector<std::pair<std::size_t, std::size_t>> hashed;  // the key's hash, the input
+    hashed.reserve(inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+        if (!inputs[i].name.empty()) hashed.emplace_back(std::hash<std::string>{}(PathKey(inputs[i].name, lead, true)), i);
+    std::sort(hashed.begin(), hashed.end());
+    std::vector<std::size_t> firstOf(inputs.size());  // the first input of its key, in the order met
+    for (std::size_t i = 0; i < inputs.size(); ++i) firstOf[i] = i;
+    for (std::size_t start = 0, end = 0; start < hashed.size(); start = end) {
+        for (end = start + 1; end < hashed.size() && hashed[end].first == hashed[start].first;) ++end;
+        if (end - start == 1) continue;
+        std::vector<std::string> keys;
+        for (std::size_t g = start; g < end; ++g) keys.push_back(PathKey(inputs[hashed[g].second].name, lead, true));
+        for (std::size_t g = start + 1; g < end; ++g)
+            for (std::size_t h = start; h < g; ++h)
+                if (keys[g - start] == keys[h - start]) {
+                    firstOf[hashed[g].second] = firstOf[hashed[h].second];
+                    break;
+                }
+    }
     std::vector<bool> keep(inputs.size(), true);
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        if (inputs[i].name.empty()) continue;
-        const auto [it, added] = first.try_emplace(PathKey(inputs[i].name, lead, true), i);
-        if (added) continue;
-        const Input& earlier = inputs[it->second];
+        if (inputs[i].name.empty() || firstOf[i] == i) continue;
+        const Input& earlier = inputs[firstOf[i]];
         keep[i] = false;
         if (earlier.identity == inputs[i].identity && earlier.name == inputs[i].name) continue;
         if (earlier.name == inputs[i].name)
-            reporter.Failed(fmt::format("{} and {}: both would be stored as '{}'", earlier.source.string(),
-                                        inputs[i].source.string(), DisplayName(inputs[i].name, true)));
+            reporter.Failed(fmt::format("{} and {}: both would be stored as '{}'", ShownPath(earlier.source),
+                                        ShownPath(inputs[i].source), DisplayName(inputs[i].name, true)));
         else
             reporter.Failed(fmt::format("{} and {}: '{}' and '{}' differ only in case, and on Windows, where every "
                                         "reader of these archives runs, one would overwrite the other",
-                                        earlier.source.string(), inputs[i].source.string(),
+                                        ShownPath(earlier.source), ShownPath(inputs[i].source),
                                         DisplayName(earlier.name, true), DisplayName(inputs[i].name, true)));
     }
     std::size_t out = 0;
@@ -255,32 +372,111 @@ std::optional<std::vector<fs::path>> ArgumentPrefix(const fs::path& argument, bo
 
 }  // namespace
 
-bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStream, Reporter& reporter) {
-    const auto& source = in.source;
-    auto file = InputFile::OpenToPack(source, followLinks);
+namespace {
+
+// Files up to this size are read into the held bytes with one read, and
+// written with the others; larger ones are copied by the kernel.
+constexpr std::size_t SmallFile = std::size_t{64} << 10;
+constexpr std::size_t HeldSize = std::size_t{1} << 20;
+// An archive is synced before it takes its name: the disk is asked to start
+// on every such piece while the next is copied, so that the final sync
+// waits for little more than the last piece.
+constexpr std::uint64_t WriteOutPiece = std::uint64_t{64} << 20;
+
+}  // namespace
+
+Packer::Packer(NativeHandle to, bool toIsStream, bool followLinks, Reporter& reporter)
+    : to_(to), toIsStream_(toIsStream), followLinks_(followLinks), reporter_(reporter) {}
+
+Result<InputFile> Packer::Open(const Input& in) {
+    if (in.leafAt == 0) return InputFile::OpenToPack(fs::path(in.source), followLinks_);
+    const auto folderPath = NativePath(in.source, 0, in.leafAt);
+    if (!folder_ || folder_->Path() != folderPath) {
+        folder_.reset();
+        auto opened = SourceFolder::Open(folderPath);
+        if (!opened) return opened.failure();
+        folder_.emplace(std::move(*opened));
+    }
+    return InputFile::OpenToPack(*folder_, NativePath(in.source, in.leafAt), followLinks_);
+}
+
+bool Packer::Pack(const Input& in) {
+    const auto source = [&] { return ShownPath(in.source); };
+    auto file = Open(in);
     if (!file) {
-        reporter.Failed(fmt::format("{}: {}", source.string(), file.error()));
+        reporter_.Failed(fmt::format("{}: {}", source(), file.error()));
         return false;
     }
     if (file->Identity() != in.identity) {
-        reporter.Failed(fmt::format("{}: was replaced by another file after it was checked; not packed",
-                                    source.string()));
+        reporter_.Failed(fmt::format("{}: was replaced by another file after it was checked; not packed", source()));
         return false;
     }
     if (file->Size() < in.size) {
-        reporter.Failed(fmt::format("{}: shrank while being packed", source.string()));
+        reporter_.Failed(fmt::format("{}: shrank while being packed", source()));
         return false;
     }
-    const auto copied = CopyMasked(*file, 0, in.size, to, toIsStream);
+    if (in.size <= SmallFile) return PackHeld(in, *file);
+    if (!Flush()) return false;
+    const auto copied = CopyMasked(*file, 0, in.size, to_, toIsStream_);
     if (!copied || *copied != in.size) {
-        reporter.Failed(fmt::format("{}: {}", source.string(),
-                                    copied ? "shorter than its size said" : "cannot copy: " + copied.error()));
+        reporter_.Failed(fmt::format("{}: {}", source(),
+                                     copied ? "shorter than its size said" : "cannot copy: " + copied.error()));
         return false;
     }
+    Wrote(in.size);
     if (file->CurrentSize() != in.size)
-        reporter.Failed(fmt::format("{} changed as it was read; its first {} bytes were stored", source.string(),
-                                    in.size));
+        reporter_.Failed(fmt::format("{} changed as it was read; its first {} bytes were stored", source(), in.size));
     return true;
+}
+
+void Packer::Wrote(std::uint64_t bytes) {
+    notWrittenOut_ += bytes;
+    if (notWrittenOut_ < WriteOutPiece || toIsStream_) return;
+    StartWriteOut(to_);
+    notWrittenOut_ = 0;
+}
+
+// A small file is read with one byte more than gathered: the same read
+// that takes its bytes tells whether it has grown.
+bool Packer::PackHeld(const Input& in, InputFile& file) {
+    const auto size = static_cast<std::size_t>(in.size);
+    if (held_.capacity() < HeldSize) held_.reserve(HeldSize);
+    if (held_.size() + size + 1 > held_.capacity() && !Flush()) return false;
+    const std::size_t at = held_.size();
+    held_.resize(at + size + 1);
+    const auto into = std::span(held_).subspan(at);
+    std::size_t got = file.ReadOnceAt(0, into);
+    if (got < size) got += file.ReadAt(got, into.subspan(got));
+    held_.resize(at + size);
+    if (got < size) {
+        held_.resize(at);
+        reporter_.Failed(fmt::format("{}: shorter than its size said", ShownPath(in.source)));
+        return false;
+    }
+    ScrambleContent(into.first(size));
+    if (got > size || file.Size() != in.size)
+        reporter_.Failed(fmt::format("{} changed as it was read; its first {} bytes were stored",
+                                     ShownPath(in.source), in.size));
+    return true;
+}
+
+bool Packer::Flush() {
+    if (held_.empty()) return true;
+    const auto written = WriteAll(to_, held_);
+    if (!written) {
+        reporter_.Failed("cannot write: " + written.error());
+        return false;
+    }
+    Wrote(held_.size());
+    held_.clear();
+    return true;
+}
+
+bool Packer::Finish() { return Flush(); }
+
+bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStream, Reporter& reporter) {
+    Packer packer(to, toIsStream, followLinks, reporter);
+    return packer.Pack(in) && packer.Finish();
 }
 
 namespace {
@@ -302,21 +498,32 @@ std::optional<int> AddListedInputs(CreateOptions& options, Reporter& reporter) {
         list.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     const char end = options.nullSeparated ? '\0' : '\n';
+    options.listed.reserve(list.size() + 1);
     for (std::size_t at = 0; at < list.size();) {
         auto stop = list.find(end, at);
         if (stop == std::string::npos) stop = list.size();
-        std::string line = list.substr(at, stop - at);
+        auto line = std::string_view(list).substr(at, stop - at);
         // A list written on Windows ends its lines with CR LF.
-        if (!options.nullSeparated && line.ends_with('\r')) line.pop_back();
-        if (!line.empty()) options.inputs.push_back({line, from.directory});
+        if (!options.nullSeparated && line.ends_with('\r')) line.remove_suffix(1);
+        if (line.find('\0') != std::string_view::npos) {
+            reporter.Say(fmt::format("-T {}: a name holds a NUL byte, which no path can (--null reads a list "
+                                     "of names ended by NUL bytes)",
+                                     from.path.string()));
+            return ExitBadUsage;
+        }
+        if (!line.empty()) {
+            options.listed.append(line);
+            options.listed.push_back('\0');
+        }
         at = stop + 1;
     }
+    options.listedDirectory = from.directory;
     options.filesFrom = {};  // read once, even when add hands over to create
     return std::nullopt;
 }
 
 std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& reporter) {
-    if (options.inputs.empty()) {
+    if (options.inputs.empty() && options.listed.empty()) {
         reporter.Say("no files or folders to pack");
         return ExitBadUsage;
     }
@@ -328,6 +535,11 @@ std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& r
             reporter.Say(fmt::format("-C {}: not a folder", input.directory.string()));
             return ExitBadUsage;
         }
+    }
+    const auto& listed = options.listedDirectory;
+    if (!options.listed.empty() && !listed.empty() && !(checked && *checked == listed) && IsExistingNonFolder(listed)) {
+        reporter.Say(fmt::format("-C {}: not a folder", listed.string()));
+        return ExitBadUsage;
     }
     return std::nullopt;
 }
@@ -345,19 +557,63 @@ std::optional<int> PrepareInputs(CreateOptions& options, Reporter& reporter, std
     return CheckInputArguments(options, reporter);
 }
 
+namespace {
+
+#ifndef _WIN32
+// A name of a list that is a path already lexically normal and relative,
+// so it can be looked up as it is: no empty, "." or ".." step. (Windows
+// paths have more spellings; they all take the general way.)
+bool IsPlainListedName(std::string_view line) {
+    if (line.empty() || line.front() == '/' || line.back() == '/') return false;
+    for (std::size_t at = 0; at <= line.size();) {
+        auto end = line.find('/', at);
+        if (end == std::string_view::npos) end = line.size();
+        const auto step = line.substr(at, end - at);
+        if (step.empty() || step == "." || step == "..") return false;
+        at = end + 1;
+    }
+    return true;
+}
+#endif
+
+// One argument, or one name of a list, taken relative to `directory`.
+bool AddArgument(Gatherer& gatherer, const fs::path& argument, const fs::path& directory, bool& strippedRoot,
+                 Reporter& reporter) {
+    const auto prefix = ArgumentPrefix(argument, strippedRoot);
+    if (!prefix) {
+        reporter.Say(fmt::format("{}: names would climb out of the current folder; give -C and a path below it",
+                                 argument.string()));
+        return false;
+    }
+    // "-C tree ." walks tree/, not tree/./, so messages name paths plainly.
+    gatherer.Add((directory.empty() ? argument : directory / argument).lexically_normal(), *prefix);
+    return true;
+}
+
+}  // namespace
+
 std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,
                                 std::optional<Identity> self, Gathered& out) {
     Gatherer gatherer(codec, options, reporter, self);
     bool strippedRoot = false;
-    for (const auto& [argument, directory] : options.inputs) {
-        const auto prefix = ArgumentPrefix(argument, strippedRoot);
-        if (!prefix) {
-            reporter.Say(fmt::format("{}: names would climb out of the current folder; give -C and a path below it",
-                                     argument.string()));
-            return ExitBadUsage;
+    for (const auto& [argument, directory] : options.inputs)
+        if (!AddArgument(gatherer, argument, directory, strippedRoot, reporter)) return ExitBadUsage;
+#ifndef _WIN32
+    const auto listedIn = options.listedDirectory.empty() ? NativePath(fs::path(".").native())
+                                                          : options.listedDirectory.lexically_normal().native();
+#endif
+    for (std::size_t at = 0; at < options.listed.size();) {
+        const auto end = options.listed.find('\0', at);
+        const auto line = std::string_view(options.listed).substr(at, end - at);
+        at = end + 1;
+#ifndef _WIN32
+        if (IsPlainListedName(line)) {
+            gatherer.AddPlain(listedIn, line);
+            continue;
         }
-        // "-C tree ." walks tree/, not tree/./, so messages name paths plainly.
-        gatherer.Add((directory.empty() ? argument : directory / argument).lexically_normal(), *prefix);
+#endif
+        if (!AddArgument(gatherer, fs::path(line), options.listedDirectory, strippedRoot, reporter))
+            return ExitBadUsage;
     }
     if (strippedRoot && !options.common.quiet) reporter.Say("leading '/' and drive removed from stored names");
     out.inputs = std::move(gatherer.Inputs());

@@ -19,12 +19,18 @@ namespace qvr::cli {
 using Identity = std::pair<std::uint64_t, std::uint64_t>;
 
 struct Input {
-    std::filesystem::path source;
-    Bytes name;  // as stored
+    NativePath source;  // where it is read from, and named in messages
+    Bytes name;         // as stored
     std::uint64_t size = 0;
     Identity identity{};
     bool refused = false;  // reported; kept only to find names it collides with
+    // Where the last step of `source` starts: what is before it is the
+    // folder, opened once for all its files. 0: opened by the whole path.
+    std::uint32_t leafAt = 0;
 };
+
+// A path kept as NativePath, as messages show it.
+std::string ShownPath(const NativePath& path);
 
 // The stored name for a path's components, or why it has none. A name must
 // come back: the stored bytes, read again as extraction reads them, give
@@ -56,13 +62,37 @@ std::uint64_t TotalSize(const std::vector<Input>& inputs);
 std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,
                                 std::optional<Identity> self, Gathered& out);
 
-// Appends the bytes of the file gathered as `in`, scrambled as stored, to
-// `to`. The file is opened again, and must be the one gathered (the same
-// device and inode: a file swapped for a link or another file is not
-// packed); false when it is not, cannot be read, or is now shorter than
-// gathered (said). A file that grew or changed size while it was read is
-// stored as its gathered size's first bytes, and said as a failure (the
-// command ends with exit status 1, as the archive is not what is on disk).
+// Appends the bytes of gathered files, scrambled as stored, to `to`, one
+// after another. Each file is opened again, and must be the one gathered
+// (the same device and inode: a file swapped for a link or another file is
+// not packed); Pack is false when it is not, cannot be read, or is now
+// shorter than gathered (said). A file that grew or changed size while it
+// was read is stored as its gathered size's first bytes, and said as a
+// failure (the command ends with exit status 1, as the archive is not what
+// is on disk). Small files are held and written together: Finish writes
+// what is held, and only then is the output complete.
+class Packer {
+public:
+    Packer(NativeHandle to, bool toIsStream, bool followLinks, Reporter& reporter);
+    bool Pack(const Input& in);
+    bool Finish();
+
+private:
+    Result<InputFile> Open(const Input& in);
+    bool PackHeld(const Input& in, InputFile& file);
+    bool Flush();
+    void Wrote(std::uint64_t bytes);
+
+    NativeHandle to_;
+    bool toIsStream_;
+    bool followLinks_;
+    Reporter& reporter_;
+    std::optional<SourceFolder> folder_;  // where the last file packed lay
+    std::vector<std::uint8_t> held_;
+    std::uint64_t notWrittenOut_ = 0;  // bytes written since the disk was last asked to start on them
+};
+
+// One file, as Packer packs it, written out at once.
 bool PackFile(const Input& in, bool followLinks, NativeHandle to, bool toIsStream, Reporter& reporter);
 
 }  // namespace qvr::cli

@@ -25,6 +25,13 @@ using NativeHandle = void*;
 using NativeHandle = int;
 #endif
 
+// A path as the system spells it (bytes here, UTF-16 on Windows): what
+// gathering keeps for each of many thousands of inputs, where a
+// std::filesystem::path would also keep its parsed components.
+using NativePath = std::filesystem::path::string_type;
+
+class SourceFolder;
+
 // The last system error, as text for a message.
 std::string LastSystemError();
 
@@ -60,6 +67,8 @@ public:
     // the run), and without `followLinks` a link as the last step is
     // refused ("is a symbolic link").
     static Result<InputFile> OpenToPack(const std::filesystem::path& path, bool followLinks);
+    // The same for the name `leaf` in `folder`, looked up from the open folder.
+    static Result<InputFile> OpenToPack(const SourceFolder& folder, const NativePath& leaf, bool followLinks);
     // Its size as the system says it now (a file being written grows).
     std::optional<std::uint64_t> CurrentSize() const noexcept;
     // Takes an open file (its size and identity read from it).
@@ -69,6 +78,10 @@ public:
     // their offsets, which a pipe cannot give). Refuses a terminal.
     static Result<InputFile> SpoolStandardInput();
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override;
+    // One read at `offset`: fewer bytes than asked at the end of the file,
+    // and rarely before it (then ReadAt the rest). Asking one byte past the
+    // expected size tells, in the same call, that a file has grown.
+    std::size_t ReadOnceAt(std::uint64_t offset, std::span<std::uint8_t> into);
     std::uint64_t Size() const noexcept { return size_; }
     // Size() is 0 for what is not a regular file (a device, a pipe): unknown.
     std::optional<std::uint64_t> KnownSize() const noexcept override {
@@ -150,6 +163,42 @@ enum class CommitStatus { Placed, Exists, Changed };
 inline constexpr const char* NameChangedText = "the name leads to another file now";
 
 using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
+
+// A folder whose files are gathered, then packed: each name in it is
+// looked up from the open folder instead of walking its whole path again.
+// Links on the way to it are followed (the user named the path).
+class SourceFolder {
+public:
+    static Result<SourceFolder> Open(const NativePath& path);
+    // The folder `leaf` in this one, through a link too, named `path`
+    // (in messages, and at the start of its files' paths).
+    Result<SourceFolder> Enter(const NativePath& leaf, NativePath path) const;
+
+    // What a name here is. With `followLinks` a link is looked through:
+    // `kind` is what it leads to, Missing when it leads nowhere, and `link`
+    // is set where the kind alone does not say enough (Missing, Other).
+    // Without, a link is Link. A failure is the system's reason.
+    struct Node {
+        NodeKind kind = NodeKind::Missing;
+        bool link = false;
+        std::uint64_t size = 0;  // a file's
+        FileIdentity identity{};
+    };
+    Result<Node> Look(const NativePath& leaf, bool followLinks) const;
+    // Fails, with the reason, when this process may not read the file `leaf`.
+    Done CheckReadable(const NativePath& leaf) const;
+    // The names it holds, "." and ".." left out, in no particular order.
+    Result<std::vector<NativePath>> List() const;
+
+    FileIdentity Identity() const noexcept { return identity_; }
+    const NativePath& Path() const noexcept { return path_; }
+
+private:
+    friend class InputFile;
+    File handle_;  // POSIX: the open folder; Windows: unused
+    NativePath path_;
+    FileIdentity identity_{};
+};
 
 // How a finished output takes its name.
 struct CommitRules {

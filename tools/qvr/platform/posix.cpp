@@ -114,12 +114,29 @@ Result<InputFile> InputFile::Open(const std::filesystem::path& path) {
     return Adopt(std::move(f));
 }
 
-Result<InputFile> InputFile::OpenToPack(const std::filesystem::path& path, bool followLinks) {
-    File f(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW)));
+namespace {
+
+// Opened without blocking, so that a FIFO put in a file's place cannot stop
+// the run. The flag changes nothing for a regular file, so only what is
+// not one has it taken off.
+Result<InputFile> OpenToPackAt(int folder, const char* path, bool followLinks) {
+    File f(openat(folder, path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW)));
     if (!f.Valid())
         return Fail(errno == ELOOP && !followLinks ? std::string("is a symbolic link") : LastSystemError());
-    fcntl(f.Get(), F_SETFL, fcntl(f.Get(), F_GETFL) & ~O_NONBLOCK);
-    return Adopt(std::move(f));
+    const int fd = f.Get();
+    auto in = InputFile::Adopt(std::move(f));
+    if (in && in->Size() == 0) fcntl(fd, F_SETFL, 0);
+    return in;
+}
+
+}  // namespace
+
+Result<InputFile> InputFile::OpenToPack(const std::filesystem::path& path, bool followLinks) {
+    return OpenToPackAt(AT_FDCWD, path.c_str(), followLinks);
+}
+
+Result<InputFile> InputFile::OpenToPack(const SourceFolder& folder, const NativePath& leaf, bool followLinks) {
+    return OpenToPackAt(folder.handle_.Get(), leaf.c_str(), followLinks);
 }
 
 std::optional<std::uint64_t> InputFile::CurrentSize() const noexcept {
@@ -184,6 +201,14 @@ std::size_t InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into
     std::size_t got = 0;
     ReadExactly(file_.Get(), offset, into, got);
     return got;
+}
+
+std::size_t InputFile::ReadOnceAt(std::uint64_t offset, std::span<std::uint8_t> into) {
+    for (;;) {
+        const ssize_t r = pread(file_.Get(), into.data(), into.size(), static_cast<off_t>(offset));
+        if (r < 0 && errno == EINTR) continue;
+        return r < 0 ? 0 : static_cast<std::size_t>(r);
+    }
 }
 
 Done WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes) {
@@ -266,6 +291,93 @@ Result<Folder> Folder::Descend(const std::filesystem::path& relative) const {
         at = std::move(next);
     }
     return at;
+}
+
+namespace {
+
+NodeKind KindOf(mode_t mode) {
+    if (S_ISREG(mode)) return NodeKind::File;
+    if (S_ISDIR(mode)) return NodeKind::Folder;
+    if (S_ISLNK(mode)) return NodeKind::Link;
+    return NodeKind::Other;
+}
+
+}  // namespace
+
+Result<SourceFolder> SourceFolder::Open(const NativePath& path) {
+    SourceFolder folder;
+    folder.path_ = path;
+    folder.handle_ = File(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!folder.handle_.Valid() || fstat(folder.handle_.Get(), &st) != 0) return Fail(LastSystemError());
+    folder.identity_ = IdentityOfStat(st);
+    return folder;
+}
+
+Result<SourceFolder> SourceFolder::Enter(const NativePath& leaf, NativePath path) const {
+    SourceFolder folder;
+    folder.path_ = std::move(path);
+    folder.handle_ = File(openat(handle_.Get(), leaf.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!folder.handle_.Valid() || fstat(folder.handle_.Get(), &st) != 0) return Fail(LastSystemError());
+    folder.identity_ = IdentityOfStat(st);
+    return folder;
+}
+
+Result<SourceFolder::Node> SourceFolder::Look(const NativePath& leaf, bool followLinks) const {
+    struct stat st {};
+    const int dir = handle_.Get();
+    Node node;
+    if (fstatat(dir, leaf.c_str(), &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+        // Whether it is a link that leads nowhere needs asking about the
+        // name itself; only here, and for what is neither file nor folder.
+        const int why = errno;
+        if (!followLinks || fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) {
+            errno = why;
+            return Fail(LastSystemError());
+        }
+        node.link = true;
+        return node;
+    }
+    node.kind = KindOf(st.st_mode);
+    node.size = static_cast<std::uint64_t>(st.st_size);
+    node.identity = IdentityOfStat(st);
+    if (node.kind == NodeKind::Other && followLinks) {
+        struct stat own {};
+        node.link = fstatat(dir, leaf.c_str(), &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
+    }
+    return node;
+}
+
+Done SourceFolder::CheckReadable(const NativePath& leaf) const {
+    if (faccessat(handle_.Get(), leaf.c_str(), R_OK, AT_EACCESS) != 0) return Fail(LastSystemError());
+    return {};
+}
+
+Result<std::vector<NativePath>> SourceFolder::List() const {
+    // The listing reads through a handle of its own: the folder's stays put.
+    const int scanFd = openat(handle_.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scanFd < 0) return Fail(LastSystemError());
+    DIR* dir = fdopendir(scanFd);
+    if (!dir) {
+        Failure why{LastSystemError()};
+        close(scanFd);
+        return why;
+    }
+    std::vector<NativePath> names;
+    errno = 0;
+    while (const dirent* e = readdir(dir)) {
+        const char* name = e->d_name;
+        if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) names.emplace_back(name);
+        errno = 0;
+    }
+    const int why = errno;
+    closedir(dir);
+    if (why != 0) {
+        errno = why;
+        return Fail(LastSystemError());
+    }
+    return names;
 }
 
 NodeKind Folder::Probe(const std::filesystem::path& leaf) const {

@@ -81,6 +81,65 @@ Result<InputFile> InputFile::OpenToPack(const std::filesystem::path& path, bool 
     return Adopt(std::move(f));
 }
 
+Result<InputFile> InputFile::OpenToPack(const SourceFolder& folder, const NativePath& leaf, bool followLinks) {
+    return OpenToPack(std::filesystem::path(folder.Path()) / leaf, followLinks);
+}
+
+// Windows has no lookup from an open folder: each name is reached by its
+// whole path, with the file system library's calls.
+Result<SourceFolder> SourceFolder::Open(const NativePath& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(path, ec)) return Fail(ec ? ec.message() : std::string("not a folder"));
+    const auto identity = NodeIdentity(path);
+    if (!identity) return Fail(LastSystemError());
+    SourceFolder folder;
+    folder.path_ = path;
+    folder.identity_ = *identity;
+    return folder;
+}
+
+Result<SourceFolder> SourceFolder::Enter(const NativePath&, NativePath path) const { return Open(path); }
+
+Result<SourceFolder::Node> SourceFolder::Look(const NativePath& leaf, bool followLinks) const {
+    const auto path = std::filesystem::path(path_) / leaf;
+    std::error_code ec;
+    const auto own = std::filesystem::symlink_status(path, ec);
+    if (ec) return Fail(ec.message());
+    Node node;
+    node.link = std::filesystem::is_symlink(own);
+    if (node.link && !followLinks) {
+        node.kind = NodeKind::Link;
+        return node;
+    }
+    const auto target = node.link ? std::filesystem::status(path, ec) : own;
+    if (ec || !std::filesystem::exists(target)) return node;  // a link to nothing
+    if (std::filesystem::is_directory(target)) {
+        node.kind = NodeKind::Folder;
+        if (const auto identity = NodeIdentity(path)) node.identity = *identity;
+    } else if (std::filesystem::is_regular_file(target)) {
+        // Opened to learn its identity, which also tells it can be read.
+        auto in = InputFile::OpenToPack(path, followLinks);
+        if (!in) return in.failure();
+        node.kind = NodeKind::File;
+        node.size = in->Size();
+        node.identity = in->Identity();
+    } else {
+        node.kind = NodeKind::Other;
+    }
+    return node;
+}
+
+Done SourceFolder::CheckReadable(const NativePath&) const { return {}; }  // Look opened it
+
+Result<std::vector<NativePath>> SourceFolder::List() const {
+    std::error_code ec;
+    std::vector<NativePath> names;
+    for (std::filesystem::directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().native());
+    if (ec) return Fail(ec.message());
+    return names;
+}
+
 std::optional<std::uint64_t> InputFile::CurrentSize() const noexcept {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file_.Get(), &size)) return std::nullopt;
@@ -159,6 +218,8 @@ std::size_t InputFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into
     }
     return got;
 }
+
+std::size_t InputFile::ReadOnceAt(std::uint64_t offset, std::span<std::uint8_t> into) { return ReadAt(offset, into); }
 
 Done WriteAll(NativeHandle to, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {

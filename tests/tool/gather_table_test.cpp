@@ -41,12 +41,17 @@ protected:
             for (const auto& a : arguments) options.inputs.push_back({a, dir});
         }
         cli::Reporter reporter("test");
-        std::optional<cli::NameCodec> codec;
         Gathering out;
         testing::internal::CaptureStderr();
-        out.status = cli::PrepareInputs(options, reporter, codec);
         cli::Gathered gathered;
-        if (!out.status) out.status = cli::GatherInputs(options, *codec, reporter, std::nullopt, gathered);
+        auto codec = cli::PrepareInputs(options, reporter);
+        if (!codec) {
+            out.status = codec.failure().status;
+        } else if (auto made = cli::GatherInputs(options, *codec, reporter, std::nullopt); !made) {
+            out.status = made.failure().status;
+        } else {
+            gathered = std::move(*made);
+        }
         out.said = testing::internal::GetCapturedStderr();
         for (const auto& in : gathered.inputs) out.names.emplace_back(in.name.begin(), in.name.end());
         out.skipped = gathered.skipped;
@@ -204,9 +209,9 @@ protected:
         cli::CreateOptions options;
         for (const auto& n : names) options.inputs.push_back({n, dir});
         cli::Reporter reporter("test");
-        cli::Gathered gathered;
-        EXPECT_FALSE(cli::GatherInputs(options, cli::NameCodec::PassThrough(), reporter, std::nullopt, gathered));
-        return gathered.inputs;
+        auto gathered = cli::GatherInputs(options, cli::NameCodec::PassThrough(), reporter, std::nullopt);
+        EXPECT_TRUE(gathered);
+        return gathered ? std::move(gathered->inputs) : std::vector<cli::Input>{};
     }
     // Packs `inputs` into a file; what was said and the bytes written.
     std::pair<std::string, Bytes> Pack(const std::vector<cli::Input>& inputs, bool& ok) {

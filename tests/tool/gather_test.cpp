@@ -20,7 +20,9 @@ protected:
         options.inputs.push_back({"tree", dir});
         cli::Reporter reporter("test");
         const auto& codec = cli::NameCodec::PassThrough();
-        EXPECT_FALSE(cli::GatherInputs(options, codec, reporter, std::nullopt, out));
+        auto gathered = cli::GatherInputs(options, codec, reporter, std::nullopt);
+        EXPECT_TRUE(gathered);
+        if (gathered) out = std::move(*gathered);
         std::vector<std::pair<std::string, std::uint64_t>> names;
         for (const auto& in : out.inputs) names.emplace_back(std::string(in.name.begin(), in.name.end()), in.size);
         return names;

@@ -71,8 +71,7 @@ int Add(const CreateOptions& given) {
     const auto started = std::chrono::steady_clock::now();
     Reporter reporter(ArchiveLabel(given.archive, "standard output"));
     CreateOptions options = given;
-    std::optional<NameCodec> codec;
-    if (const auto status = PrepareInputs(options, reporter, codec)) return *status;
+    if (auto prepared = PrepareInputs(options, reporter); !prepared) return prepared.failure().status;
     // A missing archive is made; one that appears meanwhile (another add
     // made it first) is changed like any other.
     if (!IsStandardStream(options.archive)) {
@@ -86,8 +85,9 @@ int Add(const CreateOptions& given) {
     // encoding its names were found in, so a file replaces the entry of its
     // name and a name the archive's encoding cannot hold is refused.
     const NameCodec& names = old->codec;
-    Gathered gathered;
-    if (const auto failed = GatherInputs(options, names, reporter, old->file.Identity(), gathered)) return *failed;
+    auto gatheredOrNot = GatherInputs(options, names, reporter, old->file.Identity());
+    if (!gatheredOrNot) return gatheredOrNot.failure().status;
+    Gathered& gathered = *gatheredOrNot;
     PauseAtForTests("gathered");
 
     AddPlan plan = PlanAdd(*old, gathered.inputs, names);

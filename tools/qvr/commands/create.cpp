@@ -47,41 +47,41 @@ struct Destination {
     std::optional<Folder> folder;
     fs::path leaf;
     std::optional<TempOutput> temp;
+    std::optional<Identity> self;  // the archive being replaced: never packed into itself
     NativeHandle Handle() const { return temp ? temp->Handle() : StandardOutput(); }
 };
 
-// Checks the archive argument and opens its folder; gives the exit status
-// on failure.
-std::optional<int> PrepareDestination(const CreateOptions& options, Reporter& reporter, Destination& destination,
-                                      std::optional<Identity>& self) {
-    std::string error;
+// Checks the archive argument and opens its folder (no folder: standard
+// output); gives the exit status on failure.
+Step<Destination> PrepareDestination(const CreateOptions& options, Reporter& reporter) {
+    Destination destination;
     if (IsStandardStream(options.archive)) {
         if (IsTerminal(StandardOutput())) {
             reporter.Say("standard output is a terminal; redirect it to a file or a pipe");
-            return ExitBadUsage;
+            return Reported{ExitBadUsage};
         }
-        return std::nullopt;
+        return destination;
     }
     const auto folderPath = options.archive.has_parent_path() ? options.archive.parent_path() : fs::path(".");
     destination.leaf = options.archive.filename();
     if (destination.leaf.empty() || destination.leaf == "." || destination.leaf == "..") {
         reporter.Say("not a file name");
-        return ExitBadUsage;
+        return Reported{ExitBadUsage};
     }
     auto folder = Folder::OpenRoot(folderPath, false);
     if (!folder) {
         reporter.Say(fmt::format("cannot open folder {}: {}", folderPath.string(), folder.error()));
-        return ExitBadUsage;
+        return Reported{ExitBadUsage};
     }
     destination.folder.emplace(std::move(*folder));
     if (destination.folder->Probe(destination.leaf) != NodeKind::Missing) {
         if (!options.overwrite) {
             reporter.Say("exists; kept (--overwrite replaces it)");
-            return ExitBadUsage;
+            return Reported{ExitBadUsage};
         }
-        if (auto existing = InputFile::Open(options.archive)) self = existing->Identity();
+        if (auto existing = InputFile::Open(options.archive)) destination.self = existing->Identity();
     }
-    return std::nullopt;
+    return destination;
 }
 
 // Header and directory, then every file's data; false when it failed (said).
@@ -110,18 +110,18 @@ int CreateArchive(const CreateOptions& given, bool forAdd) {
     const auto started = std::chrono::steady_clock::now();
     Reporter reporter(ArchiveLabel(given.archive, "standard output"));
     CreateOptions options = given;
-    std::optional<NameCodec> codec;
-    if (const auto status = PrepareInputs(options, reporter, codec)) return *status;
-    Destination destination;
-    std::optional<Identity> self;
+    auto codec = PrepareInputs(options, reporter);
+    if (!codec) return codec.failure().status;
     if (forAdd && !IsStandardStream(options.archive)) {
         std::error_code ec;
         if (std::filesystem::exists(options.archive, ec) || ec) return ArchiveExists;
     }
-    if (const auto status = PrepareDestination(options, reporter, destination, self)) return *status;
-
-    Gathered gathered;
-    if (const auto status = GatherInputs(options, *codec, reporter, self, gathered)) return *status;
+    auto prepared = PrepareDestination(options, reporter);
+    if (!prepared) return prepared.failure().status;
+    Destination& destination = *prepared;
+    auto gatheredOrNot = GatherInputs(options, *codec, reporter, destination.self);
+    if (!gatheredOrNot) return gatheredOrNot.failure().status;
+    Gathered& gathered = *gatheredOrNot;
     PauseAtForTests("gathered");
     auto& inputs = gathered.inputs;
     std::vector<EntrySpec> specs;

@@ -483,9 +483,9 @@ namespace {
 
 // -T: appends the inputs the list names (one a line, or NUL-separated) to
 // those of the command line; the exit status when the list cannot be read.
-std::optional<int> AddListedInputs(CreateOptions& options, Reporter& reporter) {
+Step<> AddListedInputs(CreateOptions& options, Reporter& reporter) {
     const auto& from = options.filesFrom;
-    if (from.path.empty()) return std::nullopt;
+    if (from.path.empty()) return {};
     std::string list;
     if (from.path == "-") {
         list.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
@@ -493,7 +493,7 @@ std::optional<int> AddListedInputs(CreateOptions& options, Reporter& reporter) {
         std::ifstream in(from.path, std::ios::binary);
         if (!in) {
             reporter.Say(fmt::format("-T {}: cannot read it", from.path.string()));
-            return ExitBadUsage;
+            return Reported{ExitBadUsage};
         }
         list.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
@@ -509,7 +509,7 @@ std::optional<int> AddListedInputs(CreateOptions& options, Reporter& reporter) {
             reporter.Say(fmt::format("-T {}: a name holds a NUL byte, which no path can (--null reads a list "
                                      "of names ended by NUL bytes)",
                                      from.path.string()));
-            return ExitBadUsage;
+            return Reported{ExitBadUsage};
         }
         if (!line.empty()) {
             options.listed.append(line);
@@ -519,13 +519,13 @@ std::optional<int> AddListedInputs(CreateOptions& options, Reporter& reporter) {
     }
     options.listedDirectory = from.directory;
     options.filesFrom = {};  // read once, even when add hands over to create
-    return std::nullopt;
+    return {};
 }
 
-std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& reporter) {
+Step<> CheckInputArguments(const CreateOptions& options, Reporter& reporter) {
     if (options.inputs.empty() && options.listed.empty()) {
         reporter.Say("no files or folders to pack");
-        return ExitBadUsage;
+        return Reported{ExitBadUsage};
     }
     const fs::path* checked = nullptr;  // inputs after one -C share its folder: one look each
     for (const auto& input : options.inputs) {
@@ -533,28 +533,28 @@ std::optional<int> CheckInputArguments(const CreateOptions& options, Reporter& r
         checked = &input.directory;
         if (IsExistingNonFolder(input.directory)) {
             reporter.Say(fmt::format("-C {}: not a folder", input.directory.string()));
-            return ExitBadUsage;
+            return Reported{ExitBadUsage};
         }
     }
     const auto& listed = options.listedDirectory;
     if (!options.listed.empty() && !listed.empty() && !(checked && *checked == listed) && IsExistingNonFolder(listed)) {
         reporter.Say(fmt::format("-C {}: not a folder", listed.string()));
-        return ExitBadUsage;
+        return Reported{ExitBadUsage};
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace
 
-std::optional<int> PrepareInputs(CreateOptions& options, Reporter& reporter, std::optional<NameCodec>& codec) {
-    if (const auto status = AddListedInputs(options, reporter)) return status;
+Step<NameCodec> PrepareInputs(CreateOptions& options, Reporter& reporter) {
+    if (auto listed = AddListedInputs(options, reporter); !listed) return listed.failure();
     auto made = NameCodec::Make(options.common.encoding);
     if (!made) {
         reporter.Say(made.error());
-        return ExitBadUsage;
+        return Reported{ExitBadUsage};
     }
-    codec = std::move(*made);
-    return CheckInputArguments(options, reporter);
+    if (auto checked = CheckInputArguments(options, reporter); !checked) return checked.failure();
+    return std::move(*made);
 }
 
 namespace {
@@ -592,12 +592,12 @@ bool AddArgument(Gatherer& gatherer, const fs::path& argument, const fs::path& d
 
 }  // namespace
 
-std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,
-                                std::optional<Identity> self, Gathered& out) {
+Step<Gathered> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,
+                            std::optional<Identity> self) {
     Gatherer gatherer(codec, options, reporter, self);
     bool strippedRoot = false;
     for (const auto& [argument, directory] : options.inputs)
-        if (!AddArgument(gatherer, argument, directory, strippedRoot, reporter)) return ExitBadUsage;
+        if (!AddArgument(gatherer, argument, directory, strippedRoot, reporter)) return Reported{ExitBadUsage};
 #ifndef _WIN32
     const auto listedIn = options.listedDirectory.empty() ? NativePath(fs::path(".").native())
                                                           : options.listedDirectory.lexically_normal().native();
@@ -613,17 +613,18 @@ std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& c
         }
 #endif
         if (!AddArgument(gatherer, fs::path(line), options.listedDirectory, strippedRoot, reporter))
-            return ExitBadUsage;
+            return Reported{ExitBadUsage};
     }
     if (strippedRoot && !options.common.quiet) reporter.Say("leading '/' and drive removed from stored names");
+    Gathered out;
     out.inputs = std::move(gatherer.Inputs());
     out.skipped = gatherer.Skipped();
     DropRepeatsAndRefuseCollisions(out.inputs, codec.Lead(), reporter);
     if (reporter.AnyFailed()) {
         reporter.Say("nothing written");
-        return ExitSomeFailed;
+        return Reported{ExitSomeFailed};
     }
-    return std::nullopt;
+    return out;
 }
 
 std::uint64_t TotalSize(const std::vector<Input>& inputs) {

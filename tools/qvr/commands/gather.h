@@ -44,9 +44,9 @@ StoredName StoredNameFor(const std::vector<std::filesystem::path>& components, c
 
 // What create and add do before any file is touched: -T's list read into
 // the inputs (once), the codec --encoding names made in `codec`, and the
-// arguments' own mistakes (no inputs, -C not a folder) said. The exit
-// status when any of them fails, or nullopt.
-std::optional<int> PrepareInputs(CreateOptions& options, Reporter& reporter, std::optional<NameCodec>& codec);
+// arguments' own mistakes (no inputs, -C not a folder) said. Gives the
+// codec, or the exit status when any of them failed.
+Step<NameCodec> PrepareInputs(CreateOptions& options, Reporter& reporter);
 
 struct Gathered {
     std::vector<Input> inputs;  // one per stored name, in the order met
@@ -59,8 +59,8 @@ std::uint64_t TotalSize(const std::vector<Input>& inputs);
 // Gathers every file the options name; `self`, the archive being replaced,
 // is never packed into itself. When any input is refused, every reason has
 // been said, then "nothing written", and the exit status is given.
-std::optional<int> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,
-                                std::optional<Identity> self, Gathered& out);
+Step<Gathered> GatherInputs(const CreateOptions& options, const NameCodec& codec, Reporter& reporter,
+                            std::optional<Identity> self);
 
 // Appends the bytes of gathered files, scrambled as stored, to `to`, one
 // after another. Each file is opened again, and must be the one gathered

@@ -25,7 +25,7 @@ TEST(Structure, EachDamageIsFoundOnce) {
     auto inside = TwoEntries();
     StoreU32(std::span(inside).subspan(SecondOffsetAt).first<4>(), HeaderSize + 3);
     auto pastEnd = TwoEntries();
-    pastEnd.resize(pastEnd.size() - 4);
+    pastEnd.erase(pastEnd.end() - 4, pastEnd.end());
     auto cutShort = TwoEntries();
     StoreU16(std::span(cutShort).subspan(EntryCountOffset).first<2>(), 3);
 
@@ -68,7 +68,7 @@ TEST(Structure, DataInsideTheDirectoryAlsoOverlapsItsNeighbour) {
 
 TEST(Structure, APastEndFindingSaysWhereItsEntryLies) {
     auto file = Build({{Bytes("first"), Filled(4, 1)}, {Bytes("second"), Filled(4, 2)}});
-    file.resize(file.size() - 1);
+    file.erase(file.end() - 1, file.end());
     OpenedArchive opened;
     ASSERT_EQ(OpenArchiveView(file, 0, opened), OpenStatus::Success);
     const auto found = FindStructureProblems(opened, file.size());

@@ -16,7 +16,7 @@ protected:
 
 TEST_F(Damaged, TruncatedEntryIsSkippedNeverPadded) {
     auto bytes = Archive(entries);
-    bytes.resize(bytes.size() - 300 - 1000);  // c.txt gone entirely, b.bin short by 1000 bytes
+    bytes.erase(bytes.end() - (300 + 1000), bytes.end());  // c.txt gone entirely, b.bin short by 1000 bytes
     WriteFile(dir / "t.qvr", bytes);
     const auto r = RunQvr({"extract", "t.qvr", "-C", "out"}, dir);
     EXPECT_EQ(r.status, 1);
@@ -79,7 +79,7 @@ TEST_F(Damaged, NotAnArchiveIsStatusTwo) {
 // empty folder: over the damaged archives above and names that collide.
 TEST_F(Damaged, TestFailsWheneverExtractionIntoAnEmptyFolderWould) {
     auto truncated = Archive(entries);
-    truncated.resize(truncated.size() - 1300);
+    truncated.erase(truncated.end() - 1300, truncated.end());
     auto cutShort = Archive(entries);
     StoreU16(std::span(cutShort).subspan(EntryCountOffset).first<2>(), 5);
     auto overlapping = Archive({{B("x"), Pattern(10, 1)}, {B("y"), Pattern(10, 2)}});

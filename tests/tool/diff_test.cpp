@@ -51,7 +51,7 @@ TEST_F(Diff, NamesEachEntryThatDiffersFromItsFile) {
 
 TEST_F(Diff, ListOfAnArchiveCutShortWarnsAndFails) {
     auto image = Archive({{B("a.txt"), Pattern(100, 1)}, {B("b.txt"), Pattern(100, 2)}, {B("c.txt"), Pattern(100, 3)}});
-    image.resize(image.size() - 150);  // c.txt wholly gone, b.txt cut
+    image.erase(image.end() - 150, image.end());  // c.txt wholly gone, b.txt cut
     WriteFile(dir / "cut.qvr", image);
     const auto r = RunQvr({"list", "cut.qvr"}, dir);
     EXPECT_EQ(r.status, 1);

@@ -113,7 +113,7 @@ void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
     const Folder* folder = *reached;
     // No look before writing: the rename refuses an existing name on its
     // own (atomically), and a fresh folder, the common case, has none.
-    auto temp = folder->CreateTemp();
+    auto temp = folder->CreateTemp(TempBits::Usual);
     if (!temp) {
         reporter.EntryFailed(job.index, name(job), temp.error());
         return;

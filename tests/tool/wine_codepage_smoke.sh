@@ -9,6 +9,8 @@
 # where every start is slow).
 #   wine_codepage_smoke.sh LINUX_QVR WINE_RUN QVR_EXE WORK_DIR [full|minimal]
 set -euo pipefail
+# Under Wine a failed start or a crash may say nothing: name the command.
+trap 'echo "FAIL: line $LINENO: status $?: $BASH_COMMAND" >&2' ERR
 host=$1 wine_run=$2 qvr=$3 work=$4 scope=${5:-full}
 [ -x "$host" ] || { echo "no Linux qvr at $host: build the native preset first" >&2; exit 1; }
 rm -rf "$work"

@@ -539,6 +539,10 @@ const scenarios = {
         const { server, origin } = await serve({ archives: opt.archives });
         try {
             await hostileNames(browser, origin);
+            // A name whose folder is followed only by dropped components is a file of the top.
+            await view(browser.page, 'folders');
+            assert.equal(await openFile(browser.page, archive('dots.qvr')), 'opened');
+            assert.deepEqual(await rowNames(browser.page), ['b', 'c', 'e', 'f', 'a', 'g', 'h']);
         } finally {
             server.close();
         }

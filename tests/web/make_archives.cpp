@@ -175,6 +175,13 @@ int main(int argc, char** argv) {
         ok &= Write(dir + "/hostile.qvr", names, std::vector<std::size_t>(names.size(), 5),
                     [](std::size_t i, std::size_t) { return B("data" + std::to_string(i % 10)); });
     }
+    // dots: a folder's name followed only by components a name drops
+    // (empty, ".") is a file; anything else after it makes it a folder.
+    {
+        const std::vector<std::string> names = {"a\\.", "b\\.\\x.txt", "c\\\\d.txt", "e\\.x", "f\\..", "g\\.\\", "h\\\\."};
+        ok &= Write(dir + "/dots.qvr", names, std::vector<std::size_t>(names.size(), 5),
+                    [](std::size_t i, std::size_t) { return B("data" + std::to_string(i)); });
+    }
     // structure: entry 2's data start inside the directory and entry 3's
     // overlap entry 1's; an empty archive beside it.
     {

@@ -92,7 +92,10 @@ FirstComponent NextComponents(std::span<const std::uint8_t> name, const qvr::Lea
     FirstComponent out;
     bool found = false;
     for (std::size_t start = 0;;) {
-        const std::size_t end = qvr::ComponentEnd(name, start, lead);
+        // After the first component, whether another is dropped shows in its
+        // first two bytes: the name is cut there rather than read to its end.
+        const auto seen = found ? name.first(std::min(name.size(), start + 2)) : name;
+        const std::size_t end = qvr::ComponentEnd(seen, start, lead);
         const auto part = name.subspan(start, end - start);
         if (!qvr::IsDroppedComponent(part)) {
             if (found) {

@@ -6,7 +6,7 @@ import { EntryList } from './list.js';
 import { showPreview, formatSize, sniff, SniffSize } from './preview.js';
 import { Gallery } from './gallery.js';
 import { saveBlob, fileName, planSave, noteLines, disguisedLines, zipBlob, writeToFolder } from './save.js';
-import { urlSource } from './source.js';
+import { urlSource, startReader } from './source.js';
 import { describeFindings } from './problems.js';
 
 const $ = (id) => document.getElementById(id);
@@ -633,5 +633,7 @@ recall();
 showSort();
 updateButtons();
 document.body.dataset.state = 'ready';
+// The core compiles and the reading worker starts now, so that the first opening waits for neither.
 core();
+startReader();
 openFromQuery();

@@ -12,11 +12,65 @@
 // before it knows how much there is; a wrong guess costs a read of a local file.
 const BlobReadAhead = 1 << 20;
 
+// A file's bytes reach the thread that reads them in pieces, as that
+// thread's tasks: read on the page's thread, a slice in flight waits for
+// every walk and drawing between its pieces. A worker does nothing but read,
+// and hands each slice over whole (transferred, not copied).
+const ReaderCode = `onmessage = async ({ data: { id, blob, start, end } }) => {
+    try {
+        const bytes = await blob.slice(start, end).arrayBuffer();
+        postMessage({ id, bytes }, [bytes]);
+    } catch (e) {
+        postMessage({ id, error: String(e?.message ?? e) });
+    }
+};`;
+
+let reader = null;
+// The reading worker, started once; null where the page may not start one
+// (a policy or a browser that refuses), and then the page's thread reads.
+export function startReader() {
+    if (reader !== null) return reader.worker;
+    reader = { worker: null, waiting: new Map(), next: 0 };
+    try {
+        const url = URL.createObjectURL(new Blob([ReaderCode], { type: 'text/javascript' }));
+        reader.worker = new Worker(url);
+        URL.revokeObjectURL(url);
+    } catch {
+        return null;
+    }
+    reader.worker.onmessage = ({ data: { id, bytes, error } }) => {
+        const { ok, fail } = reader.waiting.get(id);
+        reader.waiting.delete(id);
+        if (error === undefined) ok(new Uint8Array(bytes));
+        else fail(new Error(error));
+    };
+    // A worker that could not start: what it was asked is read here instead.
+    reader.worker.onerror = () => {
+        reader.worker = null;
+        for (const { ok, fail, blob, start, end } of reader.waiting.values()) readHere(blob, start, end).then(ok, fail);
+        reader.waiting.clear();
+    };
+    return reader.worker;
+}
+
+async function readHere(blob, start, end) {
+    return new Uint8Array(await blob.slice(start, end).arrayBuffer());
+}
+
+function readBlob(blob, start, end) {
+    if (!startReader()) return readHere(blob, start, end);
+    const id = reader.next++;
+    return new Promise((ok, fail) => {
+        reader.waiting.set(id, { ok, fail, blob, start, end });
+        reader.worker.postMessage({ id, blob, start, end });
+    });
+}
+
 export function blobSource(blob) {
     return {
         size: blob.size,
         readAhead: BlobReadAhead,
-        read: async (start, end) => new Uint8Array(await blob.slice(start, end).arrayBuffer()),
+        read: (start, end) => readBlob(blob, start, end),
         part: async (start, end) => blob.slice(start, end),
     };
 }

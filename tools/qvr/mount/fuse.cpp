@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <new>
 #include <vector>
@@ -31,7 +32,20 @@ struct Server {
     MountSource& source;
     uid_t uid = getuid();
     gid_t gid = getgid();
+    // Whether open asks anything of this server: only an entry the archive
+    // ends inside needs it (read uncached, see Open). Otherwise, where the
+    // kernel can do without, opens and their releases never come here
+    // (set once, by Init, before any open arrives).
+    bool cutEntries = false;
+    std::atomic<bool> opensSkipped{false};
+    std::atomic<bool> folderOpensSkipped{false};
 };
+
+bool HasCutEntries(const MountTree& tree, const MountSource& source) {
+    for (NodeId id = 0; id < tree.Size(); ++id)
+        if (!tree.Node(id).folder && source.CutShort(tree.Node(id))) return true;
+    return false;
+}
 
 Server& ServerOf(fuse_req_t req) { return *static_cast<Server*>(fuse_req_userdata(req)); }
 
@@ -95,6 +109,12 @@ void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
 
 void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     const Server& server = ServerOf(req);
+    // The kernel then opens every file itself, keeping its cache, and
+    // sends no open (nor release) again.
+    if (server.opensSkipped) {
+        fuse_reply_err(req, ENOSYS);
+        return;
+    }
     NodeId id = 0;
     if (!NodeOf(server, ino, id)) {
         fuse_reply_err(req, ENOENT);
@@ -119,13 +139,20 @@ void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     fuse_reply_open(req, fi);
 }
 
-void Init(void*, fuse_conn_info* conn) {
+void Init(void* userdata, fuse_conn_info* conn) {
+    auto& server = *static_cast<Server*>(userdata);
     conn->max_read = LargestRead;  // as the mount option says; libfuse checks the two agree
     conn->max_readahead = LargestRead;
     conn->max_write = LargestRead;
     // Bytes stored as they are go from the archive to the kernel without
     // passing through this process, where libfuse can splice.
     if (conn->capable & FUSE_CAP_SPLICE_WRITE) conn->want |= FUSE_CAP_SPLICE_WRITE;
+    // An open costs a round trip to this process and its release another,
+    // for every file a reader opens; a folder the same. Unanswered (ENOSYS,
+    // where the kernel takes that as success), the kernel opens with the
+    // cache kept, as Open and OpenDir would say.
+    server.opensSkipped = !server.cutEntries && (conn->capable & FUSE_CAP_NO_OPEN_SUPPORT);
+    server.folderOpensSkipped = (conn->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0;
 }
 
 // Replies with the entry's bytes from `offset`: the scrambled head (if the
@@ -181,6 +208,10 @@ void Read(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset, fuse_f
 
 void OpenDir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     const Server& server = ServerOf(req);
+    if (server.folderOpensSkipped) {
+        fuse_reply_err(req, ENOSYS);
+        return;
+    }
     NodeId id = 0;
     if (!NodeOf(server, ino, id)) {
         fuse_reply_err(req, ENOENT);
@@ -289,6 +320,7 @@ int ServeMount(const MountTree& tree, MountSource& source, const ServeOptions& o
     ops.readdir = ReadDir;
     ops.statfs = StatFs;
     Server server{tree, source};
+    server.cutEntries = HasCutEntries(tree, source);
 
     Session session(ops, server, options.source);
     if (!session.Ready()) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <fstream>
 #include <cerrno>
 #include <new>
 #include <vector>
@@ -15,6 +16,7 @@
 #include <fmt/core.h>
 
 #include "mount/fuse.h"
+#include "mount/mountinfo.h"
 #include "qvr/scramble.h"
 
 namespace qvr::cli {
@@ -273,6 +275,20 @@ std::string EscapeOption(const std::string& value) {
     return out;
 }
 
+// How far the kernel reads ahead of a reader is the lesser of the mount's
+// own device setting (/sys/class/bdi/MAJOR:MINOR/read_ahead_kb, 128 KiB for
+// a new FUSE mount) and what Init asks for. Only root may raise the first;
+// raised here, after mounting and before Init's answer reaches the kernel,
+// it ends at Init's. Files of a few hundred KiB then travel in one or two
+// requests instead of four or five that grow from 16 KiB. Where it cannot
+// be raised the mount works as before, only slower on first reads.
+void WidenReadahead(const std::filesystem::path& mountPoint) {
+    const auto mounted = MountAt(mountPoint);
+    if (!mounted) return;
+    std::ofstream setting("/sys/class/bdi/" + mounted->device + "/read_ahead_kb");
+    setting << LargestRead / 1024;
+}
+
 // The session, its signal handlers and its mount, undone in reverse order
 // on every way out.
 class Session {
@@ -332,6 +348,7 @@ int ServeMount(const MountTree& tree, MountSource& source, const ServeOptions& o
         reporter.Say(fmt::format("cannot mount on {}", options.mountPoint.string()));
         return ExitSomeFailed;
     }
+    WidenReadahead(options.mountPoint);
     // The parent leaves here once the child has taken over; the mount is
     // in place by then.
     if (!options.foreground && fuse_daemonize(0) != 0) {

@@ -40,7 +40,18 @@ eio() { grep -q "Input/output error" "$1" || fail "$2: $(cat "$1")"; }
 mounted m1 || fail "qvr mount returned before the mount was in place"
 grep -q "entry 2 'doc/notes.txt': not shown: repeats the name of entry 1" mount.err || fail "$(cat mount.err)"
 [ "$(grep -c 'not shown' mount.err)" = 3 ] || fail "$(cat mount.err)"
+# Reads of any size at any offset give the entry's own bytes and stop at its
+# end: here the first ones, from a fresh mount in large requests; in m2,
+# below, as made (the cut entry is read uncached).
+range() { dd if="$1" bs=1M iflag=skip_bytes,count_bytes skip="$2" count="$3" 2>/dev/null; }
+expect() { tail -c +$(($2 + 1)) "$1" | head -c "$3"; }
+while read -r at size; do
+    cmp <(range m1/readme.txt "$at" "$size") <(expect out/readme.txt "$at" "$size") || fail "readme.txt, $size bytes from $at"
+done <<<$'1 307199\n4095 8193\n307000 1000\n0 1'
 diff -r out m1 || fail "the mount differs from what extract writes"
+# As root the mount reads ahead a megabyte, not the kernel's 128 KiB.
+ra=/sys/class/bdi/$(findmnt -n -o MAJ:MIN -M "$work/m1" | tr -d ' ')/read_ahead_kb
+[ ! -w "$ra" ] || [ "$(cat "$ra")" = 1024 ] || fail "the mount reads ahead $(cat "$ra") KiB"
 [ "$(stat -c %a m1/readme.txt m1/日本)" = $'444\n555' ] || fail "modes"
 
 # Cut 1000 bytes into the last entry: its first bytes, then EIO, never zeros.
@@ -51,6 +62,9 @@ dd if=m2/zz/last.bin of=part bs=64k 2>dd.err && fail "read past the archive's en
 eio dd.err "reading past the archive's end"
 [ "$(stat -c %s part)" = 199000 ] && cmp -s part <(head -c 199000 out/zz/last.bin) || fail "bytes before the cut"
 cmp m2/readme.txt out/readme.txt || fail "an entry before the cut"
+while read -r at size; do
+    cmp <(range m2/zz/last.bin "$at" "$size") <(expect out/zz/last.bin "$at" "$size") || fail "last.bin, $size bytes from $at"
+done <<<$'1 150000\n65535 70001\n198999 1'
 
 # Replaced under the mount (a new file renamed over it, as a change writes),
 # chmod-ed, moved away and back: the file opened is served whole. Rewritten

@@ -4,6 +4,7 @@
 
 #include "commands/commands.h"
 #include "commands/open_archive.h"
+#include "mount/mountinfo.h"
 #include "mount/source.h"
 #include "mount/tree.h"
 #include "tool_test_support.h"
@@ -163,6 +164,21 @@ TEST_F(MountSourceTest, ServesTheOpenedFileUntilItsSizeOrTimeChanges) {
             EXPECT_EQ(error, EIO) << c.what;
         }
     }
+}
+
+TEST(MountInfo, ReadsTheDeviceAndTypeOfTheLineForThePath) {
+    const std::string line =
+        "52 29 0:48 / /tmp/a\\040b\\134c rw,nosuid,relatime shared:31 - fuse.qvr /x/a.qvr ro,user_id=0";
+    const auto record = cli::MountRecordOf(line, "/tmp/a b\\c");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->device, "0:48");
+    EXPECT_EQ(record->type, "fuse.qvr");
+    EXPECT_FALSE(cli::MountRecordOf(line, "/tmp/a\\040b\\134c"));
+    EXPECT_FALSE(cli::MountRecordOf("52 29 0:48 / /tmp/a rw", "/tmp/a"));  // no "-" and type
+    EXPECT_FALSE(cli::MountAt("/no/such/mount/point"));
+    const auto root = cli::MountAt("/");
+    ASSERT_TRUE(root);
+    EXPECT_NE(root->device.find(':'), std::string::npos);
 }
 
 // A folder that already shows something is refused before the archive is

@@ -7,10 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <fstream>
-#include <vector>
-
 #include <fmt/format.h>
 
 #include "commands/commands.h"
@@ -18,6 +14,7 @@
 #include "commands/options.h"
 #include "commands/report.h"
 #include "mount/fuse.h"
+#include "mount/mountinfo.h"
 #include "commands/structure.h"
 
 extern char** environ;
@@ -42,42 +39,10 @@ void ReportLeftOut(const BuiltTree& built, const OpenedArchive& opened, bool qui
                                  Count(walk.Unread(), "entry", "entries")));
 }
 
-// /proc/self/mountinfo writes space, tab, newline and backslash in paths as
-// a backslash and three octal digits.
-std::string Unescape(std::string_view field) {
-    std::string out;
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            const auto octal = field.substr(i + 1, 3);
-            if (octal.find_first_not_of("01234567") == std::string_view::npos) {
-                out.push_back(static_cast<char>((octal[0] - '0') * 64 + (octal[1] - '0') * 8 + (octal[2] - '0')));
-                i += 3;
-                continue;
-            }
-        }
-        out.push_back(field[i]);
-    }
-    return out;
-}
-
 // The type of the file system mounted last at `path`, or "" when none is.
 std::string MountedType(const fs::path& path) {
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line;
-    std::string type;
-    while (std::getline(in, line)) {
-        // ID PARENT MAJOR:MINOR ROOT MOUNTPOINT OPTIONS [OPTIONAL...] - TYPE SOURCE ...
-        std::vector<std::string_view> fields;
-        for (std::size_t at = 0; at <= line.size();) {
-            const auto end = std::min(line.find(' ', at), line.size());
-            fields.emplace_back(line.data() + at, end - at);
-            at = end + 1;
-        }
-        const auto dash = std::find(fields.begin(), fields.end(), "-");
-        if (fields.size() < 5 || dash == fields.end() || dash + 1 == fields.end()) continue;
-        if (Unescape(fields[4]) == path.native()) type = std::string(dash[1]);
-    }
-    return type;
+    const auto mounted = MountAt(path);
+    return mounted ? mounted->type : std::string();
 }
 
 // Why a folder may not take a mount, or "": a mount over another would stack

@@ -36,9 +36,12 @@ std::optional<NodeId> MountTree::Find(NodeId folder, std::string_view name) cons
 class MountTreeBuilder {
 public:
     // Room for every entry and its name at once: growing the tables entry
-    // by entry would copy them over and over.
+    // by entry would copy them over and over. Folders are few next to files;
+    // room for one per four entries mostly spares the node table both a
+    // copy when it grows and another when it shrinks.
     MountTreeBuilder(MountTree& tree, const OpenedArchive& opened) : tree_(tree) {
-        tree_.nodes_.reserve(std::size_t{opened.header.entryCount} + 1);
+        const std::size_t entries = opened.header.entryCount;
+        tree_.nodes_.reserve(entries + entries / 4 + 1);
         tree_.names_.reserve(opened.directory.size());
     }
 
@@ -77,7 +80,7 @@ public:
             if (!std::is_sorted(folder.begin(), folder.end(), byName)) std::sort(folder.begin(), folder.end(), byName);
         }
         tree_.names_.shrink_to_fit();
-        tree_.nodes_.shrink_to_fit();
+        if (nodes.capacity() - nodes.size() > nodes.size() / 4) nodes.shrink_to_fit();
         folders_.clear();
     }
 
@@ -93,9 +96,25 @@ private:
         return id;
     }
 
+    // The folder of these parts. An archive mostly lists a folder's files
+    // together, so the last one asked for is checked first, without hashing.
+    NodeId FolderFor(std::span<const std::span<const std::uint8_t>> parts) {
+        if (parts.empty()) return MountTree::Root;
+        key_.clear();
+        for (const auto part : parts) {
+            key_.push_back('/');
+            key_.append(part.begin(), part.end());
+        }
+        if (key_ != lastKey_) {
+            lastFolder_ = MakeFolder(parts);
+            std::swap(lastKey_, key_);
+        }
+        return lastFolder_;
+    }
+
     // The folder of these parts, made (with its parents) when new. Placement
     // has already made sure that no file stands where a folder goes.
-    NodeId FolderFor(std::span<const std::span<const std::uint8_t>> parts) {
+    NodeId MakeFolder(std::span<const std::span<const std::uint8_t>> parts) {
         if (parts.empty()) return MountTree::Root;
         std::string key;
         for (const auto part : parts) {
@@ -103,7 +122,7 @@ private:
             key.append(part.begin(), part.end());
         }
         if (const auto it = folders_.find(key); it != folders_.end()) return it->second;
-        const NodeId parent = FolderFor(parts.first(parts.size() - 1));
+        const NodeId parent = MakeFolder(parts.first(parts.size() - 1));
         const NodeId id = AddNode(parent, parts.back(), true);
         folders_.emplace(std::move(key), id);
         return id;
@@ -111,6 +130,9 @@ private:
 
     MountTree& tree_;
     std::unordered_map<std::string, NodeId> folders_;  // "/a/b" -> folder node
+    std::string key_;                                  // FolderFor's, kept for its room
+    std::string lastKey_;                              // "" never names a folder
+    NodeId lastFolder_ = MountTree::Root;
 };
 
 BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec) {

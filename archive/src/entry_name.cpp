@@ -72,18 +72,19 @@ bool IsPortDigit(Bytes digit) noexcept {
 // the first dot (trailing spaces dropped) is a device name, whatever
 // extension follows: "nul.txt" goes nowhere, "com1.dat" to a port.
 bool NamesDevice(Bytes component) noexcept {
+    // Every device name begins with one of these letters: most components
+    // are told apart by their first byte, before any look for a dot.
+    if (component.empty()) return false;
+    switch (AsciiUpper(component[0])) {
+    case 'A': case 'C': case 'L': case 'N': case 'P': break;
+    default: return false;
+    }
     Bytes base = component.first(static_cast<std::size_t>(
         std::find(component.begin(), component.end(), std::uint8_t{'.'}) - component.begin()));
     while (!base.empty() && base.back() == ' ') base = base.first(base.size() - 1);
     // Device names are three to seven bytes long ("CONOUT$"; "COM" and a
     // two-byte superscript digit is six): most components are not.
     if (base.size() < 3 || base.size() > 7) return false;
-    // Every device name begins with one of these letters: most components
-    // are told apart by their first byte.
-    switch (AsciiUpper(base[0])) {
-    case 'A': case 'C': case 'L': case 'N': case 'P': break;
-    default: return false;
-    }
     static constexpr std::string_view devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const auto device : devices)
         if (SameLetters(base, device)) return true;
@@ -135,7 +136,7 @@ void LeadBytes::AddRange(std::uint8_t first, std::uint8_t last) noexcept {
 
 NameRefusal CheckEntryName(std::span<const std::uint8_t> name, const LeadBytes& lead) noexcept {
     if (name.empty()) return NameRefusal::Empty;
-    if (std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end()) return NameRefusal::ZeroByte;
+    if (std::memchr(name.data(), 0, name.size()) != nullptr) return NameRefusal::ZeroByte;
     if (IsSeparator(name[0])) return name.size() >= 2 && IsSeparator(name[1]) ? NameRefusal::Unc : NameRefusal::Absolute;
 
     // One pass over whole characters, for every name of a directory passes
@@ -155,9 +156,10 @@ NameRefusal CheckEntryName(std::span<const std::uint8_t> name, const LeadBytes& 
         else any = true;
     };
     const std::size_t size = name.size();
+    const bool anyLead = lead.Any();
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t b = name[i];
-        if (lead.IsLead(b)) {
+        if (anyLead && lead.IsLead(b)) {
             if (i + 1 >= size || name[i + 1] < LowestTrailByte)
                 return character != NameRefusal::None ? character : NameRefusal::BrokenCharacter;
             ++i;

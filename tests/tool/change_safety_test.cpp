@@ -211,5 +211,26 @@ TEST_F(ChangeSafety, AnUnfinishedOutputHasNoName) {
     umask(mask);
 }
 
+// An extracted file, made or replacing, ends with the usual bits under the
+// umask in force when it is made, though nothing changes them after.
+TEST_F(ChangeSafety, AnOutputMadeWithTheUsualBitsKeepsThem) {
+    auto folder = cli::Folder::OpenRoot(dir, false);
+    ASSERT_TRUE(folder) << folder.error();
+    const mode_t before = umask(0);
+    for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{077}, mode_t{0}})
+        for (const bool overwrite : {false, true}) {
+            umask(mask);
+            auto temp = folder->CreateTemp(cli::TempBits::Usual);
+            ASSERT_TRUE(temp) << temp.error();
+            std::string error;
+            EXPECT_EQ(StatusOf(temp->Commit("out.txt", overwrite), error), CommitStatus::Placed) << error;
+            struct stat st {};
+            ASSERT_EQ(stat((dir / "out.txt").c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << std::oct << mask << (overwrite ? " replacing" : "");
+            ASSERT_EQ(unlink((dir / "out.txt").c_str()), 0);
+        }
+    umask(before);
+}
+
 }  // namespace
 }  // namespace qvr::tooltest

@@ -20,12 +20,16 @@ cd "$work"
 default_cp() { LC_ALL=C.UTF-8 LANG=C.UTF-8 "$wine_run" "$qvr" "$@"; }
 japanese_cp() { LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8 "$wine_run" "$qvr" "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
-# expect_status N COMMAND...: runs it (standard error dropped) and checks its status.
+# expect_status N COMMAND...: runs it and checks its status; its standard
+# error is shown only when the status is not the one wanted.
 expect_status() {
     local want=$1 status=0
     shift
-    "$@" 2>/dev/null || status=$?
-    [ "$status" -eq "$want" ] || fail "$*: status $status, wanted $want"
+    "$@" 2>expect-stderr.txt || status=$?
+    if [ "$status" -ne "$want" ]; then
+        cat expect-stderr.txt >&2
+        fail "$*: status $status, wanted $want"
+    fi
 }
 
 mkdir -p tree/表示 tree/能 tree/ソフト/表

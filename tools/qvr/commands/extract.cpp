@@ -16,6 +16,7 @@
 #include "names/placement.h"
 #include "names/safe_path.h"
 #include "names/selection.h"
+#include "qvr/scramble.h"
 
 namespace qvr::cli {
 namespace {
@@ -85,7 +86,7 @@ std::string TruncatedText(const InputFile& file, const Job& job) {
 
 // What the workers share besides the plan.
 struct Extraction {
-    const InputFile& archive;
+    InputFile& archive;  // read at offsets only, from both threads
     const Plan& plan;
     const Namer& name;
     Reporter& reporter;
@@ -96,7 +97,9 @@ struct Extraction {
     std::atomic<std::uint64_t> writtenBytes{0};
 };
 
-void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
+// `data`, when given, are the entry's bytes already read and descrambled.
+void ExtractOne(Extraction& run, const Job& job, FolderCache& folders,
+                std::optional<std::span<const std::uint8_t>> data = std::nullopt) {
     const InputFile& archive = run.archive;
     const Plan& plan = run.plan;
     const Namer& name = run.name;
@@ -113,12 +116,16 @@ void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
     const Folder* folder = *reached;
     // No look before writing: the rename refuses an existing name on its
     // own (atomically), and a fresh folder, the common case, has none.
-    auto temp = folder->CreateTemp();
+    auto temp = folder->CreateTemp(TempBits::Usual);
     if (!temp) {
         reporter.EntryFailed(job.index, name(job), temp.error());
         return;
     }
-    const auto copied = CopyMasked(archive, job.offset, job.size, temp->Handle(), false);
+    Result<std::uint64_t> copied = std::uint64_t{job.size};
+    if (!data)
+        copied = CopyMasked(archive, job.offset, job.size, temp->Handle(), false);
+    else if (auto written = WriteAll(temp->Handle(), *data); !written)
+        copied = written.failure();
     if (!copied || *copied != job.size) {
         reporter.EntryFailed(job.index, name(job),
                              copied ? "the archive ends inside its data; skipped" : "cannot write: " + copied.error());
@@ -148,6 +155,53 @@ void ExtractOne(Extraction& run, const Job& job, FolderCache& folders) {
     case CommitStatus::Changed:
         reporter.EntryFailed(job.index, name(job), std::string("cannot put in place: ") + NameChangedText);
         break;
+    }
+}
+
+// Small entries that lie one after another in the archive, as a writer
+// lays them, are read in one slice: a read a file costs as much as making it.
+constexpr std::size_t SliceBytes = std::size_t{256} << 10;
+constexpr std::size_t SliceJobs = 64;
+
+// How many of `jobs`, from the first, one slice holds: entries within
+// the archive, each starting where the one before ended.
+std::size_t SliceLength(std::span<const Job> jobs, const InputFile& archive) {
+    std::size_t n = 0;
+    const std::uint64_t start = jobs.empty() ? 0 : jobs[0].offset;
+    std::uint64_t end = start;
+    for (; n < jobs.size(); ++n) {
+        const Job& job = jobs[n];
+        if (job.offset != end || !FitsInArchive(archive, job) || end + job.size - start > SliceBytes) break;
+        end += job.size;
+    }
+    return n;
+}
+
+// Extracts `jobs`, reading runs of neighbours in one slice each.
+void ExtractRun(Extraction& run, std::span<const Job> jobs, FolderCache& folders, Progress& progress,
+                std::vector<std::uint8_t>& slice) {
+    while (!jobs.empty()) {
+        std::size_t n = SliceLength(jobs, run.archive);
+        if (n > 1) {
+            const std::uint64_t bytes = std::uint64_t{jobs[n - 1].offset} + jobs[n - 1].size - jobs[0].offset;
+            slice.resize(static_cast<std::size_t>(bytes));
+            // A short read (the file shrank meanwhile) leaves each entry to
+            // its own read, which says what is missing.
+            if (run.archive.ReadAt(jobs[0].offset, slice) != slice.size()) n = 1;
+        }
+        if (n <= 1) {
+            ExtractOne(run, jobs[0], folders);
+            progress.Add(1, jobs[0].size);
+        } else {
+            for (const Job& job : jobs.first(n)) {
+                const auto data = std::span(slice).subspan(job.offset - jobs[0].offset, job.size);
+                DescrambleContent(data);
+                ExtractOne(run, job, folders, data);
+                progress.Add(1, job.size);
+            }
+        }
+        progress.Tick();
+        jobs = jobs.subspan(std::max<std::size_t>(n, 1));
     }
 }
 
@@ -409,7 +463,7 @@ int Extract(const ExtractOptions& options) {
     const bool guessWhileSelecting = options.common.encoding.empty() && !options.select.names.empty();
     auto loaded = LoadArchiveHead(options.archive, options.common.encoding, reporter, talk, !guessWhileSelecting);
     if (!loaded) return ExitBadUsage;
-    const InputFile& archive = loaded->file;
+    InputFile& archive = loaded->file;
     const Namer namer{*loaded};
     auto planned = PlanExtraction(options, *loaded, reporter, guessWhileSelecting ? std::optional(talk) : std::nullopt);
     if (!planned) planned = PlanExtraction(options, *loaded, reporter, std::nullopt);
@@ -440,11 +494,10 @@ int Extract(const ExtractOptions& options) {
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         FolderCache folders(*root, plan.folders.size());
-        for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < plan.jobs.size();) {
-            ExtractOne(run, plan.jobs[i], folders);
-            progress.Add(1, plan.jobs[i].size);
-            progress.Tick();
-        }
+        std::vector<std::uint8_t> slice;
+        const std::span<const Job> jobs(plan.jobs);
+        for (std::size_t i; (i = next.fetch_add(SliceJobs, std::memory_order_relaxed)) < jobs.size();)
+            ExtractRun(run, jobs.subspan(i, std::min(SliceJobs, jobs.size() - i)), folders, progress, slice);
     };
     std::vector<std::thread> helpers;
     for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);

@@ -126,6 +126,13 @@ enum class NodeKind { Missing, File, Folder, Link, Other };
 class TempOutput;
 struct TempPlace;
 
+// The permission bits of an output while it is written. Private: its
+// owner's alone until it is committed, as a new archive is. Usual: a file
+// that cannot be reached until committed (where the system makes files
+// without a name) has the bits of any new file from the start, which saves
+// a call per extracted file; a named one is private all the same.
+enum class TempBits { Private, Usual };
+
 // A folder opened so that nothing beneath it is reached through a symbolic
 // link: every descent refuses a link.
 class Folder {
@@ -137,7 +144,7 @@ public:
     NodeKind Probe(const std::filesystem::path& leaf) const;
     // What the name leads to (not through a link): its identity, if any.
     std::optional<std::pair<std::uint64_t, std::uint64_t>> IdentityOf(const std::filesystem::path& leaf) const;
-    Result<TempOutput> CreateTemp() const;
+    Result<TempOutput> CreateTemp(TempBits bits = TempBits::Private) const;
     std::filesystem::path Path() const { return path_; }
 
 private:
@@ -248,6 +255,7 @@ private:
     int slot_ = -1;
     bool open_ = true;
     std::optional<std::uint32_t> mode_;  // permission bits given when committed; default: as a new file
+    bool usualBits_ = false;             // made with a new file's bits: nothing to give when committed
 };
 
 // The archive that add, delete or rename changes. Its name is resolved once

@@ -462,12 +462,18 @@ std::optional<FileIdentity> Folder::IdentityOf(const std::filesystem::path& leaf
     return FileIdentity{st.st_dev, st.st_ino};
 }
 
-Result<TempOutput> Folder::CreateTemp() const {
+Result<TempOutput> Folder::CreateTemp(TempBits bits) const {
     const int dir = handle_->Get();
     // No name, so nobody else can open it and a kill leaves nothing. 0600
-    // until it is complete; the final bits are given as it takes its name.
-    File anonymous(openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (anonymous.Valid()) return TempOutput(*this, std::move(anonymous), std::string(), -1);
+    // until it is complete, unless the usual bits (0666 less the umask, which
+    // the kernel applies) are asked for: then they are given now.
+    const bool usual = bits == TempBits::Usual;
+    File anonymous(openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, usual ? 0666 : 0600));
+    if (anonymous.Valid()) {
+        TempOutput made(*this, std::move(anonymous), std::string(), -1);
+        made.usualBits_ = usual;
+        return made;
+    }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
         return Fail("cannot create a file in " + path_.string() + ": " + LastSystemError());
     RemoveStaleTemporaries(dir);
@@ -523,8 +529,10 @@ Result<CommitStatus> TempOutput::Commit(const std::filesystem::path& leaf, const
         if (status) return *status;
         return why;
     };
-    const auto mode = mode_.value_or(0666 & ~processUmask);
-    if (fchmod(file_.Get(), static_cast<mode_t>(mode)) != 0) return failed(std::nullopt);
+    if (mode_ || !usualBits_) {
+        const auto mode = mode_.value_or(0666 & ~processUmask);
+        if (fchmod(file_.Get(), static_cast<mode_t>(mode)) != 0) return failed(std::nullopt);
+    }
     if (rules.durable && fsync(file_.Get()) != 0) return failed(std::nullopt);
     if (name_.empty() && !rules.overwrite) {
         // Linking refuses an existing name by itself, atomically.

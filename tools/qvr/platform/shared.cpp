@@ -108,7 +108,8 @@ TempOutput::TempOutput(Folder folder, File file, std::string name, int slot) noe
 
 TempOutput::TempOutput(TempOutput&& other) noexcept
     : folder_(std::move(other.folder_)), file_(std::move(other.file_)), name_(std::move(other.name_)),
-      slot_(other.slot_), open_(other.open_), mode_(other.mode_) {
+      slot_(other.slot_), open_(other.open_), mode_(other.mode_),
+      usualBits_(other.usualBits_) {
     other.open_ = false;
     other.slot_ = -1;
 }

@@ -311,7 +311,8 @@ NodeKind Folder::Probe(const std::filesystem::path& leaf) const {
     return NodeKind::File;
 }
 
-Result<TempOutput> Folder::CreateTemp() const { return CreateNamedTemp(); }
+// Files here are made with a name, so they stay private until committed.
+Result<TempOutput> Folder::CreateTemp(TempBits) const { return CreateNamedTemp(); }
 
 TempPlace Folder::PlaceOf(const std::string& name) const {
     TempPlace place;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
 #include "qvr/ascii.h"
 namespace qvr {
@@ -10,6 +12,28 @@ namespace {
 using Bytes = std::span<const std::uint8_t>;
 
 bool IsSeparator(std::uint8_t b) noexcept { return b == '/' || b == '\\'; }
+
+// Where the first separator at or after `from` lies, or the name's end:
+// eight bytes at a time, since every name of a directory is cut here.
+std::size_t NextSeparator(Bytes name, std::size_t from) noexcept {
+    constexpr std::uint64_t Ones = 0x0101010101010101u;
+    constexpr std::uint64_t Tops = 0x8080808080808080u;
+    // A byte of `word` is zero where it was `b`; the lowest such byte's
+    // top bit is set, and no bit below it (borrows run upward only).
+    const auto zeroBytes = [](std::uint64_t word) { return (word - Ones) & ~word & Tops; };
+    std::size_t i = from;
+    for (; i + 8 <= name.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, name.data() + i, 8);
+        const std::uint64_t found = zeroBytes(word ^ (Ones * '/')) | zeroBytes(word ^ (Ones * '\\'));
+        if (found) {
+            if constexpr (std::endian::native == std::endian::little) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+            break;
+        }
+    }
+    while (i < name.size() && !IsSeparator(name[i])) ++i;
+    return i;
+}
 
 // Every double-byte code page puts its second bytes at 0x40 or above, so a
 // lead byte followed by anything lower (a separator, a dot, a colon, a
@@ -48,18 +72,19 @@ bool IsPortDigit(Bytes digit) noexcept {
 // the first dot (trailing spaces dropped) is a device name, whatever
 // extension follows: "nul.txt" goes nowhere, "com1.dat" to a port.
 bool NamesDevice(Bytes component) noexcept {
+    // Every device name begins with one of these letters: most components
+    // are told apart by their first byte, before any look for a dot.
+    if (component.empty()) return false;
+    switch (AsciiUpper(component[0])) {
+    case 'A': case 'C': case 'L': case 'N': case 'P': break;
+    default: return false;
+    }
     Bytes base = component.first(static_cast<std::size_t>(
         std::find(component.begin(), component.end(), std::uint8_t{'.'}) - component.begin()));
     while (!base.empty() && base.back() == ' ') base = base.first(base.size() - 1);
     // Device names are three to seven bytes long ("CONOUT$"; "COM" and a
     // two-byte superscript digit is six): most components are not.
     if (base.size() < 3 || base.size() > 7) return false;
-    // Every device name begins with one of these letters: most components
-    // are told apart by their first byte.
-    switch (AsciiUpper(base[0])) {
-    case 'A': case 'C': case 'L': case 'N': case 'P': break;
-    default: return false;
-    }
     static constexpr std::string_view devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const auto device : devices)
         if (SameLetters(base, device)) return true;
@@ -106,14 +131,12 @@ LeadBytes LeadBytes::FromRangePairs(std::span<const std::uint8_t> pairs) noexcep
 }
 
 void LeadBytes::AddRange(std::uint8_t first, std::uint8_t last) noexcept {
-    for (unsigned b = first; b <= last; ++b) lead_[b] = true;
+    for (unsigned b = first; b <= last; ++b) lead_[b] = any_ = true;
 }
-
-bool LeadBytes::Any() const noexcept { return std::find(lead_.begin(), lead_.end(), true) != lead_.end(); }
 
 NameRefusal CheckEntryName(std::span<const std::uint8_t> name, const LeadBytes& lead) noexcept {
     if (name.empty()) return NameRefusal::Empty;
-    if (std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end()) return NameRefusal::ZeroByte;
+    if (std::memchr(name.data(), 0, name.size()) != nullptr) return NameRefusal::ZeroByte;
     if (IsSeparator(name[0])) return name.size() >= 2 && IsSeparator(name[1]) ? NameRefusal::Unc : NameRefusal::Absolute;
 
     // One pass over whole characters, for every name of a directory passes
@@ -133,9 +156,10 @@ NameRefusal CheckEntryName(std::span<const std::uint8_t> name, const LeadBytes& 
         else any = true;
     };
     const std::size_t size = name.size();
+    const bool anyLead = lead.Any();
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t b = name[i];
-        if (lead.IsLead(b)) {
+        if (anyLead && lead.IsLead(b)) {
             if (i + 1 >= size || name[i + 1] < LowestTrailByte)
                 return character != NameRefusal::None ? character : NameRefusal::BrokenCharacter;
             ++i;
@@ -178,6 +202,7 @@ std::string_view Describe(NameRefusal refusal) noexcept {
 }
 
 std::size_t ComponentEnd(std::span<const std::uint8_t> name, std::size_t from, const LeadBytes& lead) noexcept {
+    if (!lead.Any()) return NextSeparator(name, from);
     std::size_t i = from;
     while (i < name.size() && !IsSeparator(name[i])) i += lead.IsLead(name[i]) && i + 1 < name.size() ? std::size_t{2} : std::size_t{1};
     return std::min(i, name.size());

@@ -13,6 +13,36 @@ struct Extent {
     std::uint32_t index;
 };
 
+// Where the data of extents met in order of place (by first byte, then by
+// entry) overlap: each is compared with the furthest-reaching one before it.
+class OverlapScan {
+public:
+    void Add(const Extent& e, std::vector<StructureFinding>& found) {
+        if (any_ && e.begin < reach_.end)
+            found.push_back({.fault = StructureFault::DataOverlap, .index = e.index, .other = reach_.index,
+                             .begin = e.begin, .end = e.end});
+        if (!any_ || e.end > reach_.end) reach_ = e;
+        any_ = true;
+    }
+
+private:
+    Extent reach_{};
+    bool any_ = false;
+};
+
+// Calls `use` with the data extent of each of the first `walked` entries
+// that has data, in directory order.
+template <typename Use>
+void ForEachExtent(const OpenedArchive& opened, std::uint32_t walked, Use use) {
+    auto cursor = opened.Begin();
+    for (std::uint32_t i = 0; i < walked; ++i) {
+        const auto entry = PeekEntry(cursor);
+        if (!entry) break;
+        if (entry->dataSize > 0) use(Extent{entry->dataOffset, std::uint64_t{entry->dataOffset} + entry->dataSize, i});
+        SkipEntry(cursor);
+    }
+}
+
 }  // namespace
 
 std::vector<StructureFinding> FindStructureProblems(const OpenedArchive& opened, std::uint64_t fileSize) {
@@ -27,9 +57,17 @@ std::vector<StructureFinding> FindStructureProblems(const OpenedArchive& opened,
             found.push_back({.fault = StructureFault::DirectoryPastEnd, .end = first->dataOffset});
     }
 
-    std::vector<Extent> extents;
+    // A writer lays data out in directory order, and then the walk meets the
+    // extents in order of place and finds overlaps as it goes; no table of
+    // them is kept unless an extent comes before the one met last.
+    std::vector<StructureFinding> overlaps;
+    OverlapScan scan;
+    bool inOrder = true;
+    std::uint64_t lastBegin = 0;
+    std::uint64_t lowest = UINT64_MAX;  // the first byte of any data
     auto cursor = opened.Begin();
-    for (std::uint32_t walked = 0; walked < count; ++walked) {
+    std::uint32_t walked = 0;
+    for (; walked < count; ++walked) {
         const auto entry = PeekEntry(cursor);
         if (!entry) {
             found.push_back({.fault = StructureFault::DirectoryCutShort, .index = walked, .entryAt = cursor.offset});
@@ -40,31 +78,36 @@ std::vector<StructureFinding> FindStructureProblems(const OpenedArchive& opened,
         if (end > fileSize)
             found.push_back({.fault = StructureFault::DataPastEnd, .index = walked, .begin = begin, .end = end,
                              .entryAt = cursor.offset});
-        if (entry->dataSize > 0) extents.push_back({begin, end, walked});
+        if (entry->dataSize > 0) {
+            inOrder = inOrder && begin >= lastBegin;
+            if (inOrder) scan.Add({begin, end, walked}, overlaps);
+            lastBegin = begin;
+            lowest = std::min(lowest, begin);
+        }
         SkipEntry(cursor);
     }
 
     // Data may lie anywhere after the entries themselves, even inside the
     // extent the first entry declares; they must not overlap header or entries.
     const std::uint64_t entriesEnd = HeaderSize + cursor.offset;
-    for (const auto& e : extents)
-        if (e.begin < entriesEnd)
-            found.push_back({.fault = StructureFault::DataInsideDirectory, .index = e.index, .begin = e.begin,
-                             .end = e.end});
+    if (lowest < entriesEnd)
+        ForEachExtent(opened, walked, [&](const Extent& e) {
+            if (e.begin < entriesEnd)
+                found.push_back({.fault = StructureFault::DataInsideDirectory, .index = e.index, .begin = e.begin,
+                                 .end = e.end});
+        });
 
-    // A writer lays data out in directory order, so the sort is seldom needed.
-    const auto byPlace = [](const Extent& a, const Extent& b) {
-        return a.begin != b.begin ? a.begin < b.begin : a.index < b.index;
-    };
-    if (!std::is_sorted(extents.begin(), extents.end(), byPlace)) std::sort(extents.begin(), extents.end(), byPlace);
-    // Each extent is compared with the furthest-reaching one before it.
-    std::size_t reach = 0;
-    for (std::size_t i = 1; i < extents.size(); ++i) {
-        if (extents[i].begin < extents[reach].end)
-            found.push_back({.fault = StructureFault::DataOverlap, .index = extents[i].index,
-                             .other = extents[reach].index, .begin = extents[i].begin, .end = extents[i].end});
-        if (extents[i].end > extents[reach].end) reach = i;
+    if (!inOrder) {
+        overlaps.clear();  // those of the extents met before the order broke, found again below
+        std::vector<Extent> extents;
+        ForEachExtent(opened, walked, [&](const Extent& e) { extents.push_back(e); });
+        std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) {
+            return a.begin != b.begin ? a.begin < b.begin : a.index < b.index;
+        });
+        OverlapScan sorted;
+        for (const auto& e : extents) sorted.Add(e, overlaps);
     }
+    found.insert(found.end(), overlaps.begin(), overlaps.end());
     return found;
 }
 

@@ -81,6 +81,25 @@ TEST(EntryName, SplitsOnlyAtSeparatorsThatStartACharacter) {
     EXPECT_EQ(SplitEntryName(B("a//b/")).size(), 4u);
 }
 
+// Without lead bytes a component ends at the first separator, wherever it
+// lies in a name of any length, whatever bytes surround it.
+TEST(EntryName, AComponentEndsAtTheFirstSeparator) {
+    for (std::size_t size = 1; size <= 20; ++size) {
+        for (std::size_t at = 0; at < size; ++at) {
+            for (const char separator : {'/', '\\'}) {
+                std::string name(size, 'a');
+                for (std::size_t i = 0; i < size; i += 3) name[i] = '\xAF';  // '/' with the top bit
+                name[at] = separator;
+                if (at + 2 < size) name[at + 2] = '/';
+                SCOPED_TRACE(name);
+                EXPECT_EQ(ComponentEnd(B(name), 0), at);
+                EXPECT_EQ(ComponentEnd(B(name), at + 1), at + 2 < size ? at + 2 : size);
+            }
+        }
+        EXPECT_EQ(ComponentEnd(B(std::string(size, '\xDC')), 0), size);
+    }
+}
+
 TEST(EntryName, LeadBytesFromTheSystemsRangePairs) {
     const std::uint8_t pairs[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0, 0x20, 0x30};
     const auto lead = LeadBytes::FromRangePairs(pairs);

@@ -66,6 +66,39 @@ TEST(Structure, DataInsideTheDirectoryAlsoOverlapsItsNeighbour) {
     EXPECT_EQ(found[1].other, 1u);
 }
 
+// Entries "x", "y" and "z" of ten bytes each, laid out in directory order.
+std::vector<std::uint8_t> ThreeEntries() {
+    return Build({{Bytes("x"), Filled(10, 1)}, {Bytes("y"), Filled(10, 2)}, {Bytes("z"), Filled(10, 3)}});
+}
+constexpr std::size_t ThreeDataStart = HeaderSize + 3 * EntrySize(1);
+void MoveData(std::vector<std::uint8_t>& file, std::size_t entry, std::uint32_t offset) {
+    StoreU32(std::span(file).subspan(HeaderSize + entry * EntrySize(1) + EntryDataOffsetOffset(1)).first<4>(), offset);
+}
+
+TEST(Structure, OverlapsAreFoundByPlaceWhateverTheDirectoryOrder) {
+    // Swapped, but apart: sound.
+    auto swapped = ThreeEntries();
+    MoveData(swapped, 0, ThreeDataStart + 10);
+    MoveData(swapped, 1, ThreeDataStart);
+    EXPECT_TRUE(Findings(swapped).empty());
+
+    // Entry 1 runs into entry 0 while the data are still in order; entry 2
+    // then starts where entry 0 does. By place: 0, 2, 1; each overlap once.
+    auto file = ThreeEntries();
+    MoveData(file, 1, ThreeDataStart + 5);
+    MoveData(file, 2, ThreeDataStart);
+    const auto found = Findings(file);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].fault, StructureFault::DataOverlap);
+    EXPECT_EQ(found[0].index, 2u);
+    EXPECT_EQ(found[0].other, 0u);
+    EXPECT_EQ(found[0].begin, ThreeDataStart);
+    EXPECT_EQ(found[1].fault, StructureFault::DataOverlap);
+    EXPECT_EQ(found[1].index, 1u);
+    EXPECT_EQ(found[1].other, 0u);
+    EXPECT_EQ(found[1].end, ThreeDataStart + 15);
+}
+
 TEST(Structure, APastEndFindingSaysWhereItsEntryLies) {
     auto file = Build({{Bytes("first"), Filled(4, 1)}, {Bytes("second"), Filled(4, 2)}});
     file.erase(file.end() - 1, file.end());

@@ -227,6 +227,16 @@ TEST(OptionPositions, WhatPeopleType) {
          }},
         {{"rename", "t.qvr", "--", "-old", "-new"},
          [](const CommandLine& l) { return l.rename.from == "-old" && l.rename.to == "-new"; }},
+        // Other commands' names after the command are names like any other.
+        {{"list", "t.qvr", "extract", "x", "test"},
+         [](const CommandLine& l) {
+             return l.command == "list" && l.list.select.names == std::vector<std::string>{"extract", "x", "test"};
+         }},
+        {{"x", "-O", "t.qvr", "unmount", "-C", "out"},
+         [](const CommandLine& l) {
+             return l.command == "extract" && l.extract.select.names == std::vector<std::string>{"unmount"} &&
+                    l.extract.target == "out";
+         }},
     };
     for (const auto& typed : lines) {
         std::string text;

@@ -144,6 +144,24 @@ std::size_t Columns(std::string_view line) {
     return static_cast<std::size_t>(std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
+// Only the command named has its options built; the top level's help still
+// lists every command by its names and summary, and a command's help has its
+// own options and no other's.
+TEST_F(Output, HelpListsEveryCommandAndEachCommandItsOwnOptions) {
+    std::vector<std::string> rows{"  list, l ", "  extract, x ", "  create, c ", "  test, t ", "  diff ",
+                                  "  add, a ",  "  delete, d ",  "  rename "};
+#ifdef QVR_HAVE_MOUNT
+    rows.insert(rows.end(), {"  mount ", "  unmount "});
+#endif
+    const auto help = RunQvr({"--help"}, dir).out;
+    for (const auto& row : rows) EXPECT_NE(help.find(row), std::string::npos) << row;
+    EXPECT_NE(help.find("Check an archive's structure"), std::string::npos) << help;
+    const auto list = RunQvr({"l", "--help"}, dir).out;
+    EXPECT_NE(list.find("--json"), std::string::npos) << list;
+    EXPECT_EQ(list.find("--strip-components"), std::string::npos) << list;
+    EXPECT_EQ(list.find("Subcommands"), std::string::npos) << list;
+}
+
 // Every command's help has examples, is the same from "qvr help COMMAND",
 // and reads at 80 columns (the manual page is made from it).
 TEST_F(Output, HelpWithExamplesOnEveryCommand) {

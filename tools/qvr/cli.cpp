@@ -125,19 +125,22 @@ std::string PlainParseError(const CLI::ParseError& e) {
     return text;
 }
 
-// The parser of one command line: every command this build has, each
-// bound to its part of `line`, and what each leaves for after parsing.
+// The parser of one command line: the command named, bound to its part of
+// `line`, and what it leaves for after parsing. Building a command's
+// options is most of what starting the tool costs, so only the command
+// named has them; without one (help, version), every command this build
+// has is there by its names and summary alone, for the help's list.
 struct Parser {
     CLI::App app{"qvr: list, extract, create, test and change QVR archives", "qvr"};
     std::vector<std::pair<CLI::App*, Finish>> commands;
 
-    explicit Parser(CommandLine& line);
+    Parser(CommandLine& line, const CommandInfo* named);
     // The positionals after "--" placed, and what the parser cannot check
     // checked, for the command parsed.
     Done FinishCommand(const std::string& command, std::vector<std::string> afterDashes);
 };
 
-Parser::Parser(CommandLine& line) {
+Parser::Parser(CommandLine& line, const CommandInfo* named) {
     app.formatter(MakeHelpFormatter());
     app.set_version_flag("-V,--version", "qvr " QVR_VERSION);
     app.require_subcommand(1);
@@ -156,10 +159,10 @@ readable QVR archive. 'qvr help COMMAND' or 'qvr COMMAND --help' shows
 a command's options.)",
                            HaveMount ? "  qvr mount data.qvr ~/data && qvr unmount ~/data\n" : ""));
     for (const auto& info : Commands) {
-        if (!Available(info)) continue;
+        if (!Available(info) || (named && &info != named)) continue;
         auto* command = app.add_subcommand(std::string(info.name), std::string(info.summary));
         if (!info.alias.empty()) command->alias(std::string(info.alias));
-        commands.emplace_back(command, info.steps.setUp(*command, line));
+        if (named) commands.emplace_back(command, info.steps.setUp(*command, line));
     }
 }
 
@@ -227,7 +230,7 @@ CommandLine Parse(const std::vector<std::string>& given) {
     std::vector<std::string> afterDashes(dashes == args.end() ? dashes : dashes + 1, args.end());
     args.erase(dashes, args.end());
 
-    Parser parser(line);
+    Parser parser(line, command);
     std::vector<char*> argv{const_cast<char*>("qvr")};
     for (auto& arg : args) argv.push_back(arg.data());
     try {

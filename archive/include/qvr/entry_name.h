@@ -34,10 +34,11 @@ public:
 
     void AddRange(std::uint8_t first, std::uint8_t last) noexcept;
     bool IsLead(std::uint8_t b) const noexcept { return lead_[b]; }
-    bool Any() const noexcept;
+    bool Any() const noexcept { return any_; }
 
 private:
     std::array<bool, 256> lead_{};
+    bool any_ = false;  // kept, for the walks over every name ask before each
 };
 
 enum class NameRefusal {

@@ -231,38 +231,34 @@ std::optional<Bytes> StrippedName(std::span<const std::uint8_t> name, unsigned c
     return stripped;
 }
 
-// Gives `consider` every entry that may be selected, with its offset in the
-// directory, in directory order; returns how many entries were read whole.
-// Whether an argument is an exact name, a folder or a pattern is known only
-// once every name has been offered: the walk offers each name (`nameOf`)
-// and keeps where it met the entries that may be chosen, and only those are
-// read again, each where it was met. The walk holds a window, not the directory.
-template <typename NameOf, typename Consider>
-std::uint32_t WalkSelected(WalkedArchive& archive, EntryFilter& selection, NameOf nameOf, Consider consider) {
+// Where a walk met an entry that may be chosen.
+struct Candidate {
+    std::uint32_t index;
+    std::uint32_t where;
+};
+
+// The entries that may be selected by name, each where the walk met it,
+// and how many entries were read whole. Whether an argument is an exact
+// name, a folder or a pattern is known only once every name has been
+// offered (`nameOf`), so this walk only keeps where it met the entries that
+// may be chosen. `guess`, when given, is shown every name as stored: the
+// same walk serves the encoding's guess. The walk holds a window, not the
+// directory.
+template <typename NameOf>
+std::uint32_t FindCandidates(WalkedArchive& archive, EntryFilter& selection, NameOf nameOf,
+                             NameEncodingGuess* guess, std::vector<Candidate>& candidates) {
     const std::uint32_t count = archive.header.entryCount;
     Entry entry;
     auto walk = archive.Walk();
     std::uint32_t walked = 0;
-    if (!selection.NeedsNames()) {
-        for (; walked < count; ++walked) {
-            const auto where = static_cast<std::uint32_t>(walk.Offset());
-            if (!walk.Next(entry)) break;
-            consider(entry, where);
-        }
-        return walked;
-    }
-    struct Candidate {
-        std::uint32_t index;
-        std::uint32_t where;
-    };
-    std::vector<Candidate> candidates;
     // Names offered as stored are mostly turned away by their stored bytes.
     const bool asStored = !archive.codec.Converts();
     for (; walked < count; ++walked) {
-        if (asStored) {
+        if (asStored || guess) {
             const auto stored = walk.Peek();
             if (!stored) break;
-            if (selection.CannotSelectStored(stored->scrambledName)) {
+            if (guess) guess->AddStored(stored->scrambledName);
+            if (asStored && selection.CannotSelectStored(stored->scrambledName)) {
                 walk.Pass();
                 continue;
             }
@@ -271,6 +267,38 @@ std::uint32_t WalkSelected(WalkedArchive& archive, EntryFilter& selection, NameO
         if (!walk.Next(entry)) break;
         if (selection.MaySelect(entry.index, nameOf(entry))) candidates.push_back({entry.index, where});
     }
+    return walked;
+}
+
+// Gives `consider` every entry that may be selected, with its offset in the
+// directory, in directory order; returns how many entries were read whole,
+// or nullopt when the walk's guess (`guessing`: without --encoding, where
+// names select) chose a codec that reads the names otherwise than the walk
+// did, and they must be offered again.
+template <typename NameOf, typename Consider>
+std::optional<std::uint32_t> WalkSelected(WalkedArchive& archive, EntryFilter& selection, NameOf nameOf,
+                                          Consider consider, Reporter& reporter, std::optional<Talk> guessing) {
+    if (!selection.NeedsNames()) {
+        // Names that select every entry ("."): the guess walks first.
+        if (guessing) {
+            auto guessWalk = archive.Walk();
+            if (ChooseEncoding(GuessNameEncoding(guessWalk), archive.codec, reporter, *guessing)) return std::nullopt;
+        }
+        const std::uint32_t count = archive.header.entryCount;
+        Entry entry;
+        auto walk = archive.Walk();
+        std::uint32_t walked = 0;
+        for (; walked < count; ++walked) {
+            const auto where = static_cast<std::uint32_t>(walk.Offset());
+            if (!walk.Next(entry)) break;
+            consider(entry, where);
+        }
+        return walked;
+    }
+    std::vector<Candidate> candidates;
+    NameEncodingGuess guess;
+    const std::uint32_t walked = FindCandidates(archive, selection, nameOf, guessing ? &guess : nullptr, candidates);
+    if (guessing && ChooseEncoding(guess, archive.codec, reporter, *guessing)) return std::nullopt;
     // One small read each, where a second walk would read the directory
     // again as far as the last of them.
     for (const auto [index, where] : candidates)
@@ -278,8 +306,11 @@ std::uint32_t WalkSelected(WalkedArchive& archive, EntryFilter& selection, NameO
     return walked;
 }
 
-// One walk of the directory: choose, check and place every entry.
-Plan PlanExtraction(const ExtractOptions& options, WalkedArchive& loaded, Reporter& reporter) {
+// One walk of the directory: choose, check and place every entry. Nothing
+// when the walk guessed an encoding that reads names otherwise (see
+// WalkSelected), before any entry was considered: plan again.
+std::optional<Plan> PlanExtraction(const ExtractOptions& options, WalkedArchive& loaded, Reporter& reporter,
+                                   std::optional<Talk> guessing) {
     const NameCodec& codec = loaded.codec;
     const std::uint32_t count = loaded.header.entryCount;
     EntryFilter selection(options.select, codec);
@@ -337,8 +368,9 @@ Plan PlanExtraction(const ExtractOptions& options, WalkedArchive& loaded, Report
     };
 
     const auto offered = [&](const Entry& entry) { return nameOf(entry, valid); };
-    const std::uint32_t walked = WalkSelected(loaded, selection, offered, consider);
-    if (const DirectoryWalk walk{count, walked}; !walk.Complete())
+    const auto walked = WalkSelected(loaded, selection, offered, consider, reporter, guessing);
+    if (!walked) return std::nullopt;
+    if (const DirectoryWalk walk{count, *walked}; !walk.Complete())
         reporter.Failed(fmt::format("damaged: {}; the {} from there on cannot be read", WhereDirectoryEnds(walk),
                                     Count(walk.Unread(), "entry", "entries")));
     if (const auto repeats = placement.Repeats(); !repeats.empty()) reporter.Failed(repeats);
@@ -424,12 +456,18 @@ int Extract(const ExtractOptions& options) {
         reporter.Say(fmt::format("-C {}: not a folder", options.target.string()));
         return ExitBadUsage;
     }
-    auto loaded =
-        LoadArchiveHead(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet, options.verbose));
+    // Without --encoding the names choose it. Where names select, the walk
+    // that offers them guesses too, and is made again only when the guess
+    // reads them otherwise than as stored; else a walk of its own guesses.
+    const Talk talk = TalkOf(options.common.quiet, options.verbose);
+    const bool guessWhileSelecting = options.common.encoding.empty() && !options.select.names.empty();
+    auto loaded = LoadArchiveHead(options.archive, options.common.encoding, reporter, talk, !guessWhileSelecting);
     if (!loaded) return ExitBadUsage;
     InputFile& archive = loaded->file;
     const Namer namer{*loaded};
-    const Plan plan = PlanExtraction(options, *loaded, reporter);
+    auto planned = PlanExtraction(options, *loaded, reporter, guessWhileSelecting ? std::optional(talk) : std::nullopt);
+    if (!planned) planned = PlanExtraction(options, *loaded, reporter, std::nullopt);
+    const Plan plan = std::move(*planned);
 
     Progress progress(!options.common.quiet && StderrIsTerminal(), plan.jobs.size(), plan.bytes);
     reporter.ClearLine(progress.Enabled());

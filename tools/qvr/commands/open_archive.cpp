@@ -8,24 +8,6 @@
 namespace qvr::cli {
 namespace {
 
-// Without --encoding the names decide, by the rule in qvr/name_encoding.h,
-// which lives in the format library so that the viewer, which reads names
-// the same way, can share it. It looks at every name, not a sample: one odd
-// name past a sample would be read wrongly by every command.
-void ChooseEncoding(const NameEncodingGuess& guess, NameCodec& codec, Reporter& reporter, Talk talk) {
-    std::string chosen(EncodingName(guess.Result()));
-    if (!chosen.empty()) {
-        if (auto made = NameCodec::Make(chosen)) codec = std::move(*made);
-        else chosen.clear();  // a converter without it: the bytes as they are
-    }
-    if (talk == Talk::Verbose)
-        reporter.Say(chosen.empty() ? "names read as they are stored (plain ASCII, or neither all UTF-8 nor all "
-                                      "CP932; --encoding chooses)"
-                                    : fmt::format("names read as {}, guessed from them (--encoding overrides)", chosen));
-    else if (chosen.empty() && guess.SomeLookLikeCp932() && talk == Talk::Normal)
-        reporter.Say("some names look like CP932 and others do not; --encoding CP932 reads the first kind");
-}
-
 // Says why an archive cannot be opened; false when it can.
 bool CannotOpen(OpenStatus status, Reporter& reporter) {
     switch (status) {
@@ -69,6 +51,25 @@ std::optional<CodecAndFile> OpenCodecAndFile(const std::filesystem::path& path, 
 
 }  // namespace
 
+// Without --encoding the names decide, by the rule in qvr/name_encoding.h,
+// which lives in the format library so that the viewer, which reads names
+// the same way, can share it. It looks at every name, not a sample: one odd
+// name past a sample would be read wrongly by every command.
+bool ChooseEncoding(const NameEncodingGuess& guess, NameCodec& codec, Reporter& reporter, Talk talk) {
+    std::string chosen(EncodingName(guess.Result()));
+    if (!chosen.empty()) {
+        if (auto made = NameCodec::Make(chosen)) codec = std::move(*made);
+        else chosen.clear();  // a converter without it: the bytes as they are
+    }
+    if (talk == Talk::Verbose)
+        reporter.Say(chosen.empty() ? "names read as they are stored (plain ASCII, or neither all UTF-8 nor all "
+                                      "CP932; --encoding chooses)"
+                                    : fmt::format("names read as {}, guessed from them (--encoding overrides)", chosen));
+    else if (chosen.empty() && guess.SomeLookLikeCp932() && talk == Talk::Normal)
+        reporter.Say("some names look like CP932 and others do not; --encoding CP932 reads the first kind");
+    return !chosen.empty();
+}
+
 std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, const std::string& encoding,
                                          Reporter& reporter, Talk talk, std::optional<InputFile> opened) {
     auto codecAndFile = OpenCodecAndFile(path, encoding, reporter, std::move(opened));
@@ -80,15 +81,14 @@ std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, cons
 }
 
 std::optional<WalkedArchive> LoadArchiveHead(const std::filesystem::path& path, const std::string& encoding,
-                                             Reporter& reporter, Talk talk) {
+                                             Reporter& reporter, Talk talk, bool guess) {
     auto codecAndFile = OpenCodecAndFile(path, encoding, reporter, std::nullopt);
     if (!codecAndFile) return std::nullopt;
-    WalkedArchive loaded{std::move(codecAndFile->codec), std::move(codecAndFile->file), {},
-                         std::vector<std::uint8_t>(WalkWindowSize)};
+    WalkedArchive loaded{std::move(codecAndFile->codec), std::move(codecAndFile->file), {}};
     auto walk = loaded.Walk();
     if (CannotOpen(walk.Status(), reporter)) return std::nullopt;
     loaded.header = walk.Header();
-    if (encoding.empty()) ChooseEncoding(GuessNameEncoding(walk), loaded.codec, reporter, talk);
+    if (encoding.empty() && guess) ChooseEncoding(GuessNameEncoding(walk), loaded.codec, reporter, talk);
     return loaded;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,8 +36,10 @@ std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, cons
                                          std::optional<InputFile> opened = std::nullopt);
 
 // The window a command walks a directory through: large enough that a
-// directory takes few reads, small enough to stay in the processor's cache.
-inline constexpr std::size_t WalkWindowSize = (std::size_t{128} << 10) + MaxEntrySize;
+// directory takes few reads, small enough to stay in the processor's cache,
+// and under the C library's threshold (128 KiB) for mapping an allocation
+// of its own, which a short run would pay to map and unmap.
+inline constexpr std::size_t WalkWindowSize = (std::size_t{120} << 10) + MaxEntrySize;
 
 // An archive file whose directory is walked through a window, never held
 // whole: for commands that pass it once or twice and keep little.
@@ -44,10 +47,12 @@ struct WalkedArchive {
     NameCodec codec;
     InputFile file;
     ArchiveHeader header;
-    std::vector<std::uint8_t> window;  // one walk at a time reads into it
+    // One walk at a time reads into it. Not cleared: reads fill what is
+    // used, and a small directory leaves the rest untouched.
+    std::unique_ptr<std::uint8_t[]> window{new std::uint8_t[WalkWindowSize]};
 
     // A walk from the first entry.
-    WindowWalk Walk() { return WindowWalk(file, 0, window); }
+    WindowWalk Walk() { return WindowWalk(file, 0, std::span(window.get(), WalkWindowSize)); }
     // The entry a walk met at directory offset `where`, read again from
     // the file (to choose it, or to name it in a message); nothing if it
     // is no longer there. Positional reads: threads may ask at once.
@@ -55,8 +60,15 @@ struct WalkedArchive {
 };
 
 // LoadArchive's checks and messages, with the directory walked through a
-// window to guess the encoding and otherwise left unread.
+// window to guess the encoding and otherwise left unread. `guess` false:
+// the caller's own walk guesses (ChooseEncoding), the codec passing names
+// through until then.
 std::optional<WalkedArchive> LoadArchiveHead(const std::filesystem::path& path, const std::string& encoding,
-                                             Reporter& reporter, Talk talk = Talk::Normal);
+                                             Reporter& reporter, Talk talk = Talk::Normal, bool guess = true);
+
+// The codec the names' guess chooses, said as LoadArchive says it (under
+// -v, or a hint); true when it is not the one that passes names through,
+// so that names read before it read otherwise now.
+bool ChooseEncoding(const NameEncodingGuess& guess, NameCodec& codec, Reporter& reporter, Talk talk);
 
 }  // namespace qvr::cli

@@ -72,6 +72,15 @@ public:
     // Whether NativeComponent takes `text`, without making the path: for
     // callers that look at every name of a large directory.
     bool TakesComponent(std::span<const std::uint8_t> text) const;
+    // True where TakesComponent takes every text (a POSIX file system takes
+    // names as bytes), so that a caller placing every name need not ask.
+    static constexpr bool TakesEveryComponent() noexcept {
+#ifdef _WIN32
+        return false;
+#else
+        return true;
+#endif
+    }
     // One folder or file name from the file system as text, or nullopt when
     // the text cannot hold it exactly (on Windows without an encoding: a
     // character outside the ANSI code page).

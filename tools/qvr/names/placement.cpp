@@ -49,7 +49,7 @@ Placer::Placer(const NameCodec& codec, std::size_t expectedNames) : codec_(codec
 // the hash up to there. False when the file system cannot take a component.
 bool Placer::KeyOf(std::span<const std::uint8_t> name) {
     const auto& lead = codec_.TextLead();
-    for (std::size_t from = 0;;) {
+    for (std::size_t from = 0; !NameCodec::TakesEveryComponent();) {
         const std::size_t end = ComponentEnd(name, from, lead);
         const auto component = name.subspan(from, end - from);
         if (!IsDroppedComponent(component) && !codec_.TakesComponent(component)) return false;

@@ -11,6 +11,9 @@
 set -euo pipefail
 # Under Wine a failed start or a crash may say nothing: name the command.
 trap 'echo "FAIL: line $LINENO: status $?: $BASH_COMMAND" >&2' ERR
+# qvr.exe says why whenever it fails: a silent failure is Wine's, and
+# wine-run tries it again.
+export QVR_WINE_SILENT_FAILS_ARE_WINE=1
 host=$1 wine_run=$2 qvr=$3 work=$4 scope=${5:-full}
 [ -x "$host" ] || { echo "no Linux qvr at $host: build the native preset first" >&2; exit 1; }
 rm -rf "$work"

@@ -3,6 +3,11 @@
 # the archive in place (add, delete), and the exit status for a missing archive.
 #   wine_smoke.sh WINE_RUN QVR_EXE WORK_DIR
 set -euo pipefail
+# Under Wine a failed start or a crash may say nothing: name the command.
+trap 'echo "FAIL: line $LINENO: status(es) ${PIPESTATUS[*]}: $BASH_COMMAND" >&2' ERR
+# qvr.exe says why whenever it fails: a silent failure is Wine's, and
+# wine-run tries it again.
+export QVR_WINE_SILENT_FAILS_ARE_WINE=1
 wine_run=$1 qvr=$2 work=$3
 rm -rf "$work"
 mkdir -p "$work/tree/sub/deeper" "$work/tree/with space"

@@ -36,11 +36,15 @@ constexpr bool Crowded(std::size_t used, std::size_t slots) { return used * 4 > 
 }  // namespace
 
 Placer::Placer(const NameCodec& codec, std::size_t expectedNames) : codec_(codec) {
-    // Room for each name's file and about one new folder for every second
-    // name: most archives never grow the table.
+    // Room for each name's file and a new folder for every fourth name:
+    // archives hold far fewer folders than files, so most never grow the
+    // table, and one sized for more would only spread the probes over more
+    // memory (each new page a fault, each probe further from the cache).
+    const std::size_t paths = expectedNames + expectedNames / 4;
     std::size_t slots = FirstSlots;
-    while (Crowded(expectedNames * 3 / 2, slots)) slots *= 2;
+    while (Crowded(paths, slots)) slots *= 2;
     slots_.resize(slots);
+    records_.reserve(paths);
     keys_.reserve(expectedNames * 64);  // only what is used is ever touched
 }
 
@@ -71,26 +75,27 @@ bool Placer::KeyOf(std::span<const std::uint8_t> name) {
 
 // The placed path whose key is the first `length` bytes of the key being
 // placed (at the end of keys_), or null.
-const Placer::Slot* Placer::Find(std::uint32_t hash, std::size_t length) const {
+const Placer::Record* Placer::Find(std::uint32_t hash, std::size_t length) const {
     const std::size_t mask = slots_.size() - 1;
     const std::string_view key = std::string_view(keys_).substr(keys_.size() - cuts_.back(), length);
     for (std::size_t i = SlotOf(hash, mask);; i = (i + 1) & mask) {
         const Slot& slot = slots_[i];
-        if (slot.length == 0) return nullptr;
-        if (slot.hash == hash && (slot.length & ~FolderBit) == length &&
-            std::string_view(keys_).substr(slot.offset, length) == key)
-            return &slot;
+        if (slot.record == 0) return nullptr;
+        if (slot.hash != hash) continue;
+        const Record& record = records_[slot.record - 1];
+        if ((record.length & ~FolderBit) == length && std::string_view(keys_).substr(record.offset, length) == key)
+            return &record;
     }
 }
 
 void Placer::Insert(std::uint32_t hash, std::size_t length, std::uint32_t entry, bool folder) {
-    if (Crowded(used_ + 1, slots_.size())) Grow();
+    if (Crowded(records_.size() + 1, slots_.size())) Grow();
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = SlotOf(hash, mask);
-    while (slots_[i].length != 0) i = (i + 1) & mask;
-    slots_[i] = Slot{hash, static_cast<std::uint32_t>(keys_.size() - cuts_.back()),
-                     static_cast<std::uint32_t>(length) | (folder ? FolderBit : 0), entry};
-    ++used_;
+    while (slots_[i].record != 0) i = (i + 1) & mask;
+    records_.push_back(Record{static_cast<std::uint32_t>(keys_.size() - cuts_.back()),
+                              static_cast<std::uint32_t>(length) | (folder ? FolderBit : 0), entry});
+    slots_[i] = Slot{hash, static_cast<std::uint32_t>(records_.size())};
 }
 
 void Placer::Grow() {
@@ -98,9 +103,9 @@ void Placer::Grow() {
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& slot : old) {
-        if (slot.length == 0) continue;
+        if (slot.record == 0) continue;
         std::size_t i = SlotOf(slot.hash, mask);
-        while (slots_[i].length != 0) i = (i + 1) & mask;
+        while (slots_[i].record != 0) i = (i + 1) & mask;
         slots_[i] = slot;
     }
 }
@@ -119,7 +124,11 @@ std::string Placer::FolderText(std::span<const std::uint8_t> name, std::size_t f
 
 Place Placer::Add(std::uint32_t index, std::span<const std::uint8_t> name) {
     const std::size_t start = keys_.size();
-    if (CheckEntryName(name, codec_.TextLead()) != NameRefusal::None || !KeyOf(name)) {
+    // The key first, so that the whole path's slot (for most names the one
+    // probe far from the cache) is on its way while the rule reads the name.
+    const bool keyed = KeyOf(name);
+    if (keyed && !hashes_.empty()) __builtin_prefetch(&slots_[SlotOf(hashes_.back(), slots_.size() - 1)]);
+    if (!keyed || CheckEntryName(name, codec_.TextLead()) != NameRefusal::None) {
         keys_.resize(start);
         return {Placing::Refused, 0, RefusalReason(name, codec_)};
     }
@@ -129,7 +138,7 @@ Place Placer::Add(std::uint32_t index, std::span<const std::uint8_t> name) {
         return place;
     };
     const std::size_t length = cuts_.back();
-    if (const Slot* same = Find(hashes_.back(), length)) {
+    if (const Record* same = Find(hashes_.back(), length)) {
         if (!(same->length & FolderBit)) return drop({Placing::Duplicate, same->entry, {}});
         return drop({Placing::Clash, same->entry, fmt::format("entry {} needs this path as a folder", same->entry)});
     }
@@ -137,7 +146,7 @@ Place Placer::Add(std::uint32_t index, std::span<const std::uint8_t> name) {
     // already known has only folders above it.
     std::size_t known = cuts_.size() - 1;  // folders [known, size - 1) are new
     while (known > 0) {
-        const Slot* folder = Find(hashes_[known - 1], cuts_[known - 1]);
+        const Record* folder = Find(hashes_[known - 1], cuts_[known - 1]);
         if (folder == nullptr) {
             --known;
             continue;

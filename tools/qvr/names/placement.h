@@ -41,16 +41,21 @@ public:
     Place Add(std::uint32_t index, std::span<const std::uint8_t> name);
 
 private:
-    // Sixteen bytes, so that a table for 65535 names stays near the cache.
+    // The table holds only a hash and where the path's record is: eight
+    // bytes a slot, so that a table for 65535 names is a megabyte, and a
+    // probe that misses (every new file's) never reads a record.
     struct Slot {
         std::uint32_t hash = 0;
-        std::uint32_t offset = 0;  // into keys_
-        std::uint32_t length = 0;  // of the key, with FolderBit; 0: the slot is free (no key is empty)
+        std::uint32_t record = 0;  // records_ index + 1; 0: the slot is free
+    };
+    struct Record {
+        std::uint32_t offset = 0;  // of the key in keys_
+        std::uint32_t length = 0;  // of the key, with FolderBit
         std::uint32_t entry = 0;   // the file, or the first entry inside the folder
     };
     static constexpr std::uint32_t FolderBit = 0x80000000u;
     bool KeyOf(std::span<const std::uint8_t> name);
-    const Slot* Find(std::uint32_t hash, std::size_t length) const;
+    const Record* Find(std::uint32_t hash, std::size_t length) const;
     void Insert(std::uint32_t hash, std::size_t length, std::uint32_t entry, bool folder);
     void Grow();
     std::string FolderText(std::span<const std::uint8_t> name, std::size_t folders) const;
@@ -58,7 +63,7 @@ private:
     const NameCodec& codec_;
     std::string keys_;                  // every placed path's key, one after another
     std::vector<Slot> slots_;           // a power of two of them
-    std::size_t used_ = 0;
+    std::vector<Record> records_;       // in the order they were placed
     std::vector<std::uint32_t> cuts_;   // the name being placed: where each component ends in its key
     std::vector<std::uint32_t> hashes_; // ... and the key's hash up to there; the last is the whole key's
 };

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qvr/entry_name.h"
 
@@ -98,6 +99,76 @@ TEST(EntryName, AComponentEndsAtTheFirstSeparator) {
         }
         EXPECT_EQ(ComponentEnd(B(std::string(size, '\xDC')), 0), size);
     }
+}
+
+// The rule reads eight bytes at a time: what it notices must count wherever
+// it lies, in a whole word, across two, or in the last few bytes.
+TEST(EntryName, EveryPlaceInANameCounts) {
+    using enum NameRefusal;
+    using namespace std::string_view_literals;
+    const NameCase cases[] = {
+        {"abcdefg\\h", None, None},
+        {"abcdefgh\\i", None, None},
+        {"abcdefghijklmnopqrstuvwxyz", None, None},
+        {"abcdefghijklmno:", Colon, Colon},
+        {"abcdefgh:", Colon, Colon},
+        {"abcdefg*", ReservedCharacter, ReservedCharacter},
+        {"abcdefghijk<", ReservedCharacter, ReservedCharacter},
+        {"abcdefghijkl>z", ReservedCharacter, ReservedCharacter},
+        {"abcdefghijklm\"", ReservedCharacter, ReservedCharacter},
+        {"abcdefghi?", ReservedCharacter, ReservedCharacter},
+        {"abcdefghij\x1c", ControlByte, ControlByte},
+        {"abcdefghij\x7f\xbc\xaa\xbe\xdc", None, None},  // DEL and the noticed bytes with the top bit
+        {"abcdefghijklmno\x1f", ControlByte, ControlByte},
+        {"abcdefghijklmno\0"sv, ZeroByte, ZeroByte},
+        {"ab:defghijklmn\0"sv, ZeroByte, ZeroByte},
+        {"/\0"sv, ZeroByte, ZeroByte},
+        {"\x83/x\0"sv, ZeroByte, ZeroByte},  // a zero byte outranks the broken character before it
+        {"\x83/x\0"sv.substr(0, 3), None, BrokenCharacter},
+        {"a?\x83/x", ReservedCharacter, ReservedCharacter},  // ... and a refused character outranks it
+        {"directory\\nul.txt", DeviceName, DeviceName},
+        {"directory\\sub\\file.", TrailingDotOrSpace, TrailingDotOrSpace},
+        {"directory\\sub\\file\\", FolderOnly, FolderOnly},
+        {"directory\\..\\file.txt", ParentComponent, ParentComponent},
+        {"a\\b\\c\\d\\e\\f\\g\\h\\i\\j", None, None},
+        {"./././././.", NoFileName, NoFileName},
+        {"abcdefg\x95\\bcdefghij", None, None},          // a character across two words
+        {"abcdefg\x95\\..", ParentComponent, TrailingDotOrSpace},
+        {"abcdefgh\x95\\|", ReservedCharacter, ReservedCharacter},
+        {"abcdefghijklmn\x95", None, BrokenCharacter},
+        {"abcdefghijklmn\x95\\", FolderOnly, None},
+    };
+    const auto sjis = LeadBytes::ForCodePage(932);
+    for (const auto& c : cases) {
+        EXPECT_EQ(CheckEntryName(B(c.name)), c.single) << "'" << c.name << "' single-byte";
+        EXPECT_EQ(CheckEntryName(B(c.name), sjis), c.sjis) << "'" << c.name << "' Shift_JIS";
+    }
+}
+
+// Checking with the components gives the same answer, and for a safe name the
+// same components PathComponents gives.
+TEST(EntryName, TheCheckCutsAsPathComponentsDoes) {
+    const auto sjis = LeadBytes::ForCodePage(932);
+    std::vector<std::span<const std::uint8_t>> components{B("left over")};
+    for (const std::string_view name :
+         {"readme.txt", "./a//b/./c.txt", "abcdefgh\\ijklmnop\\qrstuvwx", "\x95\\\x8e\xa6\\.\\\x83\\.txt", "a\\..\\b",
+          "abcdefg\x95\\bcdefghij", "\x83"}) {
+        for (const LeadBytes& lead : {LeadBytes{}, sjis}) {
+            SCOPED_TRACE(name);
+            const NameRefusal refusal = CheckEntryName(B(name), lead, components);
+            EXPECT_EQ(refusal, CheckEntryName(B(name), lead));
+            if (refusal != NameRefusal::None) continue;
+            const auto expected = PathComponents(B(name), lead);
+            ASSERT_EQ(components.size(), expected.size());
+            for (std::size_t i = 0; i < expected.size(); ++i) {
+                EXPECT_EQ(components[i].data(), expected[i].data());
+                EXPECT_EQ(components[i].size(), expected[i].size());
+            }
+        }
+    }
+    CheckEntryName(B("abcdefgh\\ijklmnop\\qrstuvwx"), LeadBytes{}, components);
+    ASSERT_EQ(components.size(), 3u);
+    EXPECT_EQ(std::string(components[2].begin(), components[2].end()), "qrstuvwx");
 }
 
 TEST(EntryName, LeadBytesFromTheSystemsRangePairs) {

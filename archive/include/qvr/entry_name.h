@@ -63,6 +63,12 @@ enum class NameRefusal {
 // allowed (and dropped by PathComponents).
 NameRefusal CheckEntryName(std::span<const std::uint8_t> name, const LeadBytes& lead = LeadBytes{}) noexcept;
 
+// The same, and for a safe name the components it is written as (those
+// PathComponents gives) in `components`, found in the same pass: for callers
+// that place every name of a directory.
+NameRefusal CheckEntryName(std::span<const std::uint8_t> name, const LeadBytes& lead,
+                           std::vector<std::span<const std::uint8_t>>& components);
+
 // A few words for a message, such as "colon in name (drive letter or stream)".
 std::string_view Describe(NameRefusal refusal) noexcept;
 

@@ -30,13 +30,18 @@ void AppendPathKey(std::string& out, std::span<const std::uint8_t> text, const L
         const auto component = text.subspan(from, end - from);
         if (!IsDroppedComponent(component)) {
             if (out.size() > start) out.push_back('\\');
-            if (foldCase) AppendFolded(out, component, lead);
-            else out.append(reinterpret_cast<const char*>(component.data()), component.size());
+            AppendComponentKey(out, component, lead, foldCase);
             if (ends) ends->push_back(static_cast<std::uint32_t>(out.size() - start));
         }
         if (end == text.size()) return;
         from = end + 1;
     }
+}
+
+void AppendComponentKey(std::string& out, std::span<const std::uint8_t> component, const LeadBytes& lead,
+                        bool foldCase) {
+    if (foldCase) AppendFolded(out, component, lead);
+    else out.append(reinterpret_cast<const char*>(component.data()), component.size());
 }
 
 std::string PathKey(std::span<const std::uint8_t> text, const LeadBytes& lead, bool foldCase) {

@@ -20,6 +20,11 @@ namespace qvr::cli {
 void AppendPathKey(std::string& out, std::span<const std::uint8_t> text, const LeadBytes& lead, bool foldCase,
                    std::vector<std::uint32_t>* ends = nullptr);
 
+// Appends one component's part of a key (no separator): `component` folded
+// as AppendPathKey folds it. For callers that cut the name themselves.
+void AppendComponentKey(std::string& out, std::span<const std::uint8_t> component, const LeadBytes& lead,
+                        bool foldCase);
+
 std::string PathKey(std::span<const std::uint8_t> text, const LeadBytes& lead, bool foldCase);
 
 // Where a stored name lands on extraction, whatever system extracts it: the

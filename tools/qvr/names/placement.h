@@ -54,7 +54,7 @@ private:
         std::uint32_t entry = 0;   // the file, or the first entry inside the folder
     };
     static constexpr std::uint32_t FolderBit = 0x80000000u;
-    bool KeyOf(std::span<const std::uint8_t> name);
+    bool KeyOf();
     const Record* Find(std::uint32_t hash, std::size_t length) const;
     void Insert(std::uint32_t hash, std::size_t length, std::uint32_t entry, bool folder);
     void Grow();
@@ -64,7 +64,8 @@ private:
     std::string keys_;                  // every placed path's key, one after another
     std::vector<Slot> slots_;           // a power of two of them
     std::vector<Record> records_;       // in the order they were placed
-    std::vector<std::uint32_t> cuts_;   // the name being placed: where each component ends in its key
+    std::vector<std::span<const std::uint8_t>> components_;  // the name being placed, as the rule cut it
+    std::vector<std::uint32_t> cuts_;   // ... where each component ends in its key
     std::vector<std::uint32_t> hashes_; // ... and the key's hash up to there; the last is the whole key's
 };
 

@@ -15,26 +15,6 @@ bool IsCp932Lead(std::uint8_t b) noexcept { return (b >= 0x81 && b <= 0x9F) || (
 bool IsCp932Trail(std::uint8_t b) noexcept { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
 bool IsCp932Single(std::uint8_t b) noexcept { return b < 0x80 || (b >= 0xA1 && b <= 0xDF); }
 
-// Eight bytes at a time: every name of a directory passes here.
-bool AllAscii(std::span<const std::uint8_t> name) noexcept {
-    constexpr std::uint64_t TopBits = 0x8080808080808080u;
-    const std::size_t n = name.size();
-    std::uint64_t seen = 0;
-    if (n >= 8) {
-        for (std::size_t i = 0; i + 8 <= n; i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, name.data() + i, 8);
-            seen |= word;
-        }
-        std::uint64_t last;  // the last eight, overlapping what was seen
-        std::memcpy(&last, name.data() + n - 8, 8);
-        seen |= last;
-    } else {
-        for (const auto b : name) seen |= b;
-    }
-    return (seen & TopBits) == 0;
-}
-
 // XOR with an ASCII key keeps a byte's top bit, so a stored name is plain
 // ASCII exactly when its scrambled bytes are.
 static_assert(std::all_of(NameKey.begin(), NameKey.end(), [](std::uint8_t b) { return b < 0x80; }));
@@ -88,7 +68,7 @@ bool IsValidCp932Name(std::span<const std::uint8_t> name) noexcept {
 }
 
 void NameEncodingGuess::Add(std::span<const std::uint8_t> name) noexcept {
-    if (AllAscii(name)) return;  // reads the same in every encoding guessed
+    if (IsAsciiName(name)) return;  // reads the same in every encoding guessed
     nonAscii_ = true;
     const bool utf8 = IsValidUtf8Name(name);
     const bool cp932 = IsValidCp932Name(name);
@@ -104,8 +84,7 @@ NameEncoding NameEncodingGuess::Result() const noexcept {
     return NameEncoding::AsBytes;
 }
 
-void NameEncodingGuess::AddStored(std::span<const std::uint8_t> scrambled) noexcept {
-    if (AllAscii(scrambled)) return;
+void NameEncodingGuess::AddStoredBeyondAscii(std::span<const std::uint8_t> scrambled) noexcept {
     std::array<std::uint8_t, MaxNameLength> plain;
     const auto name = std::span(plain).first(std::min(scrambled.size(), plain.size()));
     std::copy_n(scrambled.begin(), name.size(), name.begin());

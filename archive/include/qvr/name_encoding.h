@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -37,18 +38,44 @@ std::size_t Utf8SequenceLength(std::span<const std::uint8_t> b) noexcept;
 // table: a pair in an unassigned row still counts.
 bool IsValidCp932Name(std::span<const std::uint8_t> name) noexcept;
 
+// True when no byte of `name` has its top bit set. Eight bytes at a time,
+// and inline: every name of a directory is asked, and most are so.
+inline bool IsAsciiName(std::span<const std::uint8_t> name) noexcept {
+    constexpr std::uint64_t TopBits = 0x8080808080808080u;
+    const std::size_t n = name.size();
+    std::uint64_t seen = 0;
+    if (n >= 8) {
+        for (std::size_t i = 0; i + 8 <= n; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, name.data() + i, 8);
+            seen |= word;
+        }
+        std::uint64_t last;  // the last eight, overlapping what was seen
+        std::memcpy(&last, name.data() + n - 8, 8);
+        seen |= last;
+    } else {
+        for (const auto b : name) seen |= b;
+    }
+    return (seen & TopBits) == 0;
+}
+
 // The guess, one name at a time, for a reader that walks the names anyway.
 class NameEncodingGuess {
 public:
     void Add(std::span<const std::uint8_t> name) noexcept;
-    // The same for a name as stored: descrambled only when it is not plain ASCII.
-    void AddStored(std::span<const std::uint8_t> scrambled) noexcept;
+    // The same for a name as stored: descrambled only when it is not plain
+    // ASCII (a scrambled name is plain ASCII exactly when the name is).
+    void AddStored(std::span<const std::uint8_t> scrambled) noexcept {
+        if (!IsAsciiName(scrambled)) AddStoredBeyondAscii(scrambled);
+    }
     NameEncoding Result() const noexcept;
     // True when some name would read as CP932 but the rule above could not
     // decide for it (other names are neither UTF-8 nor CP932).
     bool SomeLookLikeCp932() const noexcept { return someCp932Only_; }
 
 private:
+    void AddStoredBeyondAscii(std::span<const std::uint8_t> scrambled) noexcept;
+
     bool allUtf8_ = true;
     bool allCp932_ = true;
     bool nonAscii_ = false;

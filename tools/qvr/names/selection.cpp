@@ -83,6 +83,10 @@ Selection::Selection(const std::vector<std::string>& arguments, bool wildcards, 
         argument.kept = static_cast<std::size_t>(std::ranges::find(argument.key, std::uint8_t{'.'}) - argument.key.begin());
         arguments_.push_back(std::move(argument));
     }
+    storedComparable_ = !arguments_.empty() && !ignoreCase &&
+                        std::ranges::none_of(arguments_, [](const Argument& a) {
+                            return a.unlessExact == Kind::Pattern || a.key.empty();
+                        });
 }
 
 std::span<const std::uint8_t> Selection::Key(std::span<const std::uint8_t> name) {
@@ -143,14 +147,16 @@ std::size_t FirstDifference(const std::uint8_t* a, const std::uint8_t* b, std::s
 // first or doubled: stricter than needed, which only sends more names the
 // long way), the normal form differs there too: neither can hold.
 bool Selection::CannotMatchStored(std::span<const std::uint8_t> scrambled) const {
-    if (arguments_.empty() || ignoreCase_) return false;
+    if (!storedComparable_) return false;
     for (const auto& argument : arguments_) {
-        if (argument.unlessExact == Kind::Pattern || argument.key.empty()) return false;
         const std::size_t compared = std::min(scrambled.size(), argument.storedKey.size());
         const std::size_t differs = FirstDifference(scrambled.data(), argument.storedKey.data(), compared);
         if (differs == compared || differs > argument.kept) return false;
-        // The bytes before `differs` are the key's own; the byte there is the name's.
-        const auto at = static_cast<std::uint8_t>(scrambled[differs] ^ NameMaskAt(differs));
+        // The bytes before `differs` are the key's own; the byte there is the
+        // name's, unscrambled by the mask the key-and-separator was scrambled
+        // with (their XOR there), so no mask is computed.
+        const std::uint8_t plain = differs < argument.key.size() ? argument.key[differs] : std::uint8_t{'\\'};
+        const auto at = static_cast<std::uint8_t>(scrambled[differs] ^ argument.storedKey[differs] ^ plain);
         if (at == '/' || at == '.' || (at == '\\' && (differs == 0 || argument.key[differs - 1] == '\\')))
             return false;
     }

@@ -63,6 +63,7 @@ private:
     std::vector<Argument> arguments_;
     bool wildcards_;
     bool ignoreCase_;
+    bool storedComparable_ = false;  // every argument an exact name or folder, compared with case
     bool settled_ = false;
     NameCharacters characters_;
     Bytes scratch_;

@@ -2,6 +2,11 @@
 // an archive damaged one way.
 #include "qvr/structure.h"
 
+#include <algorithm>
+#include <string>
+
+#include "qvr/window_walk.h"
+
 #include "test_archives.h"
 
 namespace qvr::test {
@@ -13,10 +18,21 @@ constexpr std::size_t DataStart = HeaderSize + 2 * EntrySize(1);
 
 std::vector<std::uint8_t> TwoEntries() { return Build({{Bytes("x"), Filled(10, 1)}, {Bytes("y"), Filled(10, 2)}}); }
 
+bool SameFinding(const StructureFinding& a, const StructureFinding& b) {
+    return a.fault == b.fault && a.index == b.index && a.other == b.other && a.begin == b.begin && a.end == b.end &&
+           a.entryAt == b.entryAt;
+}
+
+// The findings over the directory in memory; walked through a window they
+// are the same.
 std::vector<StructureFinding> Findings(const std::vector<std::uint8_t>& file) {
     OpenedArchive opened;
     EXPECT_EQ(OpenArchiveView(file, 0, opened), OpenStatus::Success);
-    return FindStructureProblems(opened, file.size());
+    auto found = FindStructureProblems(opened, file.size());
+    SpanByteSource source(file);
+    std::vector<std::uint8_t> window(WindowWalk::MinWindow);
+    EXPECT_TRUE(std::ranges::equal(FindStructureProblems(source, 0, window, file.size()), found, SameFinding));
+    return found;
 }
 
 TEST(Structure, EachDamageIsFoundOnce) {
@@ -110,6 +126,32 @@ TEST(Structure, APastEndFindingSaysWhereItsEntryLies) {
     Entry entry;
     ASSERT_TRUE(ReadNextEntry(cursor, entry));
     EXPECT_EQ(std::string(entry.NameBytes().begin(), entry.NameBytes().end()), "second");
+}
+
+// A directory many times the window: the walks refill it, and every kind of
+// finding far into the directory is the same as over the directory in memory.
+TEST(Structure, AWindowSmallerThanTheDirectoryFindsTheSame) {
+    const auto nameOf = [](std::size_t i) { return "entry" + std::to_string(i); };
+    std::vector<WriterEntry> entries;
+    for (std::size_t i = 0; i < 400; ++i) entries.push_back({Bytes(nameOf(i)), Filled(3, 1)});
+    auto file = Build(entries);
+    const auto dataOffsetOf = [&](std::size_t i) {
+        std::size_t at = HeaderSize;
+        for (std::size_t k = 0; k < i; ++k) at += EntrySize(nameOf(k).size());
+        return std::span(file).subspan(at + EntryDataOffsetOffset(nameOf(i).size()));
+    };
+    const std::uint32_t tenth = LoadU32(dataOffsetOf(10).first<4>());
+    StoreU32(dataOffsetOf(250).first<4>(), tenth + 1);  // out of order, into entry 10's data
+    StoreU32(dataOffsetOf(300).first<4>(), HeaderSize + 20);  // inside the directory
+    file.erase(file.end() - 2, file.end());  // the last entry's data run past the end
+    const auto found = Findings(file);
+    ASSERT_EQ(found.size(), 4u);
+    EXPECT_EQ(found[0].fault, StructureFault::DataPastEnd);
+    EXPECT_EQ(found[0].index, 399u);
+    EXPECT_EQ(found[1].fault, StructureFault::DataInsideDirectory);
+    EXPECT_EQ(found[1].index, 300u);
+    EXPECT_EQ(found[2].fault, StructureFault::DataOverlap);
+    EXPECT_EQ(found[3].fault, StructureFault::DataOverlap);
 }
 
 }  // namespace

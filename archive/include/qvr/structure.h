@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "qvr/open.h"
@@ -34,5 +35,12 @@ struct StructureFinding {
 // bytes, in the order a reader meets them: the directory, then each entry
 // as walked, then data inside the directory, then overlaps. Empty: sound.
 std::vector<StructureFinding> FindStructureProblems(const OpenedArchive& opened, std::uint64_t fileSize);
+
+// The same for the archive at `archiveOffset` in `source`, walked through
+// `window` (WindowWalk) and never held whole, for an archive that opens.
+// The directory is read once, and again only where data lie inside it or
+// out of directory order.
+std::vector<StructureFinding> FindStructureProblems(ByteSource& source, std::uint64_t archiveOffset,
+                                                    std::span<std::uint8_t> window, std::uint64_t fileSize);
 
 }  // namespace qvr

@@ -16,7 +16,14 @@ std::string NameOf(const StructureFinding& finding, const LoadedArchive& loaded)
     return ReadNextEntry(cursor, entry) ? NameForMessage(entry.NameBytes(), loaded.codec) : std::string();
 }
 
-std::string Message(const StructureFinding& f, const LoadedArchive& loaded, std::uint64_t fileSize) {
+std::string NameOf(const StructureFinding& finding, WalkedArchive& walked) {
+    const auto entry = walked.EntryAt(finding.index, finding.entryAt);
+    return entry ? NameForMessage(entry->NameBytes(), walked.codec) : std::string();
+}
+
+// `nameOf(finding)`: the name of the entry a finding concerns.
+template <typename NameOfFinding>
+std::string Message(const StructureFinding& f, std::uint32_t entryCount, std::uint64_t fileSize, NameOfFinding nameOf) {
     switch (f.fault) {
     case StructureFault::FirstEntryCut:
         return "the file ends inside the first directory entry";
@@ -24,10 +31,10 @@ std::string Message(const StructureFinding& f, const LoadedArchive& loaded, std:
         return fmt::format("the directory should run to byte {}, but the file has {} bytes", f.end, fileSize);
     case StructureFault::DirectoryCutShort:
         return fmt::format("entry {}: runs past the end of the directory; {} of {} entries readable", f.index, f.index,
-                           loaded.opened.header.entryCount);
+                           entryCount);
     case StructureFault::DataPastEnd:
         return fmt::format("entry {} '{}': data run to byte {}, past the end of the file ({} bytes)", f.index,
-                           NameOf(f, loaded), f.end, fileSize);
+                           nameOf(f), f.end, fileSize);
     case StructureFault::DataInsideDirectory:
         return fmt::format("entry {}: data at byte {} overlap the header or the directory entries", f.index, f.begin);
     case StructureFault::DataOverlap:
@@ -58,7 +65,18 @@ std::vector<std::string> StructureProblems(const LoadedArchive& loaded) {
     const std::uint64_t fileSize = loaded.file.Size();
     std::vector<std::string> problems;
     for (const auto& finding : FindStructureProblems(loaded.opened, fileSize))
-        problems.push_back(Message(finding, loaded, fileSize));
+        problems.push_back(Message(finding, loaded.opened.header.entryCount, fileSize,
+                                   [&](const StructureFinding& f) { return NameOf(f, loaded); }));
+    return problems;
+}
+
+std::vector<std::string> StructureProblems(WalkedArchive& walked) {
+    const std::uint64_t fileSize = walked.file.Size();
+    std::vector<std::string> problems;
+    for (const auto& finding :
+         FindStructureProblems(walked.file, 0, std::span(walked.window.get(), WalkWindowSize), fileSize))
+        problems.push_back(Message(finding, walked.header.entryCount, fileSize,
+                                   [&](const StructureFinding& f) { return NameOf(f, walked); }));
     return problems;
 }
 

@@ -16,6 +16,9 @@ namespace qvr::cli {
 // overlapping the header, the directory entries or each other. Names are
 // not judged here. Empty: the structure is sound.
 std::vector<std::string> StructureProblems(const LoadedArchive& loaded);
+// The same for an archive walked through its window: the directory is
+// never held whole (qvr test, which reads it once more for the names).
+std::vector<std::string> StructureProblems(WalkedArchive& walked);
 
 // How many entries the directory walk reads have data that run past the end
 // of the file: an archive cut short. What list and mount warn of.

@@ -80,6 +80,8 @@ else()
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "qvr developers <qvr@localhost>")
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # What only some commands load when they run (mount's libfuse3).
+    get_property(CPACK_DEBIAN_PACKAGE_RECOMMENDS GLOBAL PROPERTY QVR_DEBIAN_RECOMMENDS)
     set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${PROJECT_DESCRIPTION}
  qvr lists, extracts, creates, tests and changes QVR packed data archives;
  the package also holds its manual page, bash completion, the archive

@@ -22,7 +22,12 @@ trap cleanup EXIT
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/packages" >"$work/cpack.log" ||
     { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$work"/packages/qvr_*.deb)
-dpkg-deb --info "$deb" | grep -E '^ (Package|Version|Depends):'
+dpkg-deb --info "$deb" | grep -E '^ (Package|Version|Depends|Recommends):'
+# mount loads libfuse3 when it starts, so no linked library names it.
+if "$build/tools/qvr/qvr" help mount >/dev/null 2>&1; then
+    dpkg-deb --field "$deb" Recommends | grep -q 'libfuse3-3' ||
+        { echo "the package does not recommend libfuse3 for mount"; exit 1; }
+fi
 
 installed=1
 dpkg -i "$deb"

@@ -4,6 +4,7 @@
 
 #include "commands/commands.h"
 #include "commands/open_archive.h"
+#include "mount/fuse_library.h"
 #include "mount/mountinfo.h"
 #include "mount/source.h"
 #include "mount/tree.h"
@@ -12,6 +13,8 @@
 namespace qvr::tooltest {
 namespace {
 
+using cli::FuseLibrary;
+using cli::LoadFuseLibrary;
 using cli::MountSource;
 using cli::MountTree;
 using cli::NameCodec;
@@ -164,6 +167,19 @@ TEST_F(MountSourceTest, ServesTheOpenedFileUntilItsSizeOrTimeChanges) {
             EXPECT_EQ(error, EIO) << c.what;
         }
     }
+}
+
+// The program does not link libfuse3; mount finds each function by name.
+// A name or version wrong here would only show when a mount starts.
+TEST(FuseLibrary, FindsEveryFunctionAndKeepsTheLibrary) {
+    std::string error;
+    const FuseLibrary* library = LoadFuseLibrary(error);
+    ASSERT_NE(library, nullptr) << error;
+#define QVR_FUSE_FOUND(member, symbol) EXPECT_NE(library->member, nullptr) << #symbol;
+    QVR_FUSE_FUNCTIONS(QVR_FUSE_FOUND)
+#undef QVR_FUSE_FOUND
+    EXPECT_NE(library->session_loop_mt, nullptr);
+    EXPECT_EQ(LoadFuseLibrary(error), library);
 }
 
 TEST(MountInfo, ReadsTheDeviceAndTypeOfTheLineForThePath) {

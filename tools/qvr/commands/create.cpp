@@ -122,6 +122,8 @@ int CreateArchive(const CreateOptions& given, bool forAdd) {
     auto gatheredOrNot = GatherInputs(options, *codec, reporter, destination.self);
     if (!gatheredOrNot) return gatheredOrNot.failure().status;
     Gathered& gathered = *gatheredOrNot;
+    // Memory is "the directory and a little": what is done with goes now.
+    std::string().swap(options.listed);
     PauseAtForTests("gathered");
     auto& inputs = gathered.inputs;
     std::vector<EntrySpec> specs;
@@ -137,6 +139,7 @@ int CreateArchive(const CreateOptions& given, bool forAdd) {
         reporter.Failed(planned.error + "; nothing written");
         return ExitSomeFailed;
     }
+    std::vector<EntrySpec>().swap(specs);
 
     if (destination.folder) {
         InstallInterruptCleanup();

@@ -145,6 +145,10 @@ public:
 #ifndef _WIN32
     // A name of -T's list that needs no normalising: relative, and no
     // empty, "." or ".." step. `directory` is lexically normal.
+    // Room for `count` more inputs at once: a list's 65,535 names would
+    // otherwise end with the array copied into one twice its size.
+    void Reserve(std::size_t count) { inputs_.reserve(inputs_.size() + count); }
+
     void AddPlain(const NativePath& directory, std::string_view line) {
         const auto slash = line.rfind('/');
         const std::string_view parentPart = slash == std::string_view::npos ? std::string_view() : line.substr(0, slash);
@@ -598,6 +602,7 @@ Step<Gathered> GatherInputs(const CreateOptions& options, const NameCodec& codec
     bool strippedRoot = false;
     for (const auto& [argument, directory] : options.inputs)
         if (!AddArgument(gatherer, argument, directory, strippedRoot, reporter)) return Reported{ExitBadUsage};
+    gatherer.Reserve(static_cast<std::size_t>(std::count(options.listed.begin(), options.listed.end(), '\0')));
 #ifndef _WIN32
     const auto listedIn = options.listedDirectory.empty() ? NativePath(fs::path(".").native())
                                                           : options.listedDirectory.lexically_normal().native();

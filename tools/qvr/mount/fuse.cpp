@@ -1,5 +1,4 @@
-#define FUSE_USE_VERSION 312
-#include <fuse_lowlevel.h>
+#include "mount/fuse_library.h"
 
 #include <fcntl.h>
 #include <sys/statvfs.h>
@@ -21,6 +20,9 @@
 
 namespace qvr::cli {
 namespace {
+
+// libfuse3's functions, set once by ServeMount before any session exists.
+const FuseLibrary* fuse = nullptr;
 
 // Nothing in a mounted archive ever changes, so the kernel may keep names
 // and attributes for as long as it likes.
@@ -49,7 +51,7 @@ bool HasCutEntries(const MountTree& tree, const MountSource& source) {
     return false;
 }
 
-Server& ServerOf(fuse_req_t req) { return *static_cast<Server*>(fuse_req_userdata(req)); }
+Server& ServerOf(fuse_req_t req) { return *static_cast<Server*>(fuse->req_userdata(req)); }
 
 // FUSE numbers the root 1; the tree numbers it 0.
 fuse_ino_t InodeOf(NodeId id) { return fuse_ino_t{id} + 1; }
@@ -83,7 +85,7 @@ void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
     const Server& server = ServerOf(req);
     NodeId folder = 0;
     if (!NodeOf(server, parent, folder) || !server.tree.Node(folder).folder) {
-        fuse_reply_err(req, ENOTDIR);
+        fuse->reply_err(req, ENOTDIR);
         return;
     }
     fuse_entry_param entry{};
@@ -95,18 +97,18 @@ void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
         entry.attr = StatOf(server, *found);
         entry.attr_timeout = CacheSeconds;
     }
-    fuse_reply_entry(req, &entry);
+    fuse->reply_entry(req, &entry);
 }
 
 void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
     const Server& server = ServerOf(req);
     NodeId id = 0;
     if (!NodeOf(server, ino, id)) {
-        fuse_reply_err(req, ENOENT);
+        fuse->reply_err(req, ENOENT);
         return;
     }
     const struct stat st = StatOf(server, id);
-    fuse_reply_attr(req, &st, CacheSeconds);
+    fuse->reply_attr(req, &st, CacheSeconds);
 }
 
 void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
@@ -114,20 +116,20 @@ void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     // The kernel then opens every file itself, keeping its cache, and
     // sends no open (nor release) again.
     if (server.opensSkipped) {
-        fuse_reply_err(req, ENOSYS);
+        fuse->reply_err(req, ENOSYS);
         return;
     }
     NodeId id = 0;
     if (!NodeOf(server, ino, id)) {
-        fuse_reply_err(req, ENOENT);
+        fuse->reply_err(req, ENOENT);
         return;
     }
     if (server.tree.Node(id).folder) {
-        fuse_reply_err(req, EISDIR);
+        fuse->reply_err(req, EISDIR);
         return;
     }
     if ((fi->flags & O_ACCMODE) != O_RDONLY) {
-        fuse_reply_err(req, EROFS);
+        fuse->reply_err(req, EROFS);
         return;
     }
     // The data never change, so pages read once serve every later open.
@@ -138,7 +140,7 @@ void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     const bool cut = server.source.CutShort(server.tree.Node(id));
     fi->keep_cache = !cut;
     fi->direct_io = cut;
-    fuse_reply_open(req, fi);
+    fuse->reply_open(req, fi);
 }
 
 void Init(void* userdata, fuse_conn_info* conn) {
@@ -177,7 +179,7 @@ bool ReplyFromArchive(fuse_req_t req, Server& server, const MountNode& file, std
     rest.flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK | FUSE_BUF_FD_RETRY);
     rest.fd = server.source.Handle();
     rest.pos = static_cast<off_t>(std::uint64_t{file.dataOffset} + offset + headSize);
-    fuse_reply_data(req, data, FUSE_BUF_SPLICE_MOVE);
+    fuse->reply_data(req, data, FUSE_BUF_SPLICE_MOVE);
     return true;
 }
 
@@ -185,7 +187,7 @@ void Read(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset, fuse_f
     Server& server = ServerOf(req);
     NodeId id = 0;
     if (!NodeOf(server, ino, id) || server.tree.Node(id).folder || offset < 0) {
-        fuse_reply_err(req, EINVAL);
+        fuse->reply_err(req, EINVAL);
         return;
     }
     const MountNode& file = server.tree.Node(id);
@@ -195,7 +197,7 @@ void Read(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset, fuse_f
     if (!server.source.CutShort(file) && at < file.dataSize) {
         // The bytes leave with the reply, so the archive is checked just
         // before; a change fails every read from then on.
-        if (!server.source.Unchanged() || !ReplyFromArchive(req, server, file, size, at)) fuse_reply_err(req, EIO);
+        if (!server.source.Unchanged() || !ReplyFromArchive(req, server, file, size, at)) fuse->reply_err(req, EIO);
         return;
     }
     thread_local std::vector<std::uint8_t> buffer;
@@ -203,29 +205,29 @@ void Read(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset, fuse_f
     const auto read = server.source.Read(server.tree.Node(id), static_cast<std::uint64_t>(offset),
                                          std::span(buffer).first(size));
     if (read.error != 0)
-        fuse_reply_err(req, read.error);
+        fuse->reply_err(req, read.error);
     else
-        fuse_reply_buf(req, reinterpret_cast<const char*>(buffer.data()), read.size);
+        fuse->reply_buf(req, reinterpret_cast<const char*>(buffer.data()), read.size);
 }
 
 void OpenDir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     const Server& server = ServerOf(req);
     if (server.folderOpensSkipped) {
-        fuse_reply_err(req, ENOSYS);
+        fuse->reply_err(req, ENOSYS);
         return;
     }
     NodeId id = 0;
     if (!NodeOf(server, ino, id)) {
-        fuse_reply_err(req, ENOENT);
+        fuse->reply_err(req, ENOENT);
         return;
     }
     if (!server.tree.Node(id).folder) {
-        fuse_reply_err(req, ENOTDIR);
+        fuse->reply_err(req, ENOTDIR);
         return;
     }
     fi->cache_readdir = 1;
     fi->keep_cache = 1;
-    fuse_reply_open(req, fi);
+    fuse->reply_open(req, fi);
 }
 
 // Entry k of a folder's listing: "." and ".." first, then the children in
@@ -234,7 +236,7 @@ void ReadDir(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset, fus
     const Server& server = ServerOf(req);
     NodeId id = 0;
     if (!NodeOf(server, ino, id) || !server.tree.Node(id).folder || offset < 0) {
-        fuse_reply_err(req, ENOTDIR);
+        fuse->reply_err(req, ENOTDIR);
         return;
     }
     const auto children = server.tree.Children(id);
@@ -247,11 +249,11 @@ void ReadDir(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset, fus
         st.st_ino = InodeOf(node);
         st.st_mode = server.tree.Node(node).folder ? S_IFDIR : S_IFREG;
         const std::size_t need =
-            fuse_add_direntry(req, out.data() + used, size - used, name, &st, static_cast<off_t>(k + 1));
+            fuse->add_direntry(req, out.data() + used, size - used, name, &st, static_cast<off_t>(k + 1));
         if (need > size - used) break;
         used += need;
     }
-    fuse_reply_buf(req, out.data(), used);
+    fuse->reply_buf(req, out.data(), used);
 }
 
 void StatFs(fuse_req_t req, fuse_ino_t) {
@@ -262,7 +264,7 @@ void StatFs(fuse_req_t req, fuse_ino_t) {
     st.f_files = server.tree.Size();
     st.f_namemax = 1024;  // what FUSE lets a name be; a converted name may pass 255 bytes
     st.f_flag = ST_RDONLY;
-    fuse_reply_statfs(req, &st);
+    fuse->reply_statfs(req, &st);
 }
 
 // Mount options take commas as separators and backslashes as escapes.
@@ -300,22 +302,22 @@ public:
         const std::string options = "ro,default_permissions,auto_unmount,max_read=" + std::to_string(LargestRead) +
                                     ",subtype=qvr,fsname=" + EscapeOption(source);
         fuse_args args = FUSE_ARGS_INIT(0, nullptr);
-        if (fuse_opt_add_arg(&args, "qvr") == 0 && fuse_opt_add_arg(&args, "-o") == 0 &&
-            fuse_opt_add_arg(&args, options.c_str()) == 0)
-            se_ = fuse_session_new(&args, &ops, sizeof ops, &server);
-        fuse_opt_free_args(&args);
-        if (se_ && fuse_set_signal_handlers(se_) == 0) handlers_ = true;
+        if (fuse->opt_add_arg(&args, "qvr") == 0 && fuse->opt_add_arg(&args, "-o") == 0 &&
+            fuse->opt_add_arg(&args, options.c_str()) == 0)
+            se_ = fuse->session_new(&args, &ops, sizeof ops, &server);
+        fuse->opt_free_args(&args);
+        if (se_ && fuse->set_signal_handlers(se_) == 0) handlers_ = true;
     }
     ~Session() {
-        if (mounted_) fuse_session_unmount(se_);
-        if (handlers_) fuse_remove_signal_handlers(se_);
-        if (se_) fuse_session_destroy(se_);
+        if (mounted_) fuse->session_unmount(se_);
+        if (handlers_) fuse->remove_signal_handlers(se_);
+        if (se_) fuse->session_destroy(se_);
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     bool Ready() const noexcept { return se_ != nullptr && handlers_; }
-    bool Mount(const std::filesystem::path& at) { return mounted_ = fuse_session_mount(se_, at.c_str()) == 0; }
+    bool Mount(const std::filesystem::path& at) { return mounted_ = fuse->session_mount(se_, at.c_str()) == 0; }
     fuse_session* Get() const noexcept { return se_; }
 
 private:
@@ -327,6 +329,12 @@ private:
 }  // namespace
 
 int ServeMount(const MountTree& tree, MountSource& source, const ServeOptions& options, Reporter& reporter) {
+    std::string unavailable;
+    fuse = LoadFuseLibrary(unavailable);
+    if (!fuse) {
+        reporter.Say(unavailable);
+        return ExitSomeFailed;
+    }
     fuse_lowlevel_ops ops{};
     ops.init = Init;
     ops.lookup = Lookup;
@@ -352,13 +360,13 @@ int ServeMount(const MountTree& tree, MountSource& source, const ServeOptions& o
     WidenReadahead(options.mountPoint);
     // The parent leaves here once the child has taken over; the mount is
     // in place by then.
-    if (!options.foreground && fuse_daemonize(0) != 0) {
+    if (!options.foreground && fuse->daemonize(0) != 0) {
         reporter.Say("cannot go into the background; unmounted");
         return ExitSomeFailed;
     }
-    fuse_loop_config* config = fuse_loop_cfg_create();
-    const int served = fuse_session_loop_mt(session.Get(), config);
-    fuse_loop_cfg_destroy(config);
+    fuse_loop_config* config = fuse->loop_cfg_create();
+    const int served = fuse->session_loop_mt(session.Get(), config);
+    fuse->loop_cfg_destroy(config);
     // A signal that ended the loop (its number) is a way to stop, not a failure.
     return served >= 0 ? ExitSuccess : ExitSomeFailed;
 }

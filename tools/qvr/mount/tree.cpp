@@ -37,8 +37,7 @@ class MountTreeBuilder {
 public:
     // Room for every entry and its name at once: growing the tables entry
     // by entry would copy them over and over. Folders are few next to files;
-    // room for one per four entries mostly spares the node table both a
-    // copy when it grows and another when it shrinks.
+    // room for one per four entries mostly spares the node table a copy.
     MountTreeBuilder(MountTree& tree, const OpenedArchive& opened) : tree_(tree) {
         const std::size_t entries = opened.header.entryCount;
         tree_.nodes_.reserve(entries + entries / 4 + 1);
@@ -79,8 +78,9 @@ public:
             const auto folder = std::span(children).subspan(node.firstChild, node.childCount);
             if (!std::is_sorted(folder.begin(), folder.end(), byName)) std::sort(folder.begin(), folder.end(), byName);
         }
-        tree_.names_.shrink_to_fit();
-        if (nodes.capacity() - nodes.size() > nodes.size() / 4) nodes.shrink_to_fit();
+        // The tables keep the room reserved for them: room never written
+        // costs addresses, not memory, and copying them into tighter ones
+        // would touch every page once more.
         folders_.clear();
     }
 

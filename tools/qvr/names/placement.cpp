@@ -79,13 +79,15 @@ bool Placer::KeyOf() {
 // placed (at the end of keys_), or null.
 const Placer::Record* Placer::Find(std::uint32_t hash, std::size_t length) const {
     const std::size_t mask = slots_.size() - 1;
+    const auto indexBits = static_cast<std::uint32_t>(mask);
     const std::string_view key = std::string_view(keys_).substr(keys_.size() - cuts_.back(), length);
     for (std::size_t i = SlotOf(hash, mask);; i = (i + 1) & mask) {
-        const Slot& slot = slots_[i];
-        if (slot.record == 0) return nullptr;
-        if (slot.hash != hash) continue;
-        const Record& record = records_[slot.record - 1];
-        if ((record.length & ~FolderBit) == length && std::string_view(keys_).substr(record.offset, length) == key)
+        const Slot slot = slots_[i];
+        if (slot == 0) return nullptr;
+        if ((slot & ~indexBits) != (hash & ~indexBits)) continue;
+        const Record& record = records_[(slot & indexBits) - 1];
+        if (record.hash == hash && (record.length & ~FolderBit) == length &&
+            std::string_view(keys_).substr(record.offset, length) == key)
             return &record;
     }
 }
@@ -94,21 +96,20 @@ void Placer::Insert(std::uint32_t hash, std::size_t length, std::uint32_t entry,
     if (Crowded(records_.size() + 1, slots_.size())) Grow();
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = SlotOf(hash, mask);
-    while (slots_[i].record != 0) i = (i + 1) & mask;
-    records_.push_back(Record{static_cast<std::uint32_t>(keys_.size() - cuts_.back()),
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    records_.push_back(Record{hash, static_cast<std::uint32_t>(keys_.size() - cuts_.back()),
                               static_cast<std::uint32_t>(length) | (folder ? FolderBit : 0), entry});
-    slots_[i] = Slot{hash, static_cast<std::uint32_t>(records_.size())};
+    slots_[i] = (hash & ~static_cast<std::uint32_t>(mask)) | static_cast<std::uint32_t>(records_.size());
 }
 
 void Placer::Grow() {
-    std::vector<Slot> old(slots_.size() * 2);
-    old.swap(slots_);
+    slots_.assign(slots_.size() * 2, Slot{0});
     const std::size_t mask = slots_.size() - 1;
-    for (const Slot& slot : old) {
-        if (slot.record == 0) continue;
-        std::size_t i = SlotOf(slot.hash, mask);
-        while (slots_[i].record != 0) i = (i + 1) & mask;
-        slots_[i] = slot;
+    for (std::size_t r = 0; r < records_.size(); ++r) {
+        const std::uint32_t hash = records_[r].hash;
+        std::size_t i = SlotOf(hash, mask);
+        while (slots_[i] != 0) i = (i + 1) & mask;
+        slots_[i] = (hash & ~static_cast<std::uint32_t>(mask)) | static_cast<std::uint32_t>(r + 1);
     }
 }
 

@@ -41,14 +41,15 @@ public:
     Place Add(std::uint32_t index, std::span<const std::uint8_t> name);
 
 private:
-    // The table holds only a hash and where the path's record is: eight
-    // bytes a slot, so that a table for 65535 names is a megabyte, and a
-    // probe that misses (every new file's) never reads a record.
-    struct Slot {
-        std::uint32_t hash = 0;
-        std::uint32_t record = 0;  // records_ index + 1; 0: the slot is free
-    };
+    // A slot is four bytes, so that the table for 65535 names (half a
+    // megabyte) stays near the cache: in its low bits the record's index + 1
+    // (0: the slot is free), in the bits above them the same bits of the
+    // path's hash. Every record has one slot, so the index fits in as many
+    // bits as the table's size takes, and a probe that misses (every new
+    // file's) reads no record unless those high bits agree.
+    using Slot = std::uint32_t;
     struct Record {
+        std::uint32_t hash = 0;    // the whole hash, for the table to grow
         std::uint32_t offset = 0;  // of the key in keys_
         std::uint32_t length = 0;  // of the key, with FolderBit
         std::uint32_t entry = 0;   // the file, or the first entry inside the folder

@@ -4,12 +4,14 @@
 // to a target folder, stays strictly inside that folder: no component is
 // empty, "." or made of dots and spaces, none holds a separator, a colon, a
 // zero or a control byte outside a two-byte character, and splitting loses
-// no byte of the name.
+// no byte of the name. The check that also cuts the name answers the same
+// and cuts it as PathComponents does.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "qvr/entry_name.h"
 
@@ -41,9 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto p : parts) bytes += p.size();
     if (bytes != name.size()) std::abort();
 
-    if (qvr::CheckEntryName(name, lead) != qvr::NameRefusal::None) return 0;
+    std::vector<std::span<const std::uint8_t>> cut;
+    const auto refusal = qvr::CheckEntryName(name, lead);
+    if (qvr::CheckEntryName(name, lead, cut) != refusal) std::abort();
+    if (refusal != qvr::NameRefusal::None) return 0;
     const auto components = qvr::PathComponents(name, lead);
     if (components.empty()) std::abort();
+    if (!std::equal(cut.begin(), cut.end(), components.begin(), components.end(),
+                    [](auto a, auto b) { return a.data() == b.data() && a.size() == b.size(); }))
+        std::abort();
     std::filesystem::path path;
     for (const auto c : components) {
         if (!SafeComponent(c, lead)) std::abort();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 
 #include "qvr/ascii.h"
@@ -10,30 +9,6 @@ namespace qvr {
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
-
-bool IsSeparator(std::uint8_t b) noexcept { return b == '/' || b == '\\'; }
-
-// Where the first separator at or after `from` lies, or the name's end:
-// eight bytes at a time, since every name of a directory is cut here.
-std::size_t NextSeparator(Bytes name, std::size_t from) noexcept {
-    constexpr std::uint64_t Ones = 0x0101010101010101u;
-    constexpr std::uint64_t Tops = 0x8080808080808080u;
-    // A byte of `word` is zero where it was `b`; the lowest such byte's
-    // top bit is set, and no bit below it (borrows run upward only).
-    const auto zeroBytes = [](std::uint64_t word) { return (word - Ones) & ~word & Tops; };
-    std::size_t i = from;
-    for (; i + 8 <= name.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, name.data() + i, 8);
-        const std::uint64_t found = zeroBytes(word ^ (Ones * '/')) | zeroBytes(word ^ (Ones * '\\'));
-        if (found) {
-            if constexpr (std::endian::native == std::endian::little) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
-            break;
-        }
-    }
-    while (i < name.size() && !IsSeparator(name[i])) ++i;
-    return i;
-}
 
 // Every double-byte code page puts its second bytes at 0x40 or above, so a
 // lead byte followed by anything lower (a separator, a dot, a colon, a
@@ -296,17 +271,6 @@ std::string_view Describe(NameRefusal refusal) noexcept {
     case NameRefusal::NoFileName: return "no file name";
     }
     return "refused name";
-}
-
-std::size_t ComponentEnd(std::span<const std::uint8_t> name, std::size_t from, const LeadBytes& lead) noexcept {
-    if (!lead.Any()) return NextSeparator(name, from);
-    std::size_t i = from;
-    while (i < name.size() && !IsSeparator(name[i])) i += lead.IsLead(name[i]) && i + 1 < name.size() ? std::size_t{2} : std::size_t{1};
-    return std::min(i, name.size());
-}
-
-bool IsDroppedComponent(std::span<const std::uint8_t> component) noexcept {
-    return component.empty() || (component.size() == 1 && component[0] == '.');
 }
 
 std::vector<std::span<const std::uint8_t>> SplitEntryName(std::span<const std::uint8_t> name,

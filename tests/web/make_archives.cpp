@@ -147,6 +147,11 @@ int main(int argc, char** argv) {
     // UTF-8 names beyond ASCII, which the page must not take for Shift_JIS.
     ok &= Write(dir + "/utf8.qvr", {"\xE6\x97\xA5\xE6\x9C\xAC\\\xC3\xA9t\xC3\xA9.txt"}, {3},
                 [](std::size_t, std::size_t) { return B("abc"); });  // 日本\été.txt
+    // The same kinds of names with their first bytes ASCII, which the check passes eight at a time.
+    ok &= Write(dir + "/utf8-late.qvr", {"abcdefgh\\\xC3\xA9t\xC3\xA9.txt", "0123456789abcdef.txt"}, {3, 3},
+                [](std::size_t, std::size_t) { return B("abc"); });  // abcdefgh\été.txt
+    ok &= Write(dir + "/cp932-late.qvr", {"0123456789abcdef.txt", "abcdefgh\\\x95\x5C\x8E\x86.txt"}, {3, 3},
+                [](std::size_t, std::size_t) { return B("abc"); });  // abcdefgh\表紙.txt
     // damaged: the header claims 7 entries where the directory holds 5, and
     // the file ends inside the data of entry 3 (entry 4 starts past the end).
     {

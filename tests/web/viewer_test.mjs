@@ -409,6 +409,15 @@ const scenarios = {
         assert.ok(asked.every((a, k) => k === 0 || a.start === asked[k - 1].end), JSON.stringify(asked));
         assert.deepEqual(asked.map((a) => a.arrived > 0), [false, false, true]);
         assert.deepEqual(await listing(page), expected);
+        // Its top folder, sorted again after another archive's, gives each folder its own entries.
+        await page.focus('#list');
+        await page.keyboard.press('End');
+        const lastFolder = await page.$eval('#list .row.active .name', (e) => e.textContent);
+        const inLastFolder = expected.filter((e) => e.name.startsWith(`${lastFolder}\\`));
+        await page.keyboard.press('Enter');
+        await page.waitForFunction((name) => document.querySelector('#path [aria-current]')?.textContent === name, lastFolder);
+        assert.equal(await page.evaluate(() => document.body.dataset.rows), String(inLastFolder.length));
+        assert.equal(await page.$eval('#list .row .index', (e) => e.textContent), String(inLastFolder[0].index));
         // Slices that come back short are asked for again from where they stopped,
         // and entries cut between slices are walked whole.
         await everywhere(page, () => {
@@ -479,6 +488,13 @@ const scenarios = {
         assert.equal(await openFile(page, archive('utf8.qvr')), 'opened');
         assert.match(await page.$eval('#encoding option[value=""]', (o) => o.textContent), /UTF-8/);
         assert.deepEqual(await listing(page), qvrList(archive('utf8.qvr')));
+        // Also when the first eight bytes of a name are ASCII: a byte that is no UTF-8 past them still counts.
+        assert.equal(await openFile(page, archive('utf8-late.qvr')), 'opened');
+        assert.match(await page.$eval('#encoding option[value=""]', (o) => o.textContent), /UTF-8/);
+        assert.deepEqual(await listing(page), qvrList(archive('utf8-late.qvr')));
+        assert.equal(await openFile(page, archive('cp932-late.qvr')), 'opened');
+        assert.match(await page.$eval('#encoding option[value=""]', (o) => o.textContent), /Shift_JIS/);
+        assert.deepEqual(await listing(page), qvrList(archive('cp932-late.qvr'), '--encoding', 'CP932'));
         assert.equal(await openFile(page, file), 'opened');
 
         // The switch: the same bytes read as UTF-8 are not these names.

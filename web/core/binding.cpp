@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -55,6 +56,34 @@ private:
     std::span<const std::uint8_t> prefix_;
     std::uint64_t fileSize_;
     std::uint64_t wantedEnd_ = 0;
+};
+
+// The archive's first bytes, in room the page writes them into. New room is
+// left as it is rather than zeroed first (as a vector's would be), which
+// cost as much as the page's own copy of the directory.
+class PageBytes {
+public:
+    // Room for `size` bytes, those held kept, and for `capacity` in all;
+    // false when memory is short.
+    bool Resize(std::size_t size, std::size_t capacity) noexcept {
+        capacity = std::max(size, capacity);
+        if (capacity > capacity_) {
+            std::unique_ptr<std::uint8_t[]> bigger(new (std::nothrow) std::uint8_t[capacity]);
+            if (!bigger) return false;
+            if (size_ > 0) std::memcpy(bigger.get(), bytes_.get(), std::min(size_, size));
+            bytes_ = std::move(bigger);
+            capacity_ = capacity;
+        }
+        size_ = size;
+        return true;
+    }
+    std::uint8_t* data() noexcept { return bytes_.get(); }
+    std::span<const std::uint8_t> View() const noexcept { return {bytes_.get(), size_}; }
+
+private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
 };
 
 // What the page learns from an opening. Values match the page's OpenResult.
@@ -226,7 +255,7 @@ constexpr std::uint32_t Utf8CodePage = 65001;
 
 struct Session {
     std::uint64_t fileSize = 0;
-    std::vector<std::uint8_t> prefix;  // the archive's first bytes, as the page read them
+    PageBytes prefix;  // the archive's first bytes, as the page read them
     std::uint64_t wantedEnd = 0;
     std::uint64_t directoryEnd = 0;    // where the directory ends in the file, once the head is read
     qvr::OpenedArchive archive;
@@ -264,6 +293,15 @@ void FindProblems(Session& s) {
 // code points past U+10FFFF), as a strict TextDecoder would find it.
 bool IsUtf8(std::span<const std::uint8_t> text) noexcept {
     for (std::size_t i = 0; i < text.size();) {
+        if (i + 8 <= text.size()) {
+            // Most names are ASCII: eight such bytes are passed at once.
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + i, 8);
+            if ((word & 0x8080808080808080u) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         const std::uint8_t b = text[i];
         if (b < 0x80) {
             ++i;
@@ -333,12 +371,7 @@ EMSCRIPTEN_KEEPALIVE Session* qvr_session(double fileSize) {
 // call. Room is made at once for the whole directory, once its end is known,
 // so that its slices are not moved as they come.
 EMSCRIPTEN_KEEPALIVE std::uint8_t* qvr_prefix(Session* s, std::size_t size) {
-    try {
-        s->prefix.reserve(std::max(size, static_cast<std::size_t>(s->directoryEnd)));
-        s->prefix.resize(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    if (!s->prefix.Resize(size, static_cast<std::size_t>(s->directoryEnd))) return nullptr;
     return s->prefix.data();
 }
 
@@ -350,7 +383,7 @@ EMSCRIPTEN_KEEPALIVE std::uint8_t* qvr_prefix(Session* s, std::size_t size) {
 // head was among the bytes. Short of that end, the entries held are walked
 // and the page is asked for the rest.
 EMSCRIPTEN_KEEPALIVE std::int32_t qvr_open(Session* s) {
-    const std::span<const std::uint8_t> prefix(s->prefix);
+    const std::span<const std::uint8_t> prefix = s->prefix.View();
     const bool whole = prefix.size() >= s->fileSize;
     qvr::OpenedArchive opened;
     auto status = qvr::OpenArchiveView(prefix, 0, opened);

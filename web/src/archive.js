@@ -49,6 +49,13 @@ function withCopy(m, bytes, fn) {
     }
 }
 
+// The top folder's grouping, copied out of the core's memory into one array
+// kept for every opening: a fresh array of half a megabyte per opening cost
+// the page more than the copy itself. The top folder of the archive open
+// now is the only one that holds parts of it (an opening groups its top
+// folder only once the archive it replaces is closed).
+let topWords = new Uint32Array(0);
+
 export class Archive {
     constructor(m, session, source, fileName) {
         this.m = m;
@@ -209,7 +216,14 @@ export class Archive {
                 new Uint32Array(m.HEAPU8.buffer, p + n * 4, n).set(from);
             }
             const at = m._qvr_group(this.session, codePage, p, p + n * 4, n);
-            const w = new Uint32Array(m.HEAPU8.buffer, at, m._qvr_grouped_size(this.session)).slice();
+            const view = new Uint32Array(m.HEAPU8.buffer, at, m._qvr_grouped_size(this.session));
+            let w;
+            if (entries) w = view.slice();
+            else {
+                if (topWords.length < view.length) topWords = new Uint32Array(view.length);
+                w = topWords.subarray(0, view.length);
+                w.set(view);
+            }
             let k = 0;
             const fileCount = w[k++];
             const files = w.subarray(k, (k += fileCount));

@@ -50,7 +50,7 @@ export class EntryList {
         if (!keepSelection && rows.length) this.selected.add(rows[0].key);
         this.anchor = this.active;
         if (this.top !== 0) this.scroller.scrollTop = this.top = 0;
-        for (const el of this.pool.values()) el.remove();
+        this.spacer.replaceChildren();
         this.pool.clear();
         this.render();
         this.onSelectionChange();
@@ -84,6 +84,8 @@ export class EntryList {
                 this.pool.delete(at);
             }
         }
+        // New rows go into the page together, as one change.
+        const added = document.createDocumentFragment();
         for (let at = first; at < last; ++at) {
             let el = this.pool.get(at);
             if (!el) {
@@ -94,13 +96,14 @@ export class EntryList {
                 el.style.transform = `translateY(${at * h}px)`;
                 el.dataset.at = at;
                 this.describe(this.rows[at], el);
-                this.spacer.append(el);
+                added.append(el);
                 this.pool.set(at, el);
             }
             const row = this.rows[at];
             el.setAttribute('aria-selected', String(this.selected.has(row.key)));
             el.classList.toggle('active', at === this.active);
         }
+        this.spacer.append(added);
         if (this.active >= 0 && this.pool.has(this.active)) this.scroller.setAttribute('aria-activedescendant', `row-${this.active}`);
         else this.scroller.removeAttribute('aria-activedescendant');
     }

@@ -211,7 +211,9 @@ function opened() {
 function loadNames() {
     const a = state.archive;
     a.automatic ??= automaticEncoding(a);
-    ui.encoding.options[0].textContent = `Automatic (${a.automatic === Encodings.utf8 ? 'UTF-8' : 'Shift_JIS'})`;
+    // Set only when it changes: a select whose option changes redoes its menu.
+    const automatic = `Automatic (${a.automatic === Encodings.utf8 ? 'UTF-8' : 'Shift_JIS'})`;
+    if (ui.encoding.options[0].textContent !== automatic) ui.encoding.options[0].textContent = automatic;
     const encoding = ui.encoding.value || a.automatic;
     const decoder = new TextDecoder(encoding, { ignoreBOM: true });
     state.encoding = encoding;

@@ -9,8 +9,12 @@
 // looks at whole characters, so it is told which bytes start two-byte ones.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -72,15 +76,48 @@ NameRefusal CheckEntryName(std::span<const std::uint8_t> name, const LeadBytes& 
 // A few words for a message, such as "colon in name (drive letter or stream)".
 std::string_view Describe(NameRefusal refusal) noexcept;
 
+// Slash and backslash both separate folders, where they start a character.
+constexpr bool IsSeparator(std::uint8_t b) noexcept { return b == '/' || b == '\\'; }
+
+// Where the first separator at or after `from` lies, or the name's end,
+// looking at bytes alone: eight at a time, since every name of a directory
+// is cut here.
+inline std::size_t NextSeparator(std::span<const std::uint8_t> name, std::size_t from) noexcept {
+    constexpr std::uint64_t Ones = 0x0101010101010101u;
+    constexpr std::uint64_t Tops = 0x8080808080808080u;
+    // A byte of `word` is zero where it was `b`; the lowest such byte's
+    // top bit is set, and no bit below it (borrows run upward only).
+    const auto zeroBytes = [](std::uint64_t word) { return (word - Ones) & ~word & Tops; };
+    std::size_t i = from;
+    for (; i + 8 <= name.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, name.data() + i, 8);
+        const std::uint64_t found = zeroBytes(word ^ (Ones * '/')) | zeroBytes(word ^ (Ones * '\\'));
+        if (found) {
+            if constexpr (std::endian::native == std::endian::little) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+            break;
+        }
+    }
+    while (i < name.size() && !IsSeparator(name[i])) ++i;
+    return i;
+}
+
 // Where the component that starts at `from` (a character's start) ends: at
 // the next slash or backslash that starts a character, or at the name's end.
 // The one cutting rule, without allocating, for callers that look at every
-// name of a large directory.
-std::size_t ComponentEnd(std::span<const std::uint8_t> name, std::size_t from,
-                         const LeadBytes& lead = LeadBytes{}) noexcept;
+// name of a large directory; defined here so that their loops inline it.
+inline std::size_t ComponentEnd(std::span<const std::uint8_t> name, std::size_t from,
+                                const LeadBytes& lead = LeadBytes{}) noexcept {
+    if (!lead.Any()) return NextSeparator(name, from);
+    std::size_t i = from;
+    while (i < name.size() && !IsSeparator(name[i])) i += lead.IsLead(name[i]) && i + 1 < name.size() ? std::size_t{2} : std::size_t{1};
+    return std::min(i, name.size());
+}
 
 // True for the components a safe name drops: empty ones and ".".
-bool IsDroppedComponent(std::span<const std::uint8_t> component) noexcept;
+inline bool IsDroppedComponent(std::span<const std::uint8_t> component) noexcept {
+    return component.empty() || (component.size() == 1 && component[0] == '.');
+}
 
 // The name cut at every slash or backslash that starts a character: all
 // components, empty ones included.

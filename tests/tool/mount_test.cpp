@@ -65,6 +65,40 @@ TEST(MountTree, ShowsWhatExtractionPlacesAndNamesTheRest) {
     EXPECT_NE(built.leftOut[0].reason.find("entry 1"), std::string::npos) << built.leftOut[0].reason;
 }
 
+// Folders met again after others, at every depth, and new folders under
+// known ones: each file must hang under its own chain of folders, and each
+// folder exist once. The path walked back from a file's node must be its name.
+TEST(MountTree, FilesHangUnderTheirOwnFoldersWhateverTheOrder) {
+    const std::vector<std::string> names{"a/b/c/1", "x/2", "a/b/3", "a/d/4", "x/y/z/5", "a/b/c/6",
+                                         "a/7",     "x/y/8", "a/d/e/f/9", "10", "a/b/c/g/11", "x/y/z/12"};
+    std::vector<WriterEntry> entries;
+    for (const auto& name : names) entries.push_back({B(name), B("data")});
+    const auto built = cli::BuildMountTree(Opened(Archive(entries)), NameCodec::PassThrough());
+    const MountTree& tree = built.tree;
+    EXPECT_TRUE(built.leftOut.empty());
+
+    std::vector<std::string> files;
+    std::size_t folders = 0;
+    for (cli::NodeId id = 1; id < tree.Size(); ++id) {
+        if (tree.Node(id).folder) {
+            ++folders;
+            continue;
+        }
+        std::string path(tree.Name(id));
+        for (auto up = tree.Node(id).parent; up != MountTree::Root; up = tree.Node(up).parent)
+            path = std::string(tree.Name(up)) + "/" + path;
+        files.push_back(path);
+        EXPECT_EQ(tree.Node(id).entryIndex, files.size() - 1) << path;
+    }
+    EXPECT_EQ(files, names);
+    // a a/b a/b/c a/b/c/g a/d a/d/e a/d/e/f x x/y x/y/z
+    EXPECT_EQ(folders, 10u);
+    const auto x = tree.Find(MountTree::Root, "x");
+    ASSERT_TRUE(x);
+    EXPECT_EQ(ChildNames(tree, *x), (std::vector<std::string>{"2", "y"}));
+    EXPECT_EQ(tree.Node(*x).subfolders, 1u);
+}
+
 TEST(MountTree, DamagedDirectoryShowsTheEntriesTheWalkReads) {
     auto image = Archive({{B("one"), B("1")}, {B("two"), B("2")}, {B("three"), B("3")}});
     // The directory cut inside its second entry, two bytes into its name.

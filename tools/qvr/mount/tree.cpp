@@ -1,7 +1,6 @@
 #include "mount/tree.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include <fmt/format.h>
 
@@ -42,11 +41,20 @@ public:
         const std::size_t entries = opened.header.entryCount;
         tree_.nodes_.reserve(entries + entries / 4 + 1);
         tree_.names_.reserve(opened.directory.size());
+        folderOfRecord_.reserve(entries + entries / 4 + 1);
     }
 
-    // `parts`: the folders and file name the entry is placed under.
-    void AddFile(std::span<const std::span<const std::uint8_t>> parts, const Entry& entry) {
-        const NodeId folder = FolderFor(parts.first(parts.size() - 1));
+    // An entry just placed: `parts` are its folders and file name, as
+    // placement cut them. Placement has numbered every path it placed, so
+    // the folder a file goes in is found by that number, not by its name.
+    void AddPlaced(std::span<const std::span<const std::uint8_t>> parts, const Place& place, const Entry& entry) {
+        NodeId folder = place.knownFolders == 0 ? MountTree::Root : folderOfRecord_[place.knownFolder];
+        std::uint32_t record = place.firstNew;
+        for (std::size_t f = place.knownFolders; f + 1 < parts.size(); ++f, ++record) {
+            folder = AddNode(folder, parts[f], true);
+            if (folderOfRecord_.size() <= record) folderOfRecord_.resize(record + 1);
+            folderOfRecord_[record] = folder;
+        }
         const NodeId id = AddNode(folder, parts.back(), false);
         auto& node = tree_.nodes_[id];
         node.entryIndex = entry.index;
@@ -81,7 +89,6 @@ public:
         // The tables keep the room reserved for them: room never written
         // costs addresses, not memory, and copying them into tighter ones
         // would touch every page once more.
-        folders_.clear();
     }
 
 private:
@@ -96,43 +103,8 @@ private:
         return id;
     }
 
-    // The folder of these parts. An archive mostly lists a folder's files
-    // together, so the last one asked for is checked first, without hashing.
-    NodeId FolderFor(std::span<const std::span<const std::uint8_t>> parts) {
-        if (parts.empty()) return MountTree::Root;
-        key_.clear();
-        for (const auto part : parts) {
-            key_.push_back('/');
-            key_.append(part.begin(), part.end());
-        }
-        if (key_ != lastKey_) {
-            lastFolder_ = MakeFolder(parts);
-            std::swap(lastKey_, key_);
-        }
-        return lastFolder_;
-    }
-
-    // The folder of these parts, made (with its parents) when new. Placement
-    // has already made sure that no file stands where a folder goes.
-    NodeId MakeFolder(std::span<const std::span<const std::uint8_t>> parts) {
-        if (parts.empty()) return MountTree::Root;
-        std::string key;
-        for (const auto part : parts) {
-            key.push_back('/');
-            key.append(part.begin(), part.end());
-        }
-        if (const auto it = folders_.find(key); it != folders_.end()) return it->second;
-        const NodeId parent = MakeFolder(parts.first(parts.size() - 1));
-        const NodeId id = AddNode(parent, parts.back(), true);
-        folders_.emplace(std::move(key), id);
-        return id;
-    }
-
     MountTree& tree_;
-    std::unordered_map<std::string, NodeId> folders_;  // "/a/b" -> folder node
-    std::string key_;                                  // FolderFor's, kept for its room
-    std::string lastKey_;                              // "" never names a folder
-    NodeId lastFolder_ = MountTree::Root;
+    std::vector<NodeId> folderOfRecord_;  // by placement's record number; only folders' are set
 };
 
 BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec) {
@@ -156,7 +128,7 @@ BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec) {
             continue;
         }
         const auto place = placer.Add(entry.index, text);
-        if (place.outcome == Placing::Placed) builder.AddFile(PathComponents(text, codec.TextLead()), entry);
+        if (place.outcome == Placing::Placed) builder.AddPlaced(placer.Components(), place, entry);
         else leaveOut(placement.Problem(entry.index, {}, place));
     }
     builder.Finish();

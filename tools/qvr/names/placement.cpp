@@ -145,13 +145,17 @@ Place Placer::Add(std::uint32_t index, std::span<const std::uint8_t> name) {
     // Every folder on the way must not be a file already placed. A folder
     // already known has only folders above it.
     std::size_t known = cuts_.size() - 1;  // folders [known, size - 1) are new
+    std::uint32_t knownFolder = 0;
     while (known > 0) {
         const Record* folder = Find(hashes_[known - 1], cuts_[known - 1]);
         if (folder == nullptr) {
             --known;
             continue;
         }
-        if (folder->length & FolderBit) break;
+        if (folder->length & FolderBit) {
+            knownFolder = static_cast<std::uint32_t>(folder - records_.data());
+            break;
+        }
         return drop({Placing::Clash, folder->entry,
                      fmt::format("entry {} is a file where this name needs the folder '{}'", folder->entry,
                                  FolderText(name, known))});
@@ -160,9 +164,10 @@ Place Placer::Add(std::uint32_t index, std::span<const std::uint8_t> name) {
         if (!(same->length & FolderBit)) return drop({Placing::Duplicate, same->entry, {}});
         return drop({Placing::Clash, same->entry, fmt::format("entry {} needs this path as a folder", same->entry)});
     }
+    const auto firstNew = static_cast<std::uint32_t>(records_.size());
     for (std::size_t f = known; f + 1 < cuts_.size(); ++f) Insert(hashes_[f], cuts_[f], index, true);
     Insert(hashes_.back(), length, index, false);
-    return {};
+    return {Placing::Placed, 0, {}, static_cast<std::uint32_t>(known), knownFolder, firstNew};
 }
 
 const PlacementWords PlacementWords::Extract{"refused: ", "; skipped", "; the first entry of each name was extracted"};

@@ -25,6 +25,14 @@ struct Place {
     Placing outcome = Placing::Placed;
     std::uint32_t earlier = 0;
     std::string reason;  // only for Refused and Clash
+    // Placed: the path's first `knownFolders` folders were placed before,
+    // the innermost of them as record `knownFolder`; its other folders, then
+    // the file itself, became the records from `firstNew` on, in order. A
+    // record is a path's number, from 0, in the order paths were placed: a
+    // caller building a tree keeps a node for each without hashing again.
+    std::uint32_t knownFolders = 0;
+    std::uint32_t knownFolder = 0;
+    std::uint32_t firstNew = 0;
 };
 
 // Every path placed so far, files and the folders they need, each once. The
@@ -39,6 +47,9 @@ public:
     // `name` is what the tool writes by: UTF-8 text, or the stored bytes
     // where no encoding converts them.
     Place Add(std::uint32_t index, std::span<const std::uint8_t> name);
+    // The components of the name placed last, as the name rule cut them:
+    // views into that name, valid until the next Add.
+    std::span<const std::span<const std::uint8_t>> Components() const noexcept { return components_; }
 
 private:
     // A slot is four bytes, so that the table for 65535 names (half a

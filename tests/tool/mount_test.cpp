@@ -2,6 +2,8 @@
 // goes where (as extraction places it), and where reads must fail.
 #include <functional>
 
+#include <fmt/format.h>
+
 #include "commands/commands.h"
 #include "commands/open_archive.h"
 #include "mount/fuse_library.h"
@@ -19,10 +21,14 @@ using cli::MountSource;
 using cli::MountTree;
 using cli::NameCodec;
 
-OpenedArchive Opened(const Bytes& image) {
-    OpenedArchive opened;
-    EXPECT_EQ(OpenArchiveImage(image, opened), OpenStatus::Success);
-    return opened;
+// The tree of an archive image, walked as mount walks a file: through a
+// window far smaller than the directories some tests give it.
+cli::BuiltTree Built(const Bytes& image, const NameCodec& codec, std::size_t window = WindowWalk::MinWindow) {
+    SpanByteSource source(image);
+    std::vector<std::uint8_t> room(window);
+    WindowWalk walk(source, 0, room);
+    EXPECT_EQ(walk.Status(), OpenStatus::Success);
+    return cli::BuildMountTree(walk, walk.Header().entryCount, codec);
 }
 
 std::vector<std::string> ChildNames(const MountTree& tree, cli::NodeId folder) {
@@ -43,7 +49,7 @@ TEST(MountTree, ShowsWhatExtractionPlacesAndNamesTheRest) {
                                 {B(""), B("x")},
                                 {B("b"), B("file where a folder is")},
                                 {B("empty"), {}}});
-    const auto built = cli::BuildMountTree(Opened(image), *cp932);
+    const auto built = Built(image, *cp932);
     const MountTree& tree = built.tree;
 
     EXPECT_EQ(built.walked, 8u);
@@ -69,11 +75,14 @@ TEST(MountTree, ShowsWhatExtractionPlacesAndNamesTheRest) {
 // known ones: each file must hang under its own chain of folders, and each
 // folder exist once. The path walked back from a file's node must be its name.
 TEST(MountTree, FilesHangUnderTheirOwnFoldersWhateverTheOrder) {
-    const std::vector<std::string> names{"a/b/c/1", "x/2", "a/b/3", "a/d/4", "x/y/z/5", "a/b/c/6",
-                                         "a/7",     "x/y/8", "a/d/e/f/9", "10", "a/b/c/g/11", "x/y/z/12"};
+    std::vector<std::string> names{"a/b/c/1", "x/2", "a/b/3", "a/d/4", "x/y/z/5", "a/b/c/6",
+                                   "a/7",     "x/y/8", "a/d/e/f/9", "10", "a/b/c/g/11", "x/y/z/12"};
+    // Then folders taken in turn, so the directory runs through the small
+    // window many times over.
+    for (int i = 0; i < 300; ++i) names.push_back(fmt::format("p{}/q{}/file{}", i % 7, i % 3, i));
     std::vector<WriterEntry> entries;
     for (const auto& name : names) entries.push_back({B(name), B("data")});
-    const auto built = cli::BuildMountTree(Opened(Archive(entries)), NameCodec::PassThrough());
+    const auto built = Built(Archive(entries), NameCodec::PassThrough());
     const MountTree& tree = built.tree;
     EXPECT_TRUE(built.leftOut.empty());
 
@@ -91,8 +100,8 @@ TEST(MountTree, FilesHangUnderTheirOwnFoldersWhateverTheOrder) {
         EXPECT_EQ(tree.Node(id).entryIndex, files.size() - 1) << path;
     }
     EXPECT_EQ(files, names);
-    // a a/b a/b/c a/b/c/g a/d a/d/e a/d/e/f x x/y x/y/z
-    EXPECT_EQ(folders, 10u);
+    // a a/b a/b/c a/b/c/g a/d a/d/e a/d/e/f x x/y x/y/z, then p0-p6 with q0-q2 in each
+    EXPECT_EQ(folders, 10u + 7 + 7 * 3);
     const auto x = tree.Find(MountTree::Root, "x");
     ASSERT_TRUE(x);
     EXPECT_EQ(ChildNames(tree, *x), (std::vector<std::string>{"2", "y"}));
@@ -103,7 +112,7 @@ TEST(MountTree, DamagedDirectoryShowsTheEntriesTheWalkReads) {
     auto image = Archive({{B("one"), B("1")}, {B("two"), B("2")}, {B("three"), B("3")}});
     // The directory cut inside its second entry, two bytes into its name.
     image.resize(HeaderSize + EntrySize(3) + EntryNameOffset + 2);
-    const auto built = cli::BuildMountTree(Opened(image), NameCodec::PassThrough());
+    const auto built = Built(image, NameCodec::PassThrough());
     EXPECT_EQ(built.walked, 1u);
     EXPECT_EQ(ChildNames(built.tree, MountTree::Root), std::vector<std::string>{"one"});
 }
@@ -113,7 +122,7 @@ protected:
     // The archive on disk, its tree, and a source over it.
     void Load(const Bytes& image) {
         WriteFile(dir / "a.qvr", image);
-        built = cli::BuildMountTree(Opened(image), NameCodec::PassThrough());
+        built = Built(image, NameCodec::PassThrough());
         auto file = cli::InputFile::Open(dir / "a.qvr");
         ASSERT_TRUE(file) << (file ? "" : file.error());
         auto taken = MountSource::Take(std::move(*file));

@@ -29,6 +29,9 @@ public:
     // What OpenArchiveFile would say of the same bytes.
     OpenStatus Status() const noexcept { return status_; }
     const ArchiveHeader& Header() const noexcept { return header_; }
+    // How many bytes the directory may take: up to the first entry's data,
+    // or to the end of the file where that comes first.
+    std::uint64_t DirectoryExtent() const noexcept { return extent_; }
 
     // The entry under the walk, still scrambled, with the walk left on it.
     // Nothing when it would run past the directory's end. The view lasts

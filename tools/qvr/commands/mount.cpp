@@ -27,14 +27,14 @@ namespace fs = std::filesystem;
 // The file system type findmnt shows for a qvr mount.
 constexpr std::string_view MountType = "fuse.qvr";
 
-void ReportLeftOut(const BuiltTree& built, const OpenedArchive& opened, bool quiet, Reporter& reporter) {
+void ReportLeftOut(const BuiltTree& built, const ArchiveHeader& header, bool quiet, Reporter& reporter) {
     if (!quiet)
         for (const auto& left : built.leftOut)
             reporter.Say(fmt::format("entry {} '{}': not shown: {}", left.index, left.name, left.reason));
     else if (!built.leftOut.empty())
         reporter.Say(fmt::format("{} not shown (without -q each is named)",
                                  Count(built.leftOut.size(), "entry", "entries")));
-    if (const DirectoryWalk walk{opened.header.entryCount, built.walked}; !walk.Complete())
+    if (const DirectoryWalk walk{header.entryCount, built.walked}; !walk.Complete())
         reporter.Say(fmt::format("damaged: {}; the {} from there on are not shown", WhereDirectoryEnds(walk),
                                  Count(walk.Unread(), "entry", "entries")));
 }
@@ -150,16 +150,22 @@ int Mount(const MountOptions& options) {
         reporter.Say("cannot find: " + ec.message());
         return ExitBadUsage;
     }
-    auto loaded = LoadArchive(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet));
+    // The directory is walked through a window, never held whole: once to
+    // guess the names' encoding, once to build the tree, once for data
+    // past the end of the file.
+    auto loaded = LoadArchiveHead(options.archive, options.common.encoding, reporter, TalkOf(options.common.quiet));
     if (!loaded) return ExitBadUsage;
-    const BuiltTree built = BuildMountTree(loaded->opened, loaded->codec);
-    ReportLeftOut(built, loaded->opened, options.common.quiet, reporter);
+    const BuiltTree built = [&] {
+        auto walk = loaded->Walk();
+        return BuildMountTree(walk, loaded->header.entryCount, loaded->codec);
+    }();
+    ReportLeftOut(built, loaded->header, options.common.quiet, reporter);
     if (const auto warning = PastEndWarning(*loaded); !warning.empty())
         reporter.Say(warning + "; reading them stops there with an error (EIO)");
 
-    // Serving needs the tree and the file, not the directory: let it go,
-    // and the builder's working memory with it.
-    loaded->opened = OpenedArchive();
+    // Serving needs the tree and the file, not the window: let it go, and
+    // the builder's working memory with it.
+    loaded->window.reset();
     auto source = MountSource::Take(std::move(loaded->file));
     if (!source) {
         reporter.Say("cannot read: " + source.error());

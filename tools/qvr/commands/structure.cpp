@@ -46,19 +46,34 @@ std::string Message(const StructureFinding& f, std::uint32_t entryCount, std::ui
 
 }  // namespace
 
-std::uint32_t EntriesPastEnd(const LoadedArchive& loaded) {
-    const auto findings = FindStructureProblems(loaded.opened, loaded.file.Size());
+namespace {
+
+std::uint32_t CountPastEnd(const std::vector<StructureFinding>& findings) {
     return static_cast<std::uint32_t>(std::count_if(findings.begin(), findings.end(), [](const auto& f) {
         return f.fault == StructureFault::DataPastEnd;
     }));
 }
 
-std::string PastEndWarning(const LoadedArchive& loaded) {
-    const std::uint32_t past = EntriesPastEnd(loaded);
+std::string PastEndWarning(std::uint32_t past, std::uint32_t entryCount) {
     if (past == 0) return {};
     return fmt::format("damaged: {} of {} {} data that run past the end of the file (qvr test names {})", past,
-                       Count(loaded.opened.header.entryCount, "entry", "entries"), past == 1 ? "has" : "have",
-                       past == 1 ? "it" : "them");
+                       Count(entryCount, "entry", "entries"), past == 1 ? "has" : "have", past == 1 ? "it" : "them");
+}
+
+}  // namespace
+
+std::uint32_t EntriesPastEnd(const LoadedArchive& loaded) {
+    return CountPastEnd(FindStructureProblems(loaded.opened, loaded.file.Size()));
+}
+
+std::string PastEndWarning(const LoadedArchive& loaded) {
+    return PastEndWarning(EntriesPastEnd(loaded), loaded.opened.header.entryCount);
+}
+
+std::string PastEndWarning(WalkedArchive& walked) {
+    const auto findings =
+        FindStructureProblems(walked.file, 0, std::span(walked.window.get(), WalkWindowSize), walked.file.Size());
+    return PastEndWarning(CountPastEnd(findings), walked.header.entryCount);
 }
 
 std::vector<std::string> StructureProblems(const LoadedArchive& loaded) {

@@ -27,5 +27,7 @@ std::uint32_t EntriesPastEnd(const LoadedArchive& loaded);
 // "damaged: N of M entries have data that run past the end of the file",
 // or "" when none do.
 std::string PastEndWarning(const LoadedArchive& loaded);
+// The same for an archive walked through its window (a walk of its own).
+std::string PastEndWarning(WalkedArchive& walked);
 
 }  // namespace qvr::cli

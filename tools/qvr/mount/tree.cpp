@@ -37,10 +37,11 @@ public:
     // Room for every entry and its name at once: growing the tables entry
     // by entry would copy them over and over. Folders are few next to files;
     // room for one per four entries mostly spares the node table a copy.
-    MountTreeBuilder(MountTree& tree, const OpenedArchive& opened) : tree_(tree) {
-        const std::size_t entries = opened.header.entryCount;
+    // `nameRoom`: bytes the names can take at most (the room is only
+    // reserved: what no name fills costs no memory).
+    MountTreeBuilder(MountTree& tree, std::size_t entries, std::size_t nameRoom) : tree_(tree) {
         tree_.nodes_.reserve(entries + entries / 4 + 1);
-        tree_.names_.reserve(opened.directory.size());
+        tree_.names_.reserve(nameRoom);
         folderOfRecord_.reserve(entries + entries / 4 + 1);
     }
 
@@ -107,16 +108,17 @@ private:
     std::vector<NodeId> folderOfRecord_;  // by placement's record number; only folders' are set
 };
 
-BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec) {
+BuiltTree BuildMountTree(WindowWalk& walk, std::uint32_t count, const NameCodec& codec) {
     BuiltTree built;
-    MountTreeBuilder builder(built.tree, opened);
-    const std::uint32_t count = opened.header.entryCount;
+    // A name's components, with a zero after each, take no more than its
+    // entry did in the directory (unless an encoding lengthens them: the
+    // names then grow past the room, which is only slower).
+    MountTreeBuilder builder(built.tree, count, static_cast<std::size_t>(walk.DirectoryExtent()));
     Placer placer(codec, count);
     PlacementReport placement(PlacementWords::Mount);
-    auto cursor = opened.Begin();
     Entry entry;
     NameText names(codec);
-    for (; built.walked < count && ReadNextEntry(cursor, entry); ++built.walked) {
+    for (; built.walked < count && walk.Next(entry); ++built.walked) {
         auto leaveOut = [&](std::string reason) {
             built.leftOut.push_back({entry.index, NameForMessage(entry.NameBytes(), codec), std::move(reason)});
         };

@@ -13,6 +13,7 @@
 
 #include "names/codec.h"
 #include "qvr/open.h"
+#include "qvr/window_walk.h"
 
 namespace qvr::cli {
 
@@ -72,8 +73,10 @@ struct BuiltTree {
     std::uint32_t walked = 0;
 };
 
-// Places every entry as extraction does (placement.h, under `codec`): the
-// first entry of a path wins, and names the rule refuses are left out.
-BuiltTree BuildMountTree(const OpenedArchive& opened, const NameCodec& codec);
+// Places every entry `walk` gives, up to `count` (the header's), as
+// extraction does (placement.h, under `codec`): the first entry of a path
+// wins, and names the rule refuses are left out. The directory is read
+// through the walk's window, never held whole.
+BuiltTree BuildMountTree(WindowWalk& walk, std::uint32_t count, const NameCodec& codec);
 
 }  // namespace qvr::cli

@@ -51,4 +51,36 @@ TEST_F(Gather, FolderListingGivesOrderLinksAndWhatIsLeftOut) {
 }
 
 }  // namespace
+// A list naming files of several folders in turn: each file keeps the path
+// it was named by, and the files of one folder share one copy of its path.
+TEST_F(Gather, ListedFilesKeepTheirPathsAndShareTheirFolders) {
+    std::string list;
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = "d" + std::to_string(i % 3) + "/f" + std::to_string(i);
+        WriteFile(dir / "listed" / name, B("x"));
+        list += name + "\n";
+    }
+    cli::CreateOptions options;
+    options.common.quiet = true;
+    options.listed = [&] {
+        std::string nulSeparated;
+        for (char c : list) nulSeparated.push_back(c == '\n' ? '\0' : c);
+        return nulSeparated;
+    }();
+    options.listedDirectory = dir / "listed";
+    cli::Reporter reporter("test");
+    auto gathered = cli::GatherInputs(options, cli::NameCodec::PassThrough(), reporter, std::nullopt);
+    ASSERT_TRUE(gathered);
+    const auto& inputs = gathered->inputs;
+    ASSERT_EQ(inputs.size(), 6u);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const auto expected = (dir / "listed" / ("d" + std::to_string(i % 3)) / ("f" + std::to_string(i))).lexically_normal();
+        EXPECT_EQ(fs::path(inputs[i].Source()), expected);
+        ASSERT_TRUE(inputs[i].folder);
+        EXPECT_EQ(inputs[i].folder, inputs[i % 3].folder) << i;
+        EXPECT_EQ(inputs[i].leaf, "f" + std::to_string(i));
+    }
+    EXPECT_NE(inputs[0].folder, inputs[1].folder);
+}
+
 }  // namespace qvr::tooltest

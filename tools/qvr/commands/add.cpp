@@ -35,12 +35,12 @@ AddPlan PlanAdd(const LoadedArchive& old, const std::vector<Input>& inputs, cons
         if (it == inputAt.end() || placed[it->second]) continue;
         const Input& in = inputs[it->second];
         plan.replaced.push_back(fmt::format("entry {} '{}'", e, NameForMessage(plan.entries[e].name, codec)));
-        plan.entries[e] = {in.name, in.size, std::nullopt, in.source, in.identity};
+        plan.entries[e] = {in.name, in.size, std::nullopt, in.Source(), in.identity};
         plan.fresh[e] = placed[it->second] = true;
     }
     for (std::size_t i = 0; i < inputs.size(); ++i)
         if (!placed[i]) {
-            plan.entries.push_back({inputs[i].name, inputs[i].size, std::nullopt, inputs[i].source, inputs[i].identity});
+            plan.entries.push_back({inputs[i].name, inputs[i].size, std::nullopt, inputs[i].Source(), inputs[i].identity});
             plan.fresh.push_back(true);
         }
     return plan;

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 // the writer's layout stays the final word.
 bool CheckLimits(const std::vector<Input>& inputs, std::span<const EntrySpec> specs, Reporter& reporter) {
     const LayoutCheck check = CheckLayout(specs);
-    const auto source = [&] { return ShownPath(inputs[check.entry].source); };
+    const auto source = [&] { return ShownPath(inputs[check.entry].Source()); };
     switch (check.refusal) {
     case LayoutRefusal::None:
         return true;

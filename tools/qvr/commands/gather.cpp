@@ -292,15 +292,26 @@ private:
         if (stored.empty() && refusal.empty()) refusal = "no name to store it under";
         const bool refused = !refusal.empty();
         if (refused) reporter_.Failed(fmt::format("{}: {}", ShownPath(source), refusal));
-        const auto leafAt = static_cast<std::uint32_t>(source.size() - leaf.size());
-        inputs_.push_back({std::move(source), std::move(stored), node.size, node.identity, refused, leafAt});
+        const std::size_t leafAt = source.size() - leaf.size();
+        auto sharedFolder = leafAt == 0 ? nullptr : FolderPath(NativePath(source, 0, leafAt));
+        inputs_.push_back({std::move(sharedFolder), NativePath(source, leafAt), std::move(stored), node.size, node.identity,
+                           refused});
     }
 
     const NameCodec& codec_;
     const CreateOptions& options_;
     Reporter& reporter_;
     std::optional<Identity> self_;
+    // The one copy of each folder's path that its inputs share. A list may
+    // name its folders in turn, so the last one alone would not do.
+    std::shared_ptr<const NativePath> FolderPath(NativePath path) {
+        auto& shared = folderPaths_[path];
+        if (!shared) shared = std::make_shared<const NativePath>(std::move(path));
+        return shared;
+    }
+
     std::vector<Input> inputs_;
+    std::unordered_map<NativePath, std::shared_ptr<const NativePath>> folderPaths_;
     std::vector<std::pair<Identity, NativePath>> ancestors_;  // the folders being walked, outermost first
     std::uint64_t skipped_ = 0;
     Exclusion excluded_;
@@ -343,12 +354,12 @@ void DropRepeatsAndRefuseCollisions(std::vector<Input>& inputs, const LeadBytes&
         keep[i] = false;
         if (earlier.identity == inputs[i].identity && earlier.name == inputs[i].name) continue;
         if (earlier.name == inputs[i].name)
-            reporter.Failed(fmt::format("{} and {}: both would be stored as '{}'", ShownPath(earlier.source),
-                                        ShownPath(inputs[i].source), DisplayName(inputs[i].name, true)));
+            reporter.Failed(fmt::format("{} and {}: both would be stored as '{}'", ShownPath(earlier.Source()),
+                                        ShownPath(inputs[i].Source()), DisplayName(inputs[i].name, true)));
         else
             reporter.Failed(fmt::format("{} and {}: '{}' and '{}' differ only in case, and on Windows, where every "
                                         "reader of these archives runs, one would overwrite the other",
-                                        ShownPath(earlier.source), ShownPath(inputs[i].source),
+                                        ShownPath(earlier.Source()), ShownPath(inputs[i].Source()),
                                         DisplayName(earlier.name, true), DisplayName(inputs[i].name, true)));
     }
     std::size_t out = 0;
@@ -393,19 +404,19 @@ Packer::Packer(NativeHandle to, bool toIsStream, bool followLinks, Reporter& rep
     : to_(to), toIsStream_(toIsStream), followLinks_(followLinks), reporter_(reporter) {}
 
 Result<InputFile> Packer::Open(const Input& in) {
-    if (in.leafAt == 0) return InputFile::OpenToPack(fs::path(in.source), followLinks_);
-    const auto folderPath = NativePath(in.source, 0, in.leafAt);
+    if (!in.folder) return InputFile::OpenToPack(fs::path(in.leaf), followLinks_);
+    const NativePath& folderPath = *in.folder;
     if (!folder_ || folder_->Path() != folderPath) {
         folder_.reset();
         auto opened = SourceFolder::Open(folderPath);
         if (!opened) return opened.failure();
         folder_.emplace(std::move(*opened));
     }
-    return InputFile::OpenToPack(*folder_, NativePath(in.source, in.leafAt), followLinks_);
+    return InputFile::OpenToPack(*folder_, in.leaf, followLinks_);
 }
 
 bool Packer::Pack(const Input& in) {
-    const auto source = [&] { return ShownPath(in.source); };
+    const auto source = [&] { return ShownPath(in.Source()); };
     auto file = Open(in);
     if (!file) {
         reporter_.Failed(fmt::format("{}: {}", source(), file.error()));
@@ -454,13 +465,13 @@ bool Packer::PackHeld(const Input& in, InputFile& file) {
     held_.resize(at + size);
     if (got < size) {
         held_.resize(at);
-        reporter_.Failed(fmt::format("{}: shorter than its size said", ShownPath(in.source)));
+        reporter_.Failed(fmt::format("{}: shorter than its size said", ShownPath(in.Source())));
         return false;
     }
     ScrambleContent(into.first(size));
     if (got > size || file.Size() != in.size)
         reporter_.Failed(fmt::format("{} changed as it was read; its first {} bytes were stored",
-                                     ShownPath(in.source), in.size));
+                                     ShownPath(in.Source()), in.size));
     return true;
 }
 

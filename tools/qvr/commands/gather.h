@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -19,14 +20,18 @@ namespace qvr::cli {
 using Identity = std::pair<std::uint64_t, std::uint64_t>;
 
 struct Input {
-    NativePath source;  // where it is read from, and named in messages
-    Bytes name;         // as stored
+    // Where it is read from, and named in messages: `leaf` inside `folder`
+    // (which ends with a separator), or `leaf` alone without one. The files
+    // of one folder share its path: 65,535 inputs do not each hold a copy.
+    std::shared_ptr<const NativePath> folder;
+    NativePath leaf;
+    Bytes name;  // as stored
     std::uint64_t size = 0;
     Identity identity{};
     bool refused = false;  // reported; kept only to find names it collides with
-    // Where the last step of `source` starts: what is before it is the
-    // folder, opened once for all its files. 0: opened by the whole path.
-    std::uint32_t leafAt = 0;
+
+    // The whole path, made when asked (a message, a change's plan).
+    NativePath Source() const { return folder ? *folder + leaf : leaf; }
 };
 
 // A path kept as NativePath, as messages show it.

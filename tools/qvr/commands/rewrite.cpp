@@ -103,7 +103,7 @@ bool WriteEntries(const LoadedArchive& old, const std::vector<NewEntry>& entries
             runSize = entry.size;
             continue;
         }
-        if (!flush() || !PackFile({entry.source, entry.name, entry.size, entry.identity}, followLinks, to, false,
+        if (!flush() || !PackFile({nullptr, entry.source.native(), entry.name, entry.size, entry.identity}, followLinks, to, false,
                                   reporter))
             return false;
         if (echo) Echo(NameForMessage(entry.name, old.codec), false);

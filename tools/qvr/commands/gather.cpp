@@ -142,13 +142,13 @@ public:
               name, prefix.back());
     }
 
-#ifndef _WIN32
-    // A name of -T's list that needs no normalising: relative, and no
-    // empty, "." or ".." step. `directory` is lexically normal.
     // Room for `count` more inputs at once: a list's 65,535 names would
     // otherwise end with the array copied into one twice its size.
     void Reserve(std::size_t count) { inputs_.reserve(inputs_.size() + count); }
 
+#ifndef _WIN32
+    // A name of -T's list that needs no normalising: relative, and no
+    // empty, "." or ".." step. `directory` is lexically normal.
     void AddPlain(const NativePath& directory, std::string_view line) {
         const auto slash = line.rfind('/');
         const std::string_view parentPart = slash == std::string_view::npos ? std::string_view() : line.substr(0, slash);

@@ -298,10 +298,6 @@ private:
                            refused});
     }
 
-    const NameCodec& codec_;
-    const CreateOptions& options_;
-    Reporter& reporter_;
-    std::optional<Identity> self_;
     // The one copy of each folder's path that its inputs share. A list may
     // name its folders in turn, so the last one alone would not do.
     std::shared_ptr<const NativePath> FolderPath(NativePath path) {
@@ -310,6 +306,10 @@ private:
         return shared;
     }
 
+    const NameCodec& codec_;
+    const CreateOptions& options_;
+    Reporter& reporter_;
+    std::optional<Identity> self_;
     std::vector<Input> inputs_;
     std::unordered_map<NativePath, std::shared_ptr<const NativePath>> folderPaths_;
     std::vector<std::pair<Identity, NativePath>> ancestors_;  // the folders being walked, outermost first

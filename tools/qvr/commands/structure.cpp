@@ -44,10 +44,8 @@ std::string Message(const StructureFinding& f, std::uint32_t entryCount, std::ui
     return "damaged structure";
 }
 
-}  // namespace
-
-namespace {
-
+// How many findings say an entry's data run past the end of the file: an
+// archive cut short, what list and mount warn of.
 std::uint32_t CountPastEnd(const std::vector<StructureFinding>& findings) {
     return static_cast<std::uint32_t>(std::count_if(findings.begin(), findings.end(), [](const auto& f) {
         return f.fault == StructureFault::DataPastEnd;
@@ -62,12 +60,9 @@ std::string PastEndWarning(std::uint32_t past, std::uint32_t entryCount) {
 
 }  // namespace
 
-std::uint32_t EntriesPastEnd(const LoadedArchive& loaded) {
-    return CountPastEnd(FindStructureProblems(loaded.opened, loaded.file.Size()));
-}
-
 std::string PastEndWarning(const LoadedArchive& loaded) {
-    return PastEndWarning(EntriesPastEnd(loaded), loaded.opened.header.entryCount);
+    return PastEndWarning(CountPastEnd(FindStructureProblems(loaded.opened, loaded.file.Size())),
+                          loaded.opened.header.entryCount);
 }
 
 std::string PastEndWarning(WalkedArchive& walked) {

@@ -20,12 +20,8 @@ std::vector<std::string> StructureProblems(const LoadedArchive& loaded);
 // never held whole (qvr test, which reads it once more for the names).
 std::vector<std::string> StructureProblems(WalkedArchive& walked);
 
-// How many entries the directory walk reads have data that run past the end
-// of the file: an archive cut short. What list and mount warn of.
-std::uint32_t EntriesPastEnd(const LoadedArchive& loaded);
-
-// "damaged: N of M entries have data that run past the end of the file",
-// or "" when none do.
+// "damaged: N of M entries have data that run past the end of the file"
+// (an archive cut short: what list and mount warn of), or "" when none do.
 std::string PastEndWarning(const LoadedArchive& loaded);
 // The same for an archive walked through its window (a walk of its own).
 std::string PastEndWarning(WalkedArchive& walked);

@@ -390,15 +390,25 @@ const scenarios = {
         // tile the file from its start to the directory's end, no byte twice.
         const dirEnd = Math.min(...expected.map((e) => e.offset));
         await everywhere(page, () => {
-            const { slice, arrayBuffer } = Blob.prototype;
+            const { slice, arrayBuffer, stream } = Blob.prototype;
             let arrived = 0;
             globalThis.asked = [];
-            globalThis.unpatch = () => Object.assign(Blob.prototype, { slice, arrayBuffer });
+            globalThis.unpatch = () => Object.assign(Blob.prototype, { slice, arrayBuffer, stream });
             Blob.prototype.slice = function (start, end) {
                 globalThis.asked.push({ start, end, arrived });
                 return slice.call(this, start, end);
             };
+            // A slice read whole has come when all of it has; one read as it comes, with its first bytes.
             Blob.prototype.arrayBuffer = function () { return arrayBuffer.call(this).finally(() => ++arrived); };
+            Blob.prototype.stream = function () {
+                let first = true;
+                return stream.call(this).pipeThrough(new TransformStream({
+                    transform(bytes, out) {
+                        if (first) (first = false), ++arrived;
+                        out.enqueue(bytes);
+                    },
+                }));
+            };
         });
         assert.equal(await openFile(page, file), 'opened');
         const [askedHere, ...askedInWorkers] = await everywhere(page, () => (globalThis.unpatch(), globalThis.asked));
@@ -421,9 +431,10 @@ const scenarios = {
         // Slices that come back short are asked for again from where they stopped,
         // and entries cut between slices are walked whole.
         await everywhere(page, () => {
-            const { arrayBuffer } = Blob.prototype;
-            globalThis.unpatch = () => Object.assign(Blob.prototype, { arrayBuffer });
+            const { arrayBuffer, stream } = Blob.prototype;
+            globalThis.unpatch = () => Object.assign(Blob.prototype, { arrayBuffer, stream });
             Blob.prototype.arrayBuffer = async function () { return (await arrayBuffer.call(this)).slice(0, 400_000); };
+            Blob.prototype.stream = function () { return stream.call(this.slice(0, 400_000)); };
         });
         assert.equal(await openFile(page, file), 'opened');
         await everywhere(page, () => globalThis.unpatch());

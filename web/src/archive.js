@@ -251,46 +251,64 @@ export class Archive {
 // Hands the archive's first bytes and then its directory to the core's
 // session until an opening no longer misses any: the OpenResult. Slices go
 // out before the ones ahead of them have come (the source's `readAhead`
-// says how far past the first read to guess), and are handed over in order.
+// says how far past the first read to guess), and are handed over in
+// order, piece by piece as they come: the core walks what has come while
+// the rest is on its way, so that when the last piece is in, only that
+// piece's entries and the structural check are left.
 async function readOpening(m, session, source) {
     const slices = [];  // asked for, not yet handed over, in order
     let asked = 0;
     const ask = (end) => {
         end = Math.min(end, source.size);
         if (end <= asked) return;
-        const bytes = source.read(asked, end);
-        bytes.catch(() => {});  // a guess the opening did not need may fail unseen
-        slices.push({ length: end - asked, bytes });
+        slices.push({ length: end - asked, pieces: source.pieces(asked, end) });
         asked = end;
+    };
+    const forget = () => {
+        for (const slice of slices.splice(0)) slice.pieces.return();
     };
     ask(FirstRead);
     ask(FirstRead + (source.readAhead ?? 0));
     // An empty file is still the core's to judge.
-    if (!slices.length) slices.push({ length: 0, bytes: Promise.resolve(new Uint8Array(0)) });
+    if (!slices.length) return m._qvr_open(session);
     let have = 0;
     let wanted = Infinity;
     let result = OpenResult.Unreadable;
-    for (let reads = 1; reads <= MaxOpeningReads && slices.length; ++reads) {
-        const slice = slices.shift();
-        const more = await slice.bytes;
-        if (more.length === 0 && slice.length > 0) break;
-        // Bytes past where the directory ends are not the core's.
-        const take = Math.max(0, Math.min(more.length, wanted - have));
-        const p = m._qvr_prefix(session, have + take);
-        if (!p && have + take > 0) return OpenResult.OutOfMemory;
-        m.HEAPU8.set(more.subarray(0, take), p + have);
-        have += take;
-        result = m._qvr_open(session);
-        if (result !== OpenResult.NeedsMoreBytes) break;
-        wanted = m._qvr_wanted_end(session);
-        if (take < slice.length) {
-            // Short, or past the end: what was asked after it is read again.
-            slices.length = 0;
-            asked = have;
+    try {
+        for (let reads = 1; reads <= MaxOpeningReads && slices.length; ++reads) {
+            const slice = slices.shift();
+            let got = 0;
+            for await (let piece of slice.pieces) {
+                got += piece.length;
+                // A piece may hold the head and what it says to read next:
+                // the core learns where the directory ends, then takes the
+                // rest of the piece up to there.
+                while (piece.length) {
+                    const take = Math.min(piece.length, wanted - have);
+                    const p = m._qvr_prefix(session, have + take);
+                    if (!p) return OpenResult.OutOfMemory;
+                    m.HEAPU8.set(piece.subarray(0, take), p + have);
+                    have += take;
+                    result = m._qvr_open(session);
+                    // Bytes past where the directory ends are not the core's.
+                    if (result !== OpenResult.NeedsMoreBytes) return result;
+                    wanted = m._qvr_wanted_end(session);
+                    piece = piece.subarray(take);
+                }
+                ask(wanted);
+            }
+            if (got === 0 && slice.length > 0) break;
+            if (got < slice.length) {
+                // Short: what was asked after it is read again from where it stopped.
+                forget();
+                asked = have;
+                ask(wanted);
+            }
         }
-        ask(wanted);
+        return result;
+    } finally {
+        forget();
     }
-    return result;
 }
 
 // Opens `file` (a Blob, or a source from source.js) as an archive:

@@ -2,9 +2,10 @@
 // address on the page's own server, read by HTTP range requests so that a
 // large archive is never fetched whole; only a server that refuses ranges
 // sends the whole file, with progress. Both give `size`, `read(start, end)`
-// (bytes) and `part(start, end)` (a Blob for saving, from the file itself
-// where there is one); `readAhead` is how far past its first read an
-// opening may guess that it will need bytes.
+// (bytes), `pieces(start, end)` (the same bytes as an async iterator of
+// pieces, in order, as they come) and `part(start, end)` (a Blob for saving,
+// from the file itself where there is one); `readAhead` is how far past
+// its first read an opening may guess that it will need bytes.
 
 // Slices of a file read at the same time pay a read's fixed cost (a first
 // read of a file just picked costs several milliseconds) once between them,
@@ -15,22 +16,77 @@ const BlobReadAhead = 1 << 20;
 // A file's bytes reach the thread that reads them in pieces, as that
 // thread's tasks: read on the page's thread, a slice in flight waits for
 // every walk and drawing between its pieces. A worker does nothing but read,
-// and hands each slice over whole (transferred, not copied).
-const ReaderCode = `onmessage = async ({ data: { id, blob, start, end } }) => {
+// and hands each slice over whole, or each piece as the browser gives it
+// (transferred, not copied), so that the page can use the first bytes of a
+// slice while the rest are still on their way. Reads asked for together
+// come in one message and all start before any is waited for.
+const ReaderCode = `async function read({ id, blob, start, end, pieces }) {
     try {
-        const bytes = await blob.slice(start, end).arrayBuffer();
-        postMessage({ id, bytes }, [bytes]);
+        const slice = blob.slice(start, end);
+        if (!pieces) {
+            const bytes = await slice.arrayBuffer();
+            postMessage({ id, bytes }, [bytes]);
+            return;
+        }
+        const stream = slice.stream().getReader();
+        for (let r; !(r = await stream.read()).done;) {
+            const whole = r.value.byteOffset === 0 && r.value.byteLength === r.value.buffer.byteLength;
+            const bytes = whole ? r.value.buffer : r.value.slice().buffer;
+            postMessage({ id, bytes }, [bytes]);
+        }
+        postMessage({ id, end: true });
     } catch (e) {
         postMessage({ id, error: String(e?.message ?? e) });
     }
-};`;
+}
+onmessage = ({ data }) => data.forEach(read);`;
+
+// The end of a read's pieces.
+const Done = Symbol('done');
+
+// The pieces of one read as they come, taken in order: an async iterator
+// whose `return()` (a for-await left early, or a read no longer wanted)
+// lets the rest go unseen.
+class Pieces {
+    constructor(release) {
+        this.queue = [];  // pieces, then Done or an Error
+        this.wake = null;
+        this.release = release;
+    }
+    put(item) {
+        this.queue.push(item);
+        this.wake?.();
+    }
+    async next() {
+        while (!this.queue.length) await new Promise((ok) => (this.wake = ok));
+        this.wake = null;
+        const item = this.queue.shift();
+        if (item instanceof Uint8Array) return { done: false, value: item };
+        this.return();
+        if (item === Done) return { done: true, value: undefined };
+        throw item;
+    }
+    async return() {
+        this.queue = [];
+        this.release();
+        return { done: true, value: undefined };
+    }
+    [Symbol.asyncIterator]() { return this; }
+}
+
+// One piece: what a source that cannot give its bytes as they come gives.
+function onePiece(bytes) {
+    const pieces = new Pieces(() => {});
+    bytes.then((b) => (pieces.put(b), pieces.put(Done)), (e) => pieces.put(e));
+    return pieces;
+}
 
 let reader = null;
 // The reading worker, started once; null where the page may not start one
 // (a policy or a browser that refuses), and then the page's thread reads.
 export function startReader() {
     if (reader !== null) return reader.worker;
-    reader = { worker: null, waiting: new Map(), next: 0 };
+    reader = { worker: null, waiting: new Map(), next: 0, asked: [] };
     try {
         const url = URL.createObjectURL(new Blob([ReaderCode], { type: 'text/javascript' }));
         reader.worker = new Worker(url);
@@ -38,19 +94,28 @@ export function startReader() {
     } catch {
         return null;
     }
-    reader.worker.onmessage = ({ data: { id, bytes, error } }) => {
-        const { ok, fail } = reader.waiting.get(id);
-        reader.waiting.delete(id);
-        if (error === undefined) ok(new Uint8Array(bytes));
-        else fail(new Error(error));
+    reader.worker.onmessage = ({ data: { id, bytes, end, error } }) => {
+        // A read let go of may still send what it had read.
+        reader.waiting.get(id)?.take(bytes && new Uint8Array(bytes), end, error);
     };
     // A worker that could not start: what it was asked is read here instead.
     reader.worker.onerror = () => {
         reader.worker = null;
-        for (const { ok, fail, blob, start, end } of reader.waiting.values()) readHere(blob, start, end).then(ok, fail);
+        for (const w of reader.waiting.values()) w.readHere();
         reader.waiting.clear();
     };
     return reader.worker;
+}
+
+// Sends a read to the worker with the others asked for in the same turn of the page's thread.
+function ask(read) {
+    if (!reader.asked.length) {
+        queueMicrotask(() => {
+            reader.worker?.postMessage(reader.asked);
+            reader.asked = [];
+        });
+    }
+    reader.asked.push(read);
 }
 
 async function readHere(blob, start, end) {
@@ -61,9 +126,34 @@ function readBlob(blob, start, end) {
     if (!startReader()) return readHere(blob, start, end);
     const id = reader.next++;
     return new Promise((ok, fail) => {
-        reader.waiting.set(id, { ok, fail, blob, start, end });
-        reader.worker.postMessage({ id, blob, start, end });
+        reader.waiting.set(id, {
+            take: (bytes, _, error) => {
+                reader.waiting.delete(id);
+                if (error === undefined) ok(bytes);
+                else fail(new Error(error));
+            },
+            readHere: () => readHere(blob, start, end).then(ok, fail),
+        });
+        ask({ id, blob, start, end });
     });
+}
+
+// The bytes of [start, end) as Pieces, as the worker reads them.
+function readBlobPieces(blob, start, end) {
+    if (!startReader()) return onePiece(readHere(blob, start, end));
+    const id = reader.next++;
+    const pieces = new Pieces(() => reader.waiting.delete(id));
+    let received = 0;
+    reader.waiting.set(id, {
+        take: (bytes, end, error) => {
+            if (bytes) pieces.put(bytes), (received += bytes.length);
+            else if (end) pieces.put(Done);
+            else pieces.put(new Error(error));
+        },
+        readHere: () => readHere(blob, start + received, end).then((b) => (pieces.put(b), pieces.put(Done)), (e) => pieces.put(e)),
+    });
+    ask({ id, blob, start, end, pieces: true });
+    return pieces;
 }
 
 export function blobSource(blob) {
@@ -71,6 +161,7 @@ export function blobSource(blob) {
         size: blob.size,
         readAhead: BlobReadAhead,
         read: (start, end) => readBlob(blob, start, end),
+        pieces: (start, end) => readBlobPieces(blob, start, end),
         part: async (start, end) => blob.slice(start, end),
     };
 }
@@ -95,7 +186,7 @@ function rangeSource(url, size, first) {
         if (bytes.length !== end - start) throw new Error(`the server sent ${bytes.length} of ${end - start} bytes`);
         return bytes;
     }
-    return { size, read, part: async (start, end) => new Blob([await read(start, end)]), ranged: true };
+    return { size, read, pieces: (start, end) => onePiece(read(start, end)), part: async (start, end) => new Blob([await read(start, end)]), ranged: true };
 }
 
 // The whole body of `response`, with `onProgress(received, total)` as it

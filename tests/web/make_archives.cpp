@@ -79,6 +79,13 @@ bool Write(const std::string& path, const std::vector<std::string>& names, const
     return out.good();
 }
 
+// Where entry `index`'s data offset is stored in an archive written from `entries`.
+std::span<std::uint8_t, 4> DataOffsetField(Bytes& archive, const std::vector<qvr::WriterEntry>& entries, std::size_t index) {
+    std::size_t at = qvr::HeaderSize;
+    for (std::size_t k = 0; k < index; ++k) at += qvr::EntrySize(entries[k].name.size());
+    return std::span(archive).subspan(at + qvr::EntryDataOffsetOffset(entries[index].name.size())).first<4>();
+}
+
 std::string Name(std::size_t i, const char* ext) {
     char name[40];
     std::snprintf(name, sizeof name, "d%03zu\\f%05zu.%s", i % 256, i, ext);
@@ -166,6 +173,21 @@ int main(int argc, char** argv) {
         qvr::StoreU32(std::span(bad).subspan(qvr::HeaderSize + qvr::EntryDataOffsetOffset(9)).first<4>(), 8);
         ok &= Save(dir + "/no-directory.qvr", bad);
     }
+    // damaged-long: a directory longer than the core's first look at the
+    // head (16 entries) with damage near its start and its end: entry 2's
+    // data start inside the directory, entry 13's overlap entry 12's, the
+    // header claims 19 entries, and the file ends inside the last entry's data.
+    {
+        std::vector<qvr::WriterEntry> entries;
+        for (int i = 0; i < 16; ++i)
+            entries.push_back({B("damaged\\part-" + std::to_string(100 + i) + ".txt"), Text(60, static_cast<std::size_t>(i))});
+        auto bytes = qvr::WriteArchive(entries).bytes;
+        qvr::StoreU32(DataOffsetField(bytes, entries, 2), qvr::HeaderSize + 3);
+        qvr::StoreU32(DataOffsetField(bytes, entries, 13), qvr::LoadU32(DataOffsetField(bytes, entries, 12)) + 10);
+        qvr::StoreU16(std::span(bytes).subspan(qvr::EntryCountOffset).first<2>(), 19);
+        bytes.resize(bytes.size() - 30);
+        ok &= Save(dir + "/damaged-long.qvr", bytes);
+    }
     // hostile: names that look like something else, reach outside a folder,
     // name devices, hold control bytes, or are empty, among ordinary ones
     // that sort naturally; two repeats and a file where a folder must be.
@@ -193,13 +215,8 @@ int main(int argc, char** argv) {
         std::vector<qvr::WriterEntry> entries;
         for (int i = 0; i < 4; ++i) entries.push_back({B("s" + std::to_string(i) + ".txt"), Text(40, static_cast<std::size_t>(i))});
         auto bytes = qvr::WriteArchive(entries).bytes;
-        const auto offsetField = [&](std::size_t index) {
-            std::size_t at = qvr::HeaderSize;
-            for (std::size_t k = 0; k < index; ++k) at += qvr::EntrySize(entries[k].name.size());
-            return std::span(bytes).subspan(at + qvr::EntryDataOffsetOffset(entries[index].name.size())).first<4>();
-        };
-        qvr::StoreU32(offsetField(2), qvr::HeaderSize + 3);
-        qvr::StoreU32(offsetField(3), qvr::LoadU32(offsetField(1)) + 10);
+        qvr::StoreU32(DataOffsetField(bytes, entries, 2), qvr::HeaderSize + 3);
+        qvr::StoreU32(DataOffsetField(bytes, entries, 3), qvr::LoadU32(DataOffsetField(bytes, entries, 1)) + 10);
         ok &= Save(dir + "/structure.qvr", bytes);
         ok &= Save(dir + "/empty.qvr", qvr::WriteArchive({}).bytes);
         // An SVG picture whose script must never run.

@@ -558,6 +558,56 @@ const scenarios = {
         }, sample);
         assert.ok(outcomes['not-archive'] > 0 && (outcomes.opened ?? 0) + (outcomes.damaged ?? 0) > 0, JSON.stringify(outcomes));
         assert.equal(await openFile(page, path.join(opt.samples, 'sample.qvr')), 'opened');
+
+        // A directory whose bytes come in pieces cut anywhere opens as it does
+        // whole: cut in two at each of its bytes (so each entry's fields and
+        // name are split at every offset once), and a byte at a time.
+        await view(page, 'flat');
+        for (const [name, state] of [['hostile.qvr', 'opened'], ['damaged-long.qvr', 'damaged']]) {
+            const file = archive(name);
+            const dirEnd = qvrList(file)[0].offset;
+            assert.ok(dirEnd > 306, `${name}: a directory of ${dirEnd} bytes ends inside the core's first look`);
+            const cuts = [[], ...Array.from({ length: dirEnd - 1 }, (_, k) => [k + 1]), Array(dirEnd).fill(1)];
+            await everywhere(page, (cuts) => {
+                const { stream, arrayBuffer } = Blob.prototype;
+                globalThis.unpatch = () => Object.assign(Blob.prototype, { stream });
+                globalThis.cuts = cuts;
+                // Each read gives the next list of piece lengths, the rest in one last piece.
+                Blob.prototype.stream = function () {
+                    const blob = this;
+                    const lengths = [...(globalThis.cuts.shift() ?? []), Infinity];
+                    return new ReadableStream({
+                        async start(out) {
+                            const bytes = new Uint8Array(await arrayBuffer.call(blob));
+                            for (let at = 0, k = 0; at < bytes.length; at += lengths[k++]) out.enqueue(bytes.slice(at, at + lengths[k]));
+                            out.close();
+                        },
+                    });
+                };
+            }, cuts);
+            const seen = await page.evaluate(async ({ bytes, name, turns }) => {
+                const shown = () => [document.body.dataset.state, document.getElementById('status').textContent,
+                    ...[...document.querySelectorAll('#list .row')].map((r) => r.getAttribute('aria-label')),
+                    ...[...document.querySelectorAll('#note li')].map((l) => l.textContent)].join('\n');
+                const out = [];
+                for (let k = 0; k < turns; ++k) {
+                    const before = Number(document.body.dataset.opens ?? 0);
+                    const drop = new DataTransfer();
+                    drop.items.add(new File([Uint8Array.from(bytes)], name));
+                    document.dispatchEvent(new DragEvent('drop', { dataTransfer: drop, bubbles: true, cancelable: true }));
+                    while (Number(document.body.dataset.opens) === before) await new Promise((r) => setTimeout(r, 1));
+                    out.push(shown());
+                }
+                return out;
+            }, { bytes: [...readFileSync(file)], name, turns: cuts.length });
+            await everywhere(page, () => globalThis.unpatch());
+            assert.ok(seen[0].startsWith(`${state}\n`), seen[0]);
+            assert.equal(seen[0].split('\n').filter((l) => /, entry \d+/.test(l)).length, qvrList(file).length, seen[0]);
+            seen.forEach((s, k) => assert.equal(s, seen[0], `${name} in pieces of ${JSON.stringify(cuts[k].slice(0, 2))}...`));
+            // The last opening, a byte at a time, is the one on the page.
+            assert.deepEqual(await listing(page), qvrList(file));
+            if (state === 'damaged') assert.deepEqual(await noteLines(page), testLines(file));
+        }
         assert.deepEqual(errors, []);
     },
 

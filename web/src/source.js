@@ -18,9 +18,12 @@ const BlobReadAhead = 1 << 20;
 // every walk and drawing between its pieces. A worker does nothing but read,
 // and hands each slice over whole, or each piece as the browser gives it
 // (transferred, not copied), so that the page can use the first bytes of a
-// slice while the rest are still on their way. Reads asked for together
-// come in one message and all start before any is waited for.
-const ReaderCode = `async function read({ id, blob, start, end, pieces }) {
+// slice while the rest are still on their way; a read the page lets go of
+// stops there. Reads asked for together come in one message and all start
+// before any is waited for.
+const ReaderCode = `const streams = new Map();
+async function read({ id, blob, start, end, pieces, cancel }) {
+    if (cancel) return streams.get(id)?.cancel();
     try {
         const slice = blob.slice(start, end);
         if (!pieces) {
@@ -29,6 +32,7 @@ const ReaderCode = `async function read({ id, blob, start, end, pieces }) {
             return;
         }
         const stream = slice.stream().getReader();
+        streams.set(id, stream);
         for (let r; !(r = await stream.read()).done;) {
             const whole = r.value.byteOffset === 0 && r.value.byteLength === r.value.buffer.byteLength;
             const bytes = whole ? r.value.buffer : r.value.slice().buffer;
@@ -37,6 +41,8 @@ const ReaderCode = `async function read({ id, blob, start, end, pieces }) {
         postMessage({ id, end: true });
     } catch (e) {
         postMessage({ id, error: String(e?.message ?? e) });
+    } finally {
+        streams.delete(id);
     }
 }
 onmessage = ({ data }) => data.forEach(read);`;
@@ -142,13 +148,16 @@ function readBlob(blob, start, end) {
 function readBlobPieces(blob, start, end) {
     if (!startReader()) return onePiece(readHere(blob, start, end));
     const id = reader.next++;
-    const pieces = new Pieces(() => reader.waiting.delete(id));
+    // Let go of before its end: the worker stops reading it.
+    const pieces = new Pieces(() => reader.waiting.delete(id) && ask({ id, cancel: true }));
     let received = 0;
     reader.waiting.set(id, {
         take: (bytes, end, error) => {
             if (bytes) pieces.put(bytes), (received += bytes.length);
-            else if (end) pieces.put(Done);
-            else pieces.put(new Error(error));
+            else {
+                reader.waiting.delete(id);
+                pieces.put(end ? Done : new Error(error));
+            }
         },
         readHere: () => readHere(blob, start + received, end).then((b) => (pieces.put(b), pieces.put(Done)), (e) => pieces.put(e)),
     });

@@ -559,6 +559,30 @@ const scenarios = {
         assert.ok(outcomes['not-archive'] > 0 && (outcomes.opened ?? 0) + (outcomes.damaged ?? 0) > 0, JSON.stringify(outcomes));
         assert.equal(await openFile(page, path.join(opt.samples, 'sample.qvr')), 'opened');
 
+        // An opening that waits for its bytes says so, and then what it opened.
+        await everywhere(page, () => {
+            const { stream } = Blob.prototype;
+            globalThis.unpatch = () => Object.assign(Blob.prototype, { stream });
+            globalThis.held = true;
+            Blob.prototype.stream = function () {
+                const pieces = stream.call(this).getReader();
+                return new ReadableStream({
+                    async pull(out) {
+                        while (globalThis.held) await new Promise((r) => setTimeout(r, 10));
+                        const { done, value } = await pieces.read();
+                        if (done) out.close();
+                        else out.enqueue(value);
+                    },
+                });
+            };
+        });
+        const before = await opens(page);
+        await page.setInputFiles('#file', path.join(opt.samples, 'sample.qvr'));
+        await page.waitForFunction(() => document.getElementById('status').textContent === 'Opening sample.qvr…', null, Long);
+        await everywhere(page, () => (globalThis.held = false, globalThis.unpatch()));
+        assert.equal(await afterOpening(page, before), 'opened');
+        assert.match(await page.textContent('#status'), /^sample\.qvr: 3 entries/);
+
         // A directory whose bytes come in pieces cut anywhere opens as it does
         // whole: cut in two at each of its bytes (so each entry's fields and
         // name are split at every offset once), and a byte at a time.

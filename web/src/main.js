@@ -101,6 +101,9 @@ const showsPaths = () => ui.view.value === 'flat' || ui.filter.value.trim() !== 
 
 // ---- opening
 
+// How long an opening goes on before the status line says so (ms).
+const SlowOpening = 150;
+
 // `file`: a Blob, or a source (source.js).
 async function open(file, name) {
     performance.clearMarks();
@@ -108,7 +111,10 @@ async function open(file, name) {
     performance.mark('qvr:open-start');
     const token = ++state.openToken;
     document.body.dataset.state = 'opening';
-    setStatus(`Opening ${escapeName(name)}…`);
+    // Said only of an opening that takes a while: a status line rewritten at
+    // once has the page laid out and painted again while the first bytes are
+    // on their way, and the opening's next read waits for that.
+    const slow = setTimeout(() => token === state.openToken && setStatus(`Opening ${escapeName(name)}…`), SlowOpening);
     let result, archive;
     try {
         ({ result, archive } = await openArchive(file, name));
@@ -116,6 +122,7 @@ async function open(file, name) {
         console.error(e);
         result = OpenResult.Unreadable;
     }
+    clearTimeout(slow);
     if (token !== state.openToken) {
         // A later opening has begun; it decides what the page shows.
         archive?.close();
@@ -495,9 +502,11 @@ function updateButtons() {
 
 // ---- controls
 
-ui.file.addEventListener('change', () => {
+// The picker is emptied (so that the same file can be picked again) once the
+// opening is over, for the same reason: not while its first bytes are read.
+ui.file.addEventListener('change', async () => {
     const f = ui.file.files[0];
-    if (f) open(f, f.name);
+    if (f) await open(f, f.name);
     ui.file.value = '';
 });
 ui.encoding.addEventListener('change', () => {

@@ -56,8 +56,9 @@ struct WalkedArchive {
     // used, and a small directory leaves the rest untouched.
     std::unique_ptr<std::uint8_t[]> window{new std::uint8_t[WalkWindowSize]};
 
+    std::span<std::uint8_t> Window() { return {window.get(), WalkWindowSize}; }
     // A walk from the first entry.
-    WindowWalk Walk() { return WindowWalk(file, 0, std::span(window.get(), WalkWindowSize), FirstWalkRead); }
+    WindowWalk Walk() { return WindowWalk(file, 0, Window(), FirstWalkRead); }
     // The entry a walk met at directory offset `where`, read again from
     // the file (to choose it, or to name it in a message); nothing if it
     // is no longer there. Positional reads: threads may ask at once.

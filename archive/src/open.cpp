@@ -113,11 +113,12 @@ constexpr std::size_t PieceSize = std::size_t{64} << 10;
 
 }  // namespace
 
-WindowWalk::WindowWalk(ByteSource& source, std::uint64_t archiveOffset, std::span<std::uint8_t> window)
+WindowWalk::WindowWalk(ByteSource& source, std::uint64_t archiveOffset, std::span<std::uint8_t> window,
+                       std::size_t firstRead)
     : source_(source), directoryAt_(archiveOffset + HeaderSize), window_(window) {
     // The head and the directory's start come in one read. Only bytes a
     // read has delivered are ever looked at: the window is never cleared.
-    const std::size_t piece = window.size() - MaxEntrySize;
+    const std::size_t piece = std::min(window.size() - MaxEntrySize, std::max(firstRead, HeadBlockSize));
     const std::size_t got = std::min(source.ReadAt(archiveOffset, window.first(piece)), piece);
     const auto facts = ReadHead(std::span<const std::uint8_t>(window.first(std::min(got, HeadBlockSize))));
     status_ = facts.status;

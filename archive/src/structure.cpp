@@ -136,8 +136,9 @@ std::vector<StructureFinding> FindStructureProblems(const OpenedArchive& opened,
 }
 
 std::vector<StructureFinding> FindStructureProblems(ByteSource& source, std::uint64_t archiveOffset,
-                                                    std::span<std::uint8_t> window, std::uint64_t fileSize) {
-    return FindProblems([&] { return WindowWalk(source, archiveOffset, window); }, fileSize);
+                                                    std::span<std::uint8_t> window, std::uint64_t fileSize,
+                                                    std::size_t firstRead) {
+    return FindProblems([&] { return WindowWalk(source, archiveOffset, window, firstRead); }, fileSize);
 }
 
 }  // namespace qvr

@@ -32,6 +32,9 @@ std::vector<StructureFinding> Findings(const std::vector<std::uint8_t>& file) {
     SpanByteSource source(file);
     std::vector<std::uint8_t> window(WindowWalk::MinWindow);
     EXPECT_TRUE(std::ranges::equal(FindStructureProblems(source, 0, window, file.size()), found, SameFinding));
+    // A larger window whose first read holds only the head block.
+    std::vector<std::uint8_t> larger(4096);
+    EXPECT_TRUE(std::ranges::equal(FindStructureProblems(source, 0, larger, file.size(), 0), found, SameFinding));
     return found;
 }
 

@@ -30,10 +30,10 @@ Walked WholeWalk(std::span<const std::uint8_t> file) {
     return out;
 }
 
-Walked WindowedWalk(std::span<const std::uint8_t> file, std::size_t windowSize) {
+Walked WindowedWalk(std::span<const std::uint8_t> file, std::size_t windowSize, std::size_t firstRead = SIZE_MAX) {
     SpanByteSource source(file);
     std::vector<std::uint8_t> window(windowSize);
-    WindowWalk walk(source, 0, window);
+    WindowWalk walk(source, 0, window, firstRead);
     Walked out;
     out.status = walk.Status();
     if (out.status != OpenStatus::Success) return out;
@@ -67,6 +67,8 @@ std::vector<std::vector<std::uint8_t>> Table() {
     files.push_back(test::Build({{Bytes("only"), Bytes("x")}}));
     files.push_back(test::Build({{Bytes("a\\same"), Bytes("1")}, {Bytes("b"), Bytes("2")}, {Bytes("a\\same"), Bytes("3")}}));
     files.push_back(test::Build(EveryLength(40)));
+    // The longest first entry: the head block is all the first read may hold.
+    files.push_back(test::Build({{test::Filled(MaxNameLength, 'L'), Bytes("x")}, {Bytes("b"), Bytes("2")}}));
     // A count that announces more entries than the directory holds.
     auto announced = test::Build({{Bytes("one"), Bytes("1")}, {Bytes("two"), Bytes("2")}});
     StoreU16(std::span(announced).subspan(EntryCountOffset).first<2>(), 9);
@@ -93,8 +95,9 @@ TEST(WindowWalk, AgreesWithTheWholeWalkForEveryFileCutAndWindow) {
             const auto cut = std::span<const std::uint8_t>(file).first(end);
             const auto expected = WholeWalk(cut);
             for (const std::size_t window : {WindowWalk::MinWindow, WindowWalk::MinWindow + 1, std::size_t{4096}})
-                EXPECT_TRUE(Same(WindowedWalk(cut, window), expected)) << "file " << f << " end " << end << " window "
-                                                                       << window;
+                for (const std::size_t firstRead : {std::size_t{0}, HeadBlockSize + 1, std::size_t{1000}, SIZE_MAX})
+                    EXPECT_TRUE(Same(WindowedWalk(cut, window, firstRead), expected))
+                        << "file " << f << " end " << end << " window " << window << " first read " << firstRead;
         }
     }
 }
@@ -104,6 +107,7 @@ TEST(WindowWalk, LongDirectoryThroughTheSmallestWindow) {
     const auto expected = WholeWalk(bytes);
     ASSERT_EQ(expected.entries.size(), 3000u);
     EXPECT_TRUE(Same(WindowedWalk(bytes, WindowWalk::MinWindow), expected));
+    EXPECT_TRUE(Same(WindowedWalk(bytes, 64 << 10, 16 << 10), expected));
     EXPECT_TRUE(Same(WindowedWalk(std::span<const std::uint8_t>(bytes).first(100000), WindowWalk::MinWindow),
                      WholeWalk(std::span<const std::uint8_t>(bytes).first(100000))));
 }

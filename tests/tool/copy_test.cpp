@@ -1,5 +1,6 @@
-// Copying entry data: by the kernel between regular files, through memory
-// where it cannot (a pipe as the target), with the same bytes either way.
+// Copying entry data: by the kernel between regular files, also between two
+// file systems and into a pipe, with the same bytes either way.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <thread>
@@ -74,6 +75,28 @@ TEST_F(Copy, MaskedBytesAreTheSameToAFileAndToAPipe) {
     ASSERT_TRUE(copied && *copied == content.size());
     ASSERT_TRUE(out->Commit("copy", false));
     EXPECT_EQ(ReadFile(dir / "copy"), want);
+}
+
+// Between two file systems the files cannot share blocks: the kernel still
+// copies, and the bytes and the count are the same as within one.
+TEST_F(Copy, ToAFileOnAnotherFileSystem) {
+    struct stat here {}, there {};
+    const std::filesystem::path other = "/dev/shm";
+    if (stat(dir.c_str(), &here) != 0 || stat(other.c_str(), &there) != 0 || here.st_dev == there.st_dev)
+        GTEST_SKIP() << "no second file system at " << other;
+    auto folder = cli::Folder::OpenRoot(other, false);
+    ASSERT_TRUE(folder);
+    const auto name = "qvr-copy-test-" + std::to_string(getpid());
+    for (const std::uint64_t end : {std::uint64_t{300000}, std::uint64_t{400000}}) {
+        auto out = folder->CreateTemp();
+        ASSERT_TRUE(out);
+        const auto copied = cli::CopyStored(*source, 1000, end - 1000, out->Handle());
+        ASSERT_TRUE(copied) << copied.error();
+        EXPECT_EQ(*copied, content.size() - 1000) << end;  // past the source's end: what it holds
+        ASSERT_TRUE(out->Commit(name, true));
+        EXPECT_EQ(ReadFile(other / name), Bytes(content.begin() + 1000, content.end())) << end;
+    }
+    std::filesystem::remove(other / name);
 }
 
 // A source that ends early gives fewer bytes, and no failure.

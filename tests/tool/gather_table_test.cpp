@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "commands/exit_status.h"
-#include "commands/gather.h"
+#include "commands/pack.h"
 #include "qvr/writer.h"
 #include "tool_test_support.h"
 

@@ -37,10 +37,11 @@ struct StructureFinding {
 std::vector<StructureFinding> FindStructureProblems(const OpenedArchive& opened, std::uint64_t fileSize);
 
 // The same for the archive at `archiveOffset` in `source`, walked through
-// `window` (WindowWalk) and never held whole, for an archive that opens.
-// The directory is read once, and again only where data lie inside it or
-// out of directory order.
+// `window` (WindowWalk, each walk's first read at most `firstRead`) and
+// never held whole, for an archive that opens. The directory is read once,
+// and again only where data lie inside it or out of directory order.
 std::vector<StructureFinding> FindStructureProblems(ByteSource& source, std::uint64_t archiveOffset,
-                                                    std::span<std::uint8_t> window, std::uint64_t fileSize);
+                                                    std::span<std::uint8_t> window, std::uint64_t fileSize,
+                                                    std::size_t firstRead = SIZE_MAX);
 
 }  // namespace qvr

@@ -19,12 +19,18 @@ namespace qvr {
 class WindowWalk {
 public:
     // The window must hold the longest entry and more: it is filled in
-    // pieces of its size less MaxEntrySize, which is what each read asks.
-    static constexpr std::size_t MinWindow = 2 * MaxEntrySize;
+    // pieces of its size less MaxEntrySize, which is what each read asks,
+    // and the first piece must hold the head block.
+    static constexpr std::size_t MinWindow = HeadBlockSize + MaxEntrySize;
 
     // Reads the head at `archiveOffset` and the start of the directory in
     // one read. `window` is the caller's and is used until the walk ends.
-    WindowWalk(ByteSource& source, std::uint64_t archiveOffset, std::span<std::uint8_t> window);
+    // `firstRead` bounds that first read (never below HeadBlockSize): where
+    // reads are cheap and the window's untouched pages cost nothing, a small
+    // first read lets a small directory cost only its own bytes, and a large
+    // one is read on by the next refill as usual.
+    WindowWalk(ByteSource& source, std::uint64_t archiveOffset, std::span<std::uint8_t> window,
+               std::size_t firstRead = SIZE_MAX);
 
     // What OpenArchiveFile would say of the same bytes.
     OpenStatus Status() const noexcept { return status_; }

@@ -10,7 +10,7 @@
 #include "commands/options.h"
 #include "commands/progress.h"
 #include "commands/report.h"
-#include "commands/gather.h"
+#include "commands/pack.h"
 
 namespace qvr::cli {
 namespace {

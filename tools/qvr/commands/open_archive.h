@@ -40,6 +40,11 @@ std::optional<LoadedArchive> LoadArchive(const std::filesystem::path& path, cons
 // and under the C library's threshold (128 KiB) for mapping an allocation
 // of its own, which a short run would pay to map and unmap.
 inline constexpr std::size_t WalkWindowSize = (std::size_t{120} << 10) + MaxEntrySize;
+// What a walk reads first. Most archives' directories are a few kilobytes:
+// reading the whole window's worth would copy (and fault in) 120 KiB of
+// entry data no walk looks at, on every open. A larger directory costs one
+// read more.
+inline constexpr std::size_t FirstWalkRead = std::size_t{16} << 10;
 
 // An archive file whose directory is walked through a window, never held
 // whole: for commands that pass it once or twice and keep little.
@@ -51,8 +56,9 @@ struct WalkedArchive {
     // used, and a small directory leaves the rest untouched.
     std::unique_ptr<std::uint8_t[]> window{new std::uint8_t[WalkWindowSize]};
 
+    std::span<std::uint8_t> Window() { return {window.get(), WalkWindowSize}; }
     // A walk from the first entry.
-    WindowWalk Walk() { return WindowWalk(file, 0, std::span(window.get(), WalkWindowSize)); }
+    WindowWalk Walk() { return WindowWalk(file, 0, Window(), FirstWalkRead); }
     // The entry a walk met at directory offset `where`, read again from
     // the file (to choose it, or to name it in a message); nothing if it
     // is no longer there. Positional reads: threads may ask at once.

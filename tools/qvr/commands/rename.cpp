@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 
 #include "commands/commands.h"
-#include "commands/gather.h"
+#include "names/stored_name.h"
 #include "commands/options.h"
 #include "commands/rewrite.h"
 #include "names/names.h"

@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include "commands/gather.h"
+#include "commands/pack.h"
 #include "commands/structure.h"
 #include "names/names.h"
 #include "names/placement.h"

@@ -67,7 +67,7 @@ std::string PastEndWarning(const LoadedArchive& loaded) {
 
 std::string PastEndWarning(WalkedArchive& walked) {
     const auto findings =
-        FindStructureProblems(walked.file, 0, std::span(walked.window.get(), WalkWindowSize), walked.file.Size());
+        FindStructureProblems(walked.file, 0, walked.Window(), walked.file.Size(), FirstWalkRead);
     return PastEndWarning(CountPastEnd(findings), walked.header.entryCount);
 }
 
@@ -84,7 +84,7 @@ std::vector<std::string> StructureProblems(WalkedArchive& walked) {
     const std::uint64_t fileSize = walked.file.Size();
     std::vector<std::string> problems;
     for (const auto& finding :
-         FindStructureProblems(walked.file, 0, std::span(walked.window.get(), WalkWindowSize), fileSize))
+         FindStructureProblems(walked.file, 0, walked.Window(), fileSize, FirstWalkRead))
         problems.push_back(Message(finding, walked.header.entryCount, fileSize,
                                    [&](const StructureFinding& f) { return NameOf(f, walked); }));
     return problems;

@@ -55,19 +55,26 @@ bool ReadExactly(int fd, std::uint64_t offset, std::span<std::uint8_t> into, std
 
 void ApplyMask(std::span<std::uint8_t> bytes) { DescrambleContent(bytes); }
 
-// Copies bytes as they are, by the kernel where it can (copy_file_range
-// between files, sendfile to a stream), else through memory. Returns the
-// bytes written; fewer: the source ended early.
+// Copies bytes as they are, by the kernel where it can, else through
+// memory. Between files copy_file_range comes first (a file system may
+// share or copy the blocks itself); where it refuses, as between two file
+// systems, sendfile still copies each page once inside the kernel, where a
+// copy through memory copies it twice. Returns the bytes written; fewer:
+// the source ended early.
 Result<std::uint64_t> CopyBytes(int src, std::uint64_t offset, std::uint64_t size, int to, bool toIsStream) {
     std::uint64_t done = 0;
     off_t at = static_cast<off_t>(offset);
+    bool useSendfile = toIsStream;
     while (done < size) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, std::uint64_t{1} << 30));
-        const ssize_t r = toIsStream ? sendfile(to, src, &at, want) : copy_file_range(src, &at, to, nullptr, want, 0);
+        const ssize_t r = useSendfile ? sendfile(to, src, &at, want) : copy_file_range(src, &at, to, nullptr, want, 0);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                      errno == EBADF))
-            break;  // not between these two: copy through memory
+                      errno == EBADF)) {
+            if (useSendfile) break;  // not between these two: copy through memory
+            useSendfile = true;
+            continue;
+        }
         if (r < 0) return Fail(std::strerror(errno));
         if (r == 0) return done;  // the source ends early
         done += static_cast<std::uint64_t>(r);

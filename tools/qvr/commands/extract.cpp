@@ -3,6 +3,7 @@
 // entry is one read from the archive straight into a new file, written under
 // a temporary name and renamed into place, on up to two threads.
 #include <algorithm>
+#include <memory>
 #include <thread>
 #include <unordered_map>
 
@@ -159,11 +160,14 @@ void ExtractOne(Extraction& run, const Job& job, FolderCache& folders,
 }
 
 // Small entries that lie one after another in the archive, as a writer
-// lays them, are read in one slice: a read a file costs as much as making it.
+// lays them, are read in one slice: a read a file costs as much as making
+// it. A larger entry is copied by the kernel on its own, each byte once,
+// where a slice would copy it in and out of memory.
 constexpr std::size_t SliceBytes = std::size_t{256} << 10;
+constexpr std::size_t SliceEntryMax = std::size_t{64} << 10;
 constexpr std::size_t SliceJobs = 64;
 
-// How many of `jobs`, from the first, one slice holds: entries within
+// How many of `jobs`, from the first, one slice holds: small entries within
 // the archive, each starting where the one before ended.
 std::size_t SliceLength(std::span<const Job> jobs, const InputFile& archive) {
     std::size_t n = 0;
@@ -171,20 +175,24 @@ std::size_t SliceLength(std::span<const Job> jobs, const InputFile& archive) {
     std::uint64_t end = start;
     for (; n < jobs.size(); ++n) {
         const Job& job = jobs[n];
-        if (job.offset != end || !FitsInArchive(archive, job) || end + job.size - start > SliceBytes) break;
+        if (job.offset != end || job.size > SliceEntryMax || !FitsInArchive(archive, job) ||
+            end + job.size - start > SliceBytes)
+            break;
         end += job.size;
     }
     return n;
 }
 
-// Extracts `jobs`, reading runs of neighbours in one slice each.
+// Extracts `jobs`, reading runs of neighbours in one slice each, into
+// `sliceRoom` (SliceBytes): reads fill what is used, so it is never cleared.
 void ExtractRun(Extraction& run, std::span<const Job> jobs, FolderCache& folders, Progress& progress,
-                std::vector<std::uint8_t>& slice) {
+                std::span<std::uint8_t> sliceRoom) {
     while (!jobs.empty()) {
         std::size_t n = SliceLength(jobs, run.archive);
+        std::span<std::uint8_t> slice;
         if (n > 1) {
             const std::uint64_t bytes = std::uint64_t{jobs[n - 1].offset} + jobs[n - 1].size - jobs[0].offset;
-            slice.resize(static_cast<std::size_t>(bytes));
+            slice = sliceRoom.first(static_cast<std::size_t>(bytes));
             // A short read (the file shrank meanwhile) leaves each entry to
             // its own read, which says what is missing.
             if (run.archive.ReadAt(jobs[0].offset, slice) != slice.size()) n = 1;
@@ -194,7 +202,7 @@ void ExtractRun(Extraction& run, std::span<const Job> jobs, FolderCache& folders
             progress.Add(1, jobs[0].size);
         } else {
             for (const Job& job : jobs.first(n)) {
-                const auto data = std::span(slice).subspan(job.offset - jobs[0].offset, job.size);
+                const auto data = slice.subspan(job.offset - jobs[0].offset, job.size);
                 DescrambleContent(data);
                 ExtractOne(run, job, folders, data);
                 progress.Add(1, job.size);
@@ -494,10 +502,11 @@ int Extract(const ExtractOptions& options) {
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         FolderCache folders(*root, plan.folders.size());
-        std::vector<std::uint8_t> slice;
+        const std::unique_ptr<std::uint8_t[]> slice(new std::uint8_t[SliceBytes]);
         const std::span<const Job> jobs(plan.jobs);
         for (std::size_t i; (i = next.fetch_add(SliceJobs, std::memory_order_relaxed)) < jobs.size();)
-            ExtractRun(run, jobs.subspan(i, std::min(SliceJobs, jobs.size() - i)), folders, progress, slice);
+            ExtractRun(run, jobs.subspan(i, std::min(SliceJobs, jobs.size() - i)), folders, progress,
+                       std::span(slice.get(), SliceBytes));
     };
     std::vector<std::thread> helpers;
     for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);

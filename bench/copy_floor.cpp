@@ -1,10 +1,12 @@
-// The floor of extracting an archive's bytes into a folder: the whole file
+// The floor of extracting an archive into a folder: the archive's bytes
 // copied once by the kernel (sendfile, page cache to the target's pages)
-// into PARTS files, one thread each, and nothing else: no name looked at,
-// no file made but those. What an extraction of the same bytes into the
-// same place cannot go below, on this machine, in the same run.
+// into PARTS files, one thread each, and FILES more made empty in 256
+// folders (open and close, shared among the threads), and nothing else: no
+// name looked at, no byte copied twice. What an extraction of the same
+// bytes into as many files in the same place cannot go below, on this
+// machine, in the same run.
 //
-//   copy_floor FILE FOLDER [PARTS]
+//   copy_floor FILE FOLDER [PARTS [FILES]]
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -20,6 +22,13 @@
 
 namespace {
 
+constexpr int Folders = 256;
+
+bool Fail(const std::string& what) {
+    std::fprintf(stderr, "copy_floor: %s: %s\n", what.c_str(), std::strerror(errno));
+    return false;
+}
+
 bool CopyPart(const char* from, const std::string& to, off_t begin, off_t end) {
     const int in = open(from, O_RDONLY | O_CLOEXEC);
     const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -29,24 +38,45 @@ bool CopyPart(const char* from, const std::string& to, off_t begin, off_t end) {
         if (r < 0 && errno == EINTR) continue;
         ok = r > 0;
     }
-    if (!ok) std::fprintf(stderr, "copy_floor: %s: %s\n", to.c_str(), std::strerror(errno));
+    if (!ok) Fail(to);
     if (in >= 0) close(in);
     if (out >= 0) close(out);
     return ok;
 }
 
+// Files `first`, `first + step`, ... below `count`, each made empty in its folder.
+bool MakeFiles(const std::vector<int>& folders, long first, long step, long count) {
+    for (long i = first; i < count; i += step) {
+        const std::string name = "f" + std::to_string(i);
+        const int fd = openat(folders[static_cast<std::size_t>(i % Folders)], name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) return Fail(name);
+        close(fd);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: copy_floor FILE FOLDER [PARTS]\n");
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr, "usage: copy_floor FILE FOLDER [PARTS [FILES]]\n");
         return 2;
     }
-    const int parts = argc == 4 ? std::atoi(argv[3]) : 2;
+    const int parts = argc >= 4 ? std::atoi(argv[3]) : 2;
+    const long files = argc >= 5 ? std::atol(argv[4]) : 0;
     struct stat st {};
-    if (parts < 1 || parts > 64 || stat(argv[1], &st) != 0) {
-        std::fprintf(stderr, "copy_floor: bad part count or cannot read %s\n", argv[1]);
+    if (parts < 1 || parts > 64 || files < 0 || stat(argv[1], &st) != 0) {
+        std::fprintf(stderr, "copy_floor: bad counts, or cannot read %s\n", argv[1]);
         return 2;
+    }
+    const std::string folder = argv[2];
+    std::vector<int> folders;
+    for (int d = 0; files > 0 && d < Folders; ++d) {
+        const std::string path = folder + "/d" + std::to_string(d);
+        if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return Fail(path) ? 0 : 1;
+        folders.push_back(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folders.back() < 0) return Fail(path) ? 0 : 1;
     }
     std::vector<std::thread> threads;
     std::vector<char> ok(static_cast<std::size_t>(parts), 0);
@@ -55,7 +85,8 @@ int main(int argc, char** argv) {
         const off_t end = k == parts - 1 ? st.st_size : st.st_size / parts * (k + 1);
         threads.emplace_back([&, k, begin, end] {
             ok[static_cast<std::size_t>(k)] =
-                CopyPart(argv[1], std::string(argv[2]) + "/part" + std::to_string(k), begin, end);
+                CopyPart(argv[1], folder + "/part" + std::to_string(k), begin, end) &&
+                MakeFiles(folders, k, parts, files);
         });
     }
     for (auto& t : threads) t.join();

@@ -74,9 +74,15 @@ int main(int argc, char** argv) {
     std::vector<int> folders;
     for (int d = 0; files > 0 && d < Folders; ++d) {
         const std::string path = folder + "/d" + std::to_string(d);
-        if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return Fail(path) ? 0 : 1;
+        if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+            Fail(path);
+            return 1;
+        }
         folders.push_back(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folders.back() < 0) return Fail(path) ? 0 : 1;
+        if (folders.back() < 0) {
+            Fail(path);
+            return 1;
+        }
     }
     std::vector<std::thread> threads;
     std::vector<char> ok(static_cast<std::size_t>(parts), 0);

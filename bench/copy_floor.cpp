@@ -6,7 +6,12 @@
 // bytes into as many files in the same place cannot go below, on this
 // machine, in the same run.
 //
-//   copy_floor FILE FOLDER [PARTS [FILES]]
+// With --each, the bytes go instead into the FILES files themselves, each
+// its equal share by one sendfile, the files shared among PARTS threads:
+// what writing every entry into a file of its own costs, with no name
+// looked at, nothing descrambled and no file made without a name first.
+//
+//   copy_floor [--each] FILE FOLDER [PARTS [FILES]]
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -44,13 +49,24 @@ bool CopyPart(const char* from, const std::string& to, off_t begin, off_t end) {
     return ok;
 }
 
-// Files `first`, `first + step`, ... below `count`, each made empty in its folder.
-bool MakeFiles(const std::vector<int>& folders, long first, long step, long count) {
+// Files `first`, `first + step`, ... below `count`, each made in its folder:
+// empty, or (`in` open) holding its share of the `total` bytes of `in`.
+bool MakeFiles(const std::vector<int>& folders, long first, long step, long count, int in, off_t total) {
     for (long i = first; i < count; i += step) {
         const std::string name = "f" + std::to_string(i);
         const int fd = openat(folders[static_cast<std::size_t>(i % Folders)], name.c_str(),
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0) return Fail(name);
+        off_t at = in < 0 ? 0 : total / count * i;
+        const off_t end = in < 0 ? 0 : i == count - 1 ? total : total / count * (i + 1);
+        while (at < end) {
+            const ssize_t r = sendfile(fd, in, &at, static_cast<std::size_t>(end - at));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) {
+                close(fd);
+                return Fail(name);
+            }
+        }
         close(fd);
     }
     return true;
@@ -59,14 +75,19 @@ bool MakeFiles(const std::vector<int>& folders, long first, long step, long coun
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool each = argc > 1 && std::strcmp(argv[1], "--each") == 0;
+    if (each) {
+        --argc;
+        ++argv;
+    }
     if (argc < 3 || argc > 5) {
-        std::fprintf(stderr, "usage: copy_floor FILE FOLDER [PARTS [FILES]]\n");
+        std::fprintf(stderr, "usage: copy_floor [--each] FILE FOLDER [PARTS [FILES]]\n");
         return 2;
     }
     const int parts = argc >= 4 ? std::atoi(argv[3]) : 2;
     const long files = argc >= 5 ? std::atol(argv[4]) : 0;
     struct stat st {};
-    if (parts < 1 || parts > 64 || files < 0 || stat(argv[1], &st) != 0) {
+    if (parts < 1 || parts > 64 || files < (each ? 1 : 0) || stat(argv[1], &st) != 0) {
         std::fprintf(stderr, "copy_floor: bad counts, or cannot read %s\n", argv[1]);
         return 2;
     }
@@ -90,9 +111,16 @@ int main(int argc, char** argv) {
         const off_t begin = st.st_size / parts * k;
         const off_t end = k == parts - 1 ? st.st_size : st.st_size / parts * (k + 1);
         threads.emplace_back([&, k, begin, end] {
+            if (each) {
+                const int in = open(argv[1], O_RDONLY | O_CLOEXEC);
+                ok[static_cast<std::size_t>(k)] = in >= 0 ? MakeFiles(folders, k, parts, files, in, st.st_size)
+                                                          : Fail(argv[1]);
+                if (in >= 0) close(in);
+                return;
+            }
             ok[static_cast<std::size_t>(k)] =
                 CopyPart(argv[1], folder + "/part" + std::to_string(k), begin, end) &&
-                MakeFiles(folders, k, parts, files);
+                MakeFiles(folders, k, parts, files, -1, 0);
         });
     }
     for (auto& t : threads) t.join();

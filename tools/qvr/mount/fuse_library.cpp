@@ -1,24 +1,5 @@
 #include "mount/fuse_library.h"
 
-#ifdef QVR_FUSE_LINKED
-
-namespace qvr::cli {
-
-const FuseLibrary* LoadFuseLibrary(std::string&) {
-    static const FuseLibrary linked{
-#define QVR_FUSE_LINK(member, symbol) .member = &::symbol,
-        QVR_FUSE_FUNCTIONS(QVR_FUSE_LINK)
-#undef QVR_FUSE_LINK
-        // The header names the 3.12 loop, whichever way the library was built.
-        .session_loop_mt = [](fuse_session* se, fuse_loop_config* config) { return fuse_session_loop_mt(se, config); },
-    };
-    return &linked;
-}
-
-}  // namespace qvr::cli
-
-#else
-
 #include <dlfcn.h>
 
 namespace qvr::cli {
@@ -80,5 +61,3 @@ const FuseLibrary* LoadFuseLibrary(std::string& error) {
 }
 
 }  // namespace qvr::cli
-
-#endif

@@ -1,8 +1,7 @@
-// libfuse3's functions, for the mount. A static qvr has them linked in; a
-// dynamic one loads libfuse3 when a mount starts rather than with the
-// program, because every other command is started once a file by scripts,
-// and mapping and binding a library only `mount` uses cost each of those
-// starts about half a millisecond here. Linux only.
+// libfuse3, loaded when a mount starts rather than with the program. Every
+// other command is started once a file by scripts, and mapping and binding
+// a library only `mount` uses cost each of those starts about half a
+// millisecond here. Linux only.
 #pragma once
 
 #define FUSE_USE_VERSION 312
@@ -31,8 +30,8 @@ namespace qvr::cli {
     X(session_unmount, fuse_session_unmount)              \
     X(session_destroy, fuse_session_destroy)              \
     X(set_signal_handlers, fuse_set_signal_handlers)      \
-    X(daemonize, fuse_daemonize)                          \
     X(remove_signal_handlers, fuse_remove_signal_handlers) \
+    X(daemonize, fuse_daemonize)                          \
     X(loop_cfg_create, fuse_loop_cfg_create)              \
     X(loop_cfg_destroy, fuse_loop_cfg_destroy)
 
@@ -44,10 +43,10 @@ struct FuseLibrary {
     int (*session_loop_mt)(fuse_session*, fuse_loop_config*) = nullptr;
 };
 
-// The library with every function above, loaded on the first call (unless
-// linked in) and kept for the life of the process; nullptr, with `error`
-// saying why for a person (the library missing, or too old to have a
-// function), when it cannot be had.
+// The library with every function above, loaded on the first call and kept
+// for the life of the process; nullptr, with `error` saying why for a
+// person (the library missing, or too old to have a function), when it
+// cannot be had.
 const FuseLibrary* LoadFuseLibrary(std::string& error);
 
 }  // namespace qvr::cli

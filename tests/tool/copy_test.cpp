@@ -97,16 +97,6 @@ TEST_F(Copy, ToAFileOnAnotherFileSystem) {
         EXPECT_EQ(ReadFile(other / name), Bytes(content.begin() + 1000, content.end())) << end;
     }
     std::filesystem::remove(other / name);
-    // Refused once between two file systems, copies no longer ask the
-    // kernel to copy within one; they are still whole.
-    auto same = cli::Folder::OpenRoot(dir, false);
-    ASSERT_TRUE(same);
-    auto out = same->CreateTemp();
-    ASSERT_TRUE(out);
-    const auto copied = cli::CopyStored(*source, 0, content.size(), out->Handle());
-    ASSERT_TRUE(copied) << copied.error();
-    ASSERT_TRUE(out->Commit(name, true));
-    EXPECT_EQ(ReadFile(dir / name), content);
 }
 
 // A source that ends early gives fewer bytes, and no failure.

@@ -61,19 +61,10 @@ void ApplyMask(std::span<std::uint8_t> bytes) { DescrambleContent(bytes); }
 // systems, sendfile still copies each page once inside the kernel, where a
 // copy through memory copies it twice. Returns the bytes written; fewer:
 // the source ended early.
-//
-// Once copy_file_range has said that two files are on different file
-// systems, every later copy goes to sendfile at once: an extraction copies
-// every entry from one archive into one folder, and asking again cost a
-// refused call per file. A copy between files on one file system then
-// loses only what copy_file_range may add there (shared blocks), never
-// bytes.
-std::atomic<bool> betweenFileSystems{false};
-
 Result<std::uint64_t> CopyBytes(int src, std::uint64_t offset, std::uint64_t size, int to, bool toIsStream) {
     std::uint64_t done = 0;
     off_t at = static_cast<off_t>(offset);
-    bool useSendfile = toIsStream || betweenFileSystems.load(std::memory_order_relaxed);
+    bool useSendfile = toIsStream;
     while (done < size) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, std::uint64_t{1} << 30));
         const ssize_t r = useSendfile ? sendfile(to, src, &at, want) : copy_file_range(src, &at, to, nullptr, want, 0);
@@ -81,7 +72,6 @@ Result<std::uint64_t> CopyBytes(int src, std::uint64_t offset, std::uint64_t siz
         if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
                       errno == EBADF)) {
             if (useSendfile) break;  // not between these two: copy through memory
-            if (errno == EXDEV) betweenFileSystems.store(true, std::memory_order_relaxed);
             useSendfile = true;
             continue;
         }
